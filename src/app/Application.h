@@ -1,0 +1,67 @@
+#pragma once
+// The application object: owns the state the windows share (channel configuration, serial
+// settings, the one serial port, the measurement flags, the program title) and creates each
+// window on first use.
+
+#include "config/ChannelConfiguration.h"
+#include "measure/MeasurementFlags.h"
+#include "serial/SerialControl.h"
+#include "serial/SerialSettings.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace ui {
+class Dialogs;
+}
+
+namespace app {
+
+class ZENTLOG;
+
+class Application : public QObject {
+    Q_OBJECT
+public:
+    // `directory` holds "config.txt" and "PortCom.dat"; empty means the working directory.
+    Application(ui::Dialogs& dialogs, std::unique_ptr<serial::SerialControl> port, QString directory = {});
+    ~Application() override;
+
+    ui::Dialogs& dialogs() { return dialogs_; }
+    config::ChannelConfiguration& channels() { return channels_; }
+    serial::SerialSettings& serialSettings() { return serialSettings_; }
+    serial::SerialControl& MSComm1() { return *port_; }
+    measure::MeasurementFlags& flags() { return flags_; }
+    QString& ProgramTitle() { return programTitle_; }
+    const QString& directory() const { return directory_; }
+
+    // The main window, created on first use.
+    ZENTLOG& mainWindow();
+
+    // Ends the program at once: no other window asks anything first.
+    void quit();
+    // Tests replace the real ending of the process.
+    void setQuitHandler(std::function<void()> handler) { quitHandler_ = std::move(handler); }
+
+    // The windows behind the main window's commands.
+    void showSerialInterface();
+    void showApplicationConfig();
+    void startMeasurement();
+    void showExtraction(bool resetMode);
+
+private:
+    ui::Dialogs& dialogs_;
+    std::unique_ptr<serial::SerialControl> port_;
+    QString directory_;
+    config::ChannelConfiguration channels_;
+    serial::SerialSettings serialSettings_;
+    measure::MeasurementFlags flags_;
+    QString programTitle_;
+    std::function<void()> quitHandler_;
+    std::unique_ptr<ZENTLOG> mainWindow_;
+};
+
+} // namespace app

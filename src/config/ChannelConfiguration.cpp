@@ -1,0 +1,215 @@
+#include "config/ChannelConfiguration.h"
+
+#include "common/TextFiles.h"
+#include "ui/Dialogs.h"
+
+#include <QDir>
+
+namespace config {
+
+namespace {
+// A real configuration is a few hundred bytes; anything far larger is not one.
+constexpr qint64 kMaxFileSize = 64 * 1024;
+
+QString withoutQuotes(QString text)
+{
+    text.remove(QLatin1Char('"'));
+    return text;
+}
+} // namespace
+
+ChannelConfiguration::ChannelConfiguration(ui::Dialogs& dialogs, QString directory, QObject* parent)
+    : QObject(parent)
+    , dialogs_(dialogs)
+    , directory_(std::move(directory))
+{
+}
+
+QString ChannelConfiguration::filePath() const
+{
+    return directory_.isEmpty() ? QString::fromLatin1(kConfigFileName)
+                                : QDir(directory_).filePath(QString::fromLatin1(kConfigFileName));
+}
+
+void ChannelConfiguration::ensureLoaded()
+{
+    if (loaded_ || loading_)
+        return;
+    loading_ = true;
+    if (firstAccess_)
+        firstAccess_();
+    if (!loaded_)
+        LoadChannelConfig();
+    loading_ = false;
+}
+
+void ChannelConfiguration::unload()
+{
+    loaded_ = false;
+    assign(Channels{});
+}
+
+int16_t ChannelConfiguration::selected(int i)
+{
+    ensureLoaded();
+    return valid(i) ? at(i).selected : int16_t{0};
+}
+
+int16_t ChannelConfiguration::measurementType(int i)
+{
+    ensureLoaded();
+    return valid(i) ? at(i).measurementType : int16_t{TypeNone};
+}
+
+QString ChannelConfiguration::stationAddress(int i)
+{
+    ensureLoaded();
+    return valid(i) ? at(i).stationAddress : QString();
+}
+
+QString ChannelConfiguration::tag(int i)
+{
+    ensureLoaded();
+    return valid(i) ? at(i).tag : QString();
+}
+
+std::optional<bool> ChannelConfiguration::IsChannelMaster(int channel)
+{
+    ensureLoaded();
+    if (!valid(channel))
+        return std::nullopt;
+    return at(channel).master;
+}
+
+bool ChannelConfiguration::isExt(int i)
+{
+    ensureLoaded();
+    return valid(i) && at(i).ext;
+}
+
+ChannelConfig ChannelConfiguration::channel(int i)
+{
+    ensureLoaded();
+    return valid(i) ? at(i) : ChannelConfig{};
+}
+
+void ChannelConfiguration::setSelected(int i, int16_t value)
+{
+    if (!valid(i) || at(i).selected == value)
+        return;
+    at(i).selected = value;
+    emit selectionChanged(i);
+    emit channelChanged(i);
+}
+
+void ChannelConfiguration::setMeasurementType(int i, int16_t type)
+{
+    if (!valid(i) || at(i).measurementType == type)
+        return;
+    at(i).measurementType = type;
+    emit channelChanged(i);
+}
+
+void ChannelConfiguration::setStationAddress(int i, const QString& text)
+{
+    if (!valid(i))
+        return;
+    const QString clean = withoutQuotes(text);
+    if (at(i).stationAddress == clean)
+        return;
+    at(i).stationAddress = clean;
+    emit channelChanged(i);
+}
+
+void ChannelConfiguration::setTag(int i, const QString& text)
+{
+    if (!valid(i))
+        return;
+    const QString clean = withoutQuotes(text);
+    if (at(i).tag == clean)
+        return;
+    at(i).tag = clean;
+    emit channelChanged(i);
+}
+
+void ChannelConfiguration::setRoleOption(int i, int element, bool value)
+{
+    if (!valid(i) || (element != 0 && element != 1))
+        return;
+    ChannelConfig& channel = at(i);
+    const ChannelConfig before = channel;
+    bool& chosen = element == 0 ? channel.master : channel.ext;
+    bool& other = element == 0 ? channel.ext : channel.master;
+    chosen = value;
+    if (value)
+        other = false;
+    if (!(before == channel))
+        emit channelChanged(i);
+}
+
+void ChannelConfiguration::assign(const Channels& channels)
+{
+    for (int i = 0; i < kChannelCount; ++i) {
+        const ChannelConfig& next = channels[static_cast<size_t>(i)];
+        setSelected(i, next.selected);
+        setMeasurementType(i, next.measurementType);
+        setStationAddress(i, next.stationAddress);
+        setTag(i, next.tag);
+        setRoleOption(i, 0, next.master);
+        setRoleOption(i, 1, next.ext);
+    }
+}
+
+bool ChannelConfiguration::LoadChannelConfig()
+{
+    const common::FileRead read = common::readSmallFile(filePath(), kMaxFileSize);
+    ConfigParse parsed;
+    if (read.status != common::FileRead::Status::Ok) {
+        parsed.malformed = true;
+        parsed.problems << read.error;
+    } else if (read.bytes.contains('\0')) {
+        parsed.malformed = true;
+        parsed.problems << QStringLiteral("it holds binary data, not text");
+    } else {
+        parsed = parseConfig(read.bytes);
+    }
+    assign(parsed.channels);
+    loaded_ = true;
+    if (parsed.problems.isEmpty())
+        return true;
+    const QString outcome = parsed.malformed
+        ? QStringLiteral("The program goes on with an empty configuration")
+        : QStringLiteral("The program goes on with the replaced values");
+    dialogs_.message(QStringLiteral("The channel configuration file \"%1\" cannot be used as it stands: %2.\n\n"
+                                    "%3; the file is left unchanged until you press OK in the "
+                                    "configuration window.")
+                         .arg(QString::fromLatin1(kConfigFileName), parsed.problems.join(QStringLiteral("; ")),
+                              outcome),
+                     ui::Icon::Warning);
+    return false;
+}
+
+bool ChannelConfiguration::SaveChannelConfig()
+{
+    const QString error = common::saveAtomically(filePath(), serializeConfig(channels_));
+    if (error.isEmpty())
+        return true;
+    dialogs_.message(QStringLiteral("The channel configuration could not be saved to \"%1\": %2.\n\n"
+                                    "The previous file, if any, is unchanged.")
+                         .arg(QString::fromLatin1(kConfigFileName), error),
+                     ui::Icon::Critical);
+    return false;
+}
+
+void ChannelConfiguration::BuildChannelLabels()
+{
+    ensureLoaded();
+    for (int i = 0; i < kChannelCount; ++i) {
+        QString label = at(i).tag;
+        if (at(i).measurementType == TypeFlow)
+            label += QStringLiteral("\r\nDaily totalization\r\nTotalization");
+        channelLabels_[static_cast<size_t>(i)] = label;
+    }
+}
+
+} // namespace config

@@ -1,0 +1,160 @@
+#include "serial/PortComFile.h"
+
+#include "common/Cp1252.h"
+#include "common/TextFiles.h"
+#include "ui/Dialogs.h"
+
+#include <QDir>
+
+#include <charconv>
+
+namespace serial {
+
+namespace {
+
+constexpr qint64 kMaxFileSize = 4096;
+
+void appendNumber(QByteArray& out, int16_t value)
+{
+    // A blank stands before a positive number (a negative one has its minus sign there),
+    // and a blank follows every number.
+    char digits[8];
+    const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
+    if (value >= 0)
+        out.append(' ');
+    out.append(digits, end - digits);
+    out.append(' ');
+}
+
+bool isSeparator(char c)
+{
+    return c == ' ' || c == '\t' || c == ',' || c == '\r' || c == '\n';
+}
+
+struct Range {
+    const char* name;
+    int16_t low;
+    int16_t high;
+    int16_t fallback;
+};
+
+constexpr Range kRanges[4] = {
+    {"port number", 1, 4, 1},
+    {"rate position", 0, 2, 0},
+    {"parity position", 0, 2, 0},
+    {"stop-bit position", 0, 1, 0},
+};
+
+} // namespace
+
+QString portComPath(const QString& directory)
+{
+    return directory.isEmpty() ? QString::fromLatin1(kPortComFileName)
+                               : QDir(directory).filePath(QString::fromLatin1(kPortComFileName));
+}
+
+QByteArray serializePortCom(const SerialSettings& settings)
+{
+    QByteArray out;
+    appendNumber(out, settings.portNumber);
+    appendNumber(out, settings.rateIndex);
+    out.append("\r\n");
+    appendNumber(out, settings.parityIndex);
+    out.append("\r\n");
+    appendNumber(out, settings.stopIndex);
+    out.append("\r\n");
+    return out;
+}
+
+PortComParse parsePortCom(QByteArrayView bytes)
+{
+    PortComParse result;
+    result.settings = SerialSettings::defaults();
+    int16_t values[4] = {};
+    qsizetype pos = 0;
+    const qsizetype size = bytes.size();
+    for (int field = 0; field < 4; ++field) {
+        while (pos < size && isSeparator(bytes[pos]))
+            ++pos;
+        const qsizetype start = pos;
+        while (pos < size && !isSeparator(bytes[pos]))
+            ++pos;
+        if (start == pos) {
+            result.malformed = true;
+            result.problems << QStringLiteral("holds %1 number(s) where four are needed").arg(field);
+            return result;
+        }
+        const char* first = bytes.data() + start;
+        const char* last = bytes.data() + pos;
+        int value = 0;
+        const auto [ptr, ec] = std::from_chars(first, last, value);
+        if (ec != std::errc() || ptr != last) {
+            result.malformed = true;
+            result.problems << QStringLiteral("holds \"%1\" where the %2 should be a number")
+                                   .arg(common::printableExcerpt(QByteArrayView(first, last - first)),
+                                        QString::fromLatin1(kRanges[field].name));
+            return result;
+        }
+        const Range& range = kRanges[field];
+        if (value < range.low || value > range.high) {
+            result.problems << QStringLiteral("gives %1 as %2 (allowed: %3 to %4); %5 is used instead")
+                                   .arg(value)
+                                   .arg(QString::fromLatin1(range.name))
+                                   .arg(range.low)
+                                   .arg(range.high)
+                                   .arg(range.fallback);
+            value = range.fallback;
+        }
+        values[field] = static_cast<int16_t>(value);
+    }
+    result.settings.portNumber = values[0];
+    result.settings.rateIndex = values[1];
+    result.settings.parityIndex = values[2];
+    result.settings.stopIndex = values[3];
+    result.settings.deriveTexts();
+    return result;
+}
+
+bool LoadSerialSettings(SerialSettings& settings, ui::Dialogs& dialogs, const QString& directory)
+{
+    const common::FileRead read = common::readSmallFile(portComPath(directory), kMaxFileSize);
+    QStringList problems;
+    bool defaultsUsed = true;
+    if (read.status != common::FileRead::Status::Ok) {
+        settings = SerialSettings::defaults();
+        problems << read.error;
+    } else if (read.bytes.contains('\0')) {
+        settings = SerialSettings::defaults();
+        problems << QStringLiteral("holds binary data, not text");
+    } else {
+        PortComParse parsed = parsePortCom(read.bytes);
+        settings = parsed.settings;
+        problems = parsed.problems;
+        defaultsUsed = parsed.malformed;
+    }
+    if (problems.isEmpty())
+        return true;
+    const QString outcome = defaultsUsed
+        ? QStringLiteral("The program goes on with COM1, 9600 baud, no parity and 1 stop bit")
+        : QStringLiteral("The program goes on with the replaced values");
+    dialogs.message(QStringLiteral("The serial settings file \"%1\" cannot be used as it stands: %2.\n\n"
+                                   "%3; the file is left unchanged until you press Validation "
+                                   "in the serial interface window.")
+                        .arg(QString::fromLatin1(kPortComFileName), problems.join(QStringLiteral("; ")), outcome),
+                    ui::Icon::Warning);
+    return false;
+}
+
+bool SaveSerialSettings(const SerialSettings& settings, ui::Dialogs& dialogs, const QString& directory)
+{
+    const QString error = common::saveAtomically(portComPath(directory), serializePortCom(settings));
+    if (error.isEmpty())
+        return true;
+    dialogs.message(QStringLiteral("The serial settings could not be saved to \"%1\": %2.\n\n"
+                                   "The previous file, if any, is unchanged.")
+                        .arg(QString::fromLatin1(kPortComFileName), error),
+                    ui::Icon::Critical);
+    return false;
+}
+
+} // namespace serial

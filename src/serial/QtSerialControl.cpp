@@ -1,0 +1,159 @@
+#include "serial/QtSerialControl.h"
+
+#include "serial/SerialDevices.h"
+
+namespace serial {
+
+QtSerialControl::QtSerialControl(QObject* parent)
+    : SerialControl(parent)
+{
+    connect(&port_, &QSerialPort::readyRead, this, &SerialControl::bytesReceived);
+    connect(&port_, &QSerialPort::bytesWritten, this, &SerialControl::bytesSent);
+    connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialControl::onError);
+}
+
+void QtSerialControl::setCommPort(int16_t port)
+{
+    commPort_ = port;
+}
+
+int16_t QtSerialControl::CommPort() const
+{
+    return commPort_;
+}
+
+bool QtSerialControl::setSettings(const QByteArray& settings)
+{
+    if (!parseSettingsString(settings)) {
+        error_ = QStringLiteral("\"%1\" is not a valid settings string").arg(QString::fromLatin1(settings));
+        return false;
+    }
+    settings_ = settings;
+    return true;
+}
+
+QByteArray QtSerialControl::Settings() const
+{
+    return settings_;
+}
+
+void QtSerialControl::setInputLen(int16_t length)
+{
+    inputLen_ = length;
+}
+
+bool QtSerialControl::applyLineSettings()
+{
+    const auto line = parseSettingsString(settings_);
+    if (!line)
+        return false;
+    QSerialPort::Parity parity = QSerialPort::NoParity;
+    switch (line->parity) {
+    case 'e': parity = QSerialPort::EvenParity; break;
+    case 'o': parity = QSerialPort::OddParity; break;
+    case 'm': parity = QSerialPort::MarkParity; break;
+    case 's': parity = QSerialPort::SpaceParity; break;
+    default: break;
+    }
+    return port_.setBaudRate(line->baudRate) && port_.setParity(parity)
+        && port_.setDataBits(static_cast<QSerialPort::DataBits>(line->dataBits))
+        && port_.setStopBits(line->stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop)
+        && port_.setFlowControl(QSerialPort::NoFlowControl);
+}
+
+bool QtSerialControl::setPortOpen(bool open)
+{
+    if (!open) {
+        if (port_.isOpen())
+            port_.close();
+        return true;
+    }
+    const QString device = deviceName();
+    if (port_.isOpen()) {
+        error_ = QStringLiteral("COM%1 (%2) is already open").arg(commPort_).arg(port_.portName());
+        return false;
+    }
+    if (device.isEmpty()) {
+        error_ = QStringLiteral("COM%1 is not a port of this program (COM1 to COM4 only)").arg(commPort_);
+        return false;
+    }
+    port_.setPortName(device);
+    if (!port_.open(QIODevice::ReadWrite)) {
+        error_ = QStringLiteral("COM%1 (%2) cannot be opened: %3").arg(commPort_).arg(device, port_.errorString());
+        return false;
+    }
+    if (!applyLineSettings()) {
+        error_ = QStringLiteral("COM%1 (%2) does not accept the settings \"%3\": %4")
+                     .arg(commPort_)
+                     .arg(device, QString::fromLatin1(settings_), port_.errorString());
+        port_.close();
+        return false;
+    }
+    port_.clear(QSerialPort::AllDirections);
+    return true;
+}
+
+bool QtSerialControl::PortOpen() const
+{
+    return port_.isOpen();
+}
+
+int QtSerialControl::InBufferCount()
+{
+    return port_.isOpen() ? static_cast<int>(port_.bytesAvailable()) : 0;
+}
+
+void QtSerialControl::setInBufferCount(int /*zero*/)
+{
+    if (!port_.isOpen())
+        return;
+    port_.clear(QSerialPort::Input);
+    port_.readAll();
+}
+
+void QtSerialControl::Output(const QByteArray& bytes)
+{
+    if (port_.isOpen())
+        port_.write(bytes);
+}
+
+int QtSerialControl::OutBufferCount()
+{
+    return port_.isOpen() ? static_cast<int>(port_.bytesToWrite()) : 0;
+}
+
+void QtSerialControl::setOutBufferCount(int /*zero*/)
+{
+    if (port_.isOpen())
+        port_.clear(QSerialPort::Output);
+}
+
+QByteArray QtSerialControl::Input()
+{
+    if (!port_.isOpen())
+        return {};
+    return inputLen_ > 0 ? port_.read(inputLen_) : port_.readAll();
+}
+
+QString QtSerialControl::errorString() const
+{
+    return error_;
+}
+
+QString QtSerialControl::deviceName() const
+{
+    return deviceForPort(commPort_);
+}
+
+void QtSerialControl::onError(QSerialPort::SerialPortError error)
+{
+    if (error != QSerialPort::ResourceError || !port_.isOpen())
+        return;
+    // The device went away underneath us (an unplugged USB adapter): release it so that it
+    // can be opened again once it is back.
+    error_ = QStringLiteral("COM%1 (%2) stopped working: %3").arg(commPort_).arg(port_.portName(), port_.errorString());
+    port_.close();
+    emit portLost(error_);
+}
+
+} // namespace serial

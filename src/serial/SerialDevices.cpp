@@ -1,0 +1,57 @@
+#include "serial/SerialDevices.h"
+
+#include <QByteArrayList>
+
+#include <charconv>
+
+namespace serial {
+
+QString deviceForPort(int port)
+{
+    if (port < 1 || port > 4)
+        return {};
+    const QByteArray variable = "ZENTLOG_COM" + QByteArray::number(port);
+    const QString overridden = qEnvironmentVariable(variable.constData());
+    if (!overridden.isEmpty())
+        return overridden;
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(port);
+#else
+    return QStringLiteral("/dev/ttyS%1").arg(port - 1);
+#endif
+}
+
+namespace {
+std::optional<int> toInt(const QByteArray& text)
+{
+    const QByteArray trimmed = text.trimmed();
+    int value = 0;
+    const char* last = trimmed.constData() + trimmed.size();
+    const auto [ptr, ec] = std::from_chars(trimmed.constData(), last, value);
+    if (trimmed.isEmpty() || ec != std::errc() || ptr != last)
+        return std::nullopt;
+    return value;
+}
+} // namespace
+
+std::optional<LineSettings> parseSettingsString(const QByteArray& settings)
+{
+    const QByteArrayList fields = settings.split(',');
+    if (fields.size() != 4)
+        return std::nullopt;
+    LineSettings line;
+    const auto baud = toInt(fields[0]);
+    const QByteArray parity = fields[1].trimmed().toLower();
+    const auto dataBits = toInt(fields[2]);
+    const auto stopBits = toInt(fields[3]);
+    if (!baud || *baud <= 0 || parity.size() != 1 || !QByteArray("neoms").contains(parity[0]) || !dataBits
+        || *dataBits < 5 || *dataBits > 8 || !stopBits || (*stopBits != 1 && *stopBits != 2))
+        return std::nullopt;
+    line.baudRate = *baud;
+    line.parity = parity[0];
+    line.dataBits = *dataBits;
+    line.stopBits = *stopBits;
+    return line;
+}
+
+} // namespace serial

@@ -1,0 +1,173 @@
+// The QSerialPort layer against a real pseudo-terminal.
+
+#include "serial/FakeSerialControl.h"
+#include "serial/QtSerialControl.h"
+#include "serial/SerialPort.h"
+
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+using namespace serial;
+
+namespace {
+
+// The far end of a pseudo-terminal: the program opens the slave side by its path.
+class PtyPeer {
+public:
+    PtyPeer()
+    {
+        char name[256] = {};
+        if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
+            return;
+        termios raw{};
+        tcgetattr(slave_, &raw);
+        cfmakeraw(&raw);
+        tcsetattr(slave_, TCSANOW, &raw);
+        path_ = QString::fromLocal8Bit(name);
+        fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    }
+    ~PtyPeer()
+    {
+        if (master_ >= 0)
+            ::close(master_);
+        if (slave_ >= 0)
+            ::close(slave_);
+    }
+    PtyPeer(const PtyPeer&) = delete;
+    PtyPeer& operator=(const PtyPeer&) = delete;
+
+    const QString& path() const { return path_; }
+    void write(const QByteArray& bytes) const
+    {
+        qsizetype done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(master_, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+            if (n > 0)
+                done += n;
+        }
+    }
+    // Reads until `count` bytes came or the deadline passed, keeping Qt's events going.
+    QByteArray read(qsizetype count, int ms) const
+    {
+        QByteArray got;
+        QDeadlineTimer deadline(ms);
+        while (got.size() < count && !deadline.hasExpired()) {
+            char buffer[512];
+            const ssize_t n = ::read(master_, buffer, sizeof buffer);
+            if (n > 0)
+                got.append(buffer, n);
+            else
+                QEventLoop().processEvents(QEventLoop::AllEvents, 10);
+        }
+        return got;
+    }
+
+private:
+    int master_ = -1;
+    int slave_ = -1;
+    QString path_;
+};
+
+QByteArray everyByte()
+{
+    QByteArray bytes(256, '\0');
+    for (int i = 0; i < 256; ++i)
+        bytes[i] = static_cast<char>(i);
+    return bytes;
+}
+
+void waitFor(const std::function<bool()>& done, int ms)
+{
+    QDeadlineTimer deadline(ms);
+    while (!done() && !deadline.hasExpired())
+        QEventLoop().processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+}
+
+} // namespace
+
+TEST(QtSerialControl, EveryByteValuePassesUnchangedBothWays)
+{
+    PtyPeer peer;
+    ASSERT_FALSE(peer.path().isEmpty());
+    qputenv("ZENTLOG_COM1", peer.path().toLocal8Bit());
+
+    QtSerialControl port;
+    SerialSettings settings = SerialSettings::defaults();
+    ASSERT_TRUE(OpenSerialPort(settings, port)) << port.errorString().toStdString();
+    EXPECT_TRUE(port.PortOpen());
+    EXPECT_EQ(port.Settings(), "9600,n,8, 1");
+    EXPECT_EQ(port.deviceName(), peer.path());
+
+    // Program to station.
+    port.Output(everyByte());
+    waitFor([&] { return port.OutBufferCount() == 0; }, 5000);
+    EXPECT_EQ(peer.read(256, 5000), everyByte());
+
+    // Station to program.
+    peer.write(everyByte());
+    waitFor([&] { return port.InBufferCount() >= 256; }, 5000);
+    EXPECT_EQ(port.InBufferCount(), 256);
+    EXPECT_EQ(port.Input(), everyByte());
+    EXPECT_EQ(port.InBufferCount(), 0);
+
+    // Discarding what came in.
+    peer.write("stray");
+    waitFor([&] { return port.InBufferCount() >= 5; }, 5000);
+    port.setInBufferCount(0);
+    EXPECT_EQ(port.InBufferCount(), 0);
+
+    // A second opening of an open port fails and leaves it open; closing works.
+    EXPECT_FALSE(port.setPortOpen(true));
+    EXPECT_TRUE(port.PortOpen());
+    CloseSerialPort(port);
+    EXPECT_FALSE(port.PortOpen());
+    qunsetenv("ZENTLOG_COM1");
+}
+
+TEST(QtSerialControl, APortWithoutDeviceFailsToOpenWithAReason)
+{
+    qputenv("ZENTLOG_COM3", "/dev/zentlog-no-such-device");
+    QtSerialControl port;
+    port.setCommPort(3);
+    EXPECT_FALSE(port.setPortOpen(true));
+    EXPECT_FALSE(port.PortOpen());
+    EXPECT_TRUE(port.errorString().contains(QStringLiteral("COM3")));
+    EXPECT_TRUE(port.errorString().contains(QStringLiteral("/dev/zentlog-no-such-device")));
+    port.setCommPort(5);
+    EXPECT_FALSE(port.setPortOpen(true));
+    qunsetenv("ZENTLOG_COM3");
+}
+
+TEST(QtSerialControl, InvalidSettingsAreRefusedAndTheOldOnesKept)
+{
+    QtSerialControl port;
+    EXPECT_TRUE(port.setSettings("4800,e,8, 2"));
+    EXPECT_FALSE(port.setSettings("4800,,8, 2"));
+    EXPECT_EQ(port.Settings(), "4800,e,8, 2");
+}
+
+TEST(FakeSerialControl, OpensWithTheSettingsOfThePositions)
+{
+    FakeSerialControl port;
+    SerialSettings settings = SerialSettings::defaults();
+    settings.portNumber = 2;
+    settings.stopIndex = 1;
+    settings.deriveTexts();
+    port.setUnopenable({3});
+    ASSERT_TRUE(OpenSerialPort(settings, port));
+    EXPECT_EQ(port.CommPort(), 2);
+    EXPECT_EQ(port.Settings(), "9600,n,8, 2");
+    EXPECT_EQ(port.inputLen(), 0);
+    CloseSerialPort(port);
+    settings.portNumber = 3;
+    EXPECT_FALSE(OpenSerialPort(settings, port));
+}

@@ -1,0 +1,29 @@
+#include "ScriptedDialogs.h"
+
+#include <gtest/gtest.h>
+
+namespace testing_support {
+
+ui::Answer ScriptedDialogs::message(const QString& text, ui::Icon icon, ui::Buttons buttons, const QString& title)
+{
+    boxes.append(Box{text, icon, buttons, title});
+    if (buttons == ui::Buttons::Ok)
+        return ui::Answer::Ok;
+    if (script_.empty()) {
+        ADD_FAILURE() << "unscripted Yes/No box: " << text.toStdString();
+        return ui::Answer::No;
+    }
+    const ui::Answer next = script_.front();
+    script_.pop_front();
+    return next;
+}
+
+QStringList ScriptedDialogs::texts() const
+{
+    QStringList result;
+    for (const Box& box : boxes)
+        result << box.text;
+    return result;
+}
+
+} // namespace testing_support

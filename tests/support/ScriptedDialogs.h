@@ -1,0 +1,46 @@
+#pragma once
+// Dialogs for tests: records every box and beep, answers Yes/No boxes from a script.
+// An OK box needs no script; a Yes/No box without a scripted answer fails the test (answered No)
+// instead of hanging it.
+
+#include "ui/Dialogs.h"
+
+#include <QList>
+#include <QString>
+
+#include <deque>
+
+namespace testing_support {
+
+class ScriptedDialogs final : public ui::Dialogs {
+public:
+    struct Box {
+        QString text;
+        ui::Icon icon;
+        ui::Buttons buttons;
+        QString title;
+    };
+
+    ui::Answer message(const QString& text, ui::Icon icon, ui::Buttons buttons = ui::Buttons::Ok,
+                       const QString& title = {}) override;
+    void beep() override { ++beeps; }
+
+    // Queues the answer for the next Yes/No box.
+    void answer(ui::Answer next) { script_.push_back(next); }
+    bool scriptUsedUp() const { return script_.empty(); }
+
+    QStringList texts() const;
+    void clear()
+    {
+        boxes.clear();
+        beeps = 0;
+    }
+
+    QList<Box> boxes;
+    int beeps = 0;
+
+private:
+    std::deque<ui::Answer> script_;
+};
+
+} // namespace testing_support
