@@ -1,6 +1,7 @@
 #include "app/Application.h"
 
 #include "app/ZENTLOG.h"
+#include "measure/F_Mesure.h"
 
 #include <QCoreApplication>
 
@@ -12,10 +13,14 @@ Application::Application(ui::Dialogs& dialogs, std::unique_ptr<serial::SerialCon
     , directory_(std::move(directory))
     , channels_(dialogs, directory_)
     , quitHandler_([] { QCoreApplication::exit(0); })
+    , reader_([](int16_t, double, int16_t) { return std::optional<QString>(); })
 {
 }
 
-Application::~Application() = default;
+Application::~Application()
+{
+    delete measurement_.data();
+}
 
 ZENTLOG& Application::mainWindow()
 {
@@ -43,7 +48,24 @@ void Application::showApplicationConfig()
 
 void Application::startMeasurement()
 {
-    // The measurement window joins here.
+    if (!measurement_) {
+        measurement_ = new measure::F_Mesure(measure::MeasurementContext{
+            dialogs_, channels_, flags_, *port_, serialSettings_, programTitle_, directory_, reader_,
+            [this] { showMainWindow(); }, [this] { quit(); }});
+        measurement_->setWindowState(Qt::WindowMaximized);
+        measurement_->Form_Load();
+    }
+    measurement_->setWindowState(measurement_->windowState() | Qt::WindowMaximized);
+    measurement_->show();
+    measurement_->raise();
+    measurement_->Minuterie1().setInterval(1000);
+    measurement_->Minuterie1().start();
+}
+
+void Application::showMainWindow()
+{
+    mainWindow().show();
+    mainWindow().raise();
 }
 
 void Application::showExtraction(bool /*resetMode*/)

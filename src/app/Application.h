@@ -4,6 +4,8 @@
 // window on first use.
 
 #include "config/ChannelConfiguration.h"
+#include "measure/F_Mesure.h"
+#include "measure/MeasurementCycle.h"
 #include "measure/MeasurementFlags.h"
 #include "serial/SerialControl.h"
 #include "serial/SerialSettings.h"
@@ -40,6 +42,7 @@ public:
 
     // The main window, created on first use.
     ZENTLOG& mainWindow();
+    void showMainWindow();
 
     // Ends the program at once: no other window asks anything first.
     void quit();
@@ -52,6 +55,11 @@ public:
     void startMeasurement();
     void showExtraction(bool resetMode);
 
+    // The measurement window while it is loaded, else null.
+    measure::F_Mesure* measurementWindow() const { return measurement_.data(); }
+    // How a channel's station is read and its value text made; tests put their own here.
+    void setChannelReader(measure::ChannelReader reader) { reader_ = std::move(reader); }
+
 private:
     ui::Dialogs& dialogs_;
     std::unique_ptr<serial::SerialControl> port_;
@@ -62,6 +70,8 @@ private:
     QString programTitle_;
     std::function<void()> quitHandler_;
     std::unique_ptr<ZENTLOG> mainWindow_;
+    measure::ChannelReader reader_;
+    QPointer<measure::F_Mesure> measurement_;
 };
 
 } // namespace app
