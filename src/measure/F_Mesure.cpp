@@ -9,6 +9,8 @@
 
 #include <QCloseEvent>
 #include <QFrame>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QLabel>
 #include <QPushButton>
 
@@ -53,7 +55,12 @@ F_Mesure::F_Mesure(MeasurementContext context, QWidget* parent)
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral(" [ Mesure ]"));
     setColours(this, Qt::black, kLightGrey);
-    resize(ui::twipsToPixels(11355), ui::twipsToPixels(7500));
+    // Before it is maximised the window takes the screen's free area (at least its design size),
+    // so that it fills the screen even where no window manager maximises it.
+    QSize size(ui::twipsToPixels(11355), ui::twipsToPixels(7500));
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        size = size.expandedTo(screen->availableSize());
+    resize(size);
     buildControls();
     minuterie1_.setObjectName(QStringLiteral("Minuterie1"));
     connect(&minuterie1_, &QTimer::timeout, this, &F_Mesure::Minuterie1_Timer);
