@@ -14,6 +14,7 @@
 #include <QGroupBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 
 namespace serial {
 
@@ -145,6 +146,8 @@ void ConfLS::Form_Load()
     Option3_[2]->setText(QStringLiteral("ODD"));
 
     LoadSerialSettings(services_.settings, services_.dialogs, services_.directory);
+    if (const QScreen* where = screen())
+        move(where->availableGeometry().center() - rect().center());
     show();
 
     std::unique_ptr<SerialControl> spare;
