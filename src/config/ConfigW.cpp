@@ -137,6 +137,7 @@ void ConfigW::buildRow(int i)
     row.Coche1 = new QCheckBox(panel_);
     row.Coche1->setObjectName(indexed("Coche1", i));
     row.Coche1->setAutoFillBackground(true);
+    row.Coche1->setBackgroundRole(QPalette::Window); // a button paints its Button colour otherwise
     setColour(row.Coche1, QPalette::Window, kWhite);
     row.Coche1->setGeometry(rowRect(i, kCheckLeft, kCheckSize, kCheckSize));
     connect(row.Coche1, &QCheckBox::clicked, this, [this, i] { onCheckBoxClicked(i); });

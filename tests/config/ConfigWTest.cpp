@@ -109,8 +109,9 @@ protected:
     void expectSelectionShown(int i, bool selected)
     {
         SCOPED_TRACE(i);
-        EXPECT_EQ(box(i)->palette().color(QPalette::Window), selected ? kGreen : kWhite);
-        EXPECT_EQ(input(i)->palette().color(QPalette::WindowText), selected ? kBlue : kGrey);
+        EXPECT_EQ(box(i)->palette().color(box(i)->backgroundRole()), selected ? kGreen : kWhite);
+        EXPECT_TRUE(box(i)->autoFillBackground());
+        EXPECT_EQ(input(i)->palette().color(input(i)->foregroundRole()), selected ? kBlue : kGrey);
         // Whether the row's controls show once the window is shown (it may be hidden by now).
         for (QWidget* control : std::initializer_list<QWidget*>{child<QWidget>(QStringLiteral("ListeTypeMesure_%1").arg(i)),
                                                                 child<QWidget>(QStringLiteral("Frame1_%1").arg(i)),
