@@ -137,17 +137,13 @@ TEST_F(ConfigWTest, LoadShowsTheFileMaximisedWithItsCaptionsAndSetsTheSharedText
     EXPECT_TRUE(window->isVisible());
     EXPECT_TRUE(window->windowState() & Qt::WindowMaximized);
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Configuration [ Application ]  "));
-    EXPECT_EQ(child<QLabel>(QStringLiteral("Etiquette6"))->text(), QStringLiteral("Select"));
-    EXPECT_EQ(child<QLabel>(QStringLiteral("Etiquette2"))->text(), QStringLiteral("Measurement type"));
-    EXPECT_EQ(child<QLabel>(QStringLiteral("Etiquette3"))->text(), QStringLiteral("Origin"));
-    EXPECT_EQ(child<QLabel>(QStringLiteral("Etiquette4"))->text(), QStringLiteral("Identification"));
-    EXPECT_EQ(child<QLabel>(QStringLiteral("Etiquette5_0"))->text(), QStringLiteral("Inputs configuration"));
-    EXPECT_EQ(child<QLabel>(QStringLiteral("Etiquette5_1"))->text(), QStringLiteral("Inputs configuration"));
-    EXPECT_EQ(button("Commande1")->text(), QStringLiteral("OK"));
-    EXPECT_EQ(button("Commande2")->text(), QStringLiteral("CANCEL"));
-    EXPECT_EQ(input(3)->text(), QStringLiteral("Input 3"));
-    EXPECT_EQ(child<QLabel>(QStringLiteral("Label3_0"))->text(), QStringLiteral("Master"));
-    EXPECT_EQ(child<QLabel>(QStringLiteral("Label3_1"))->text(), QStringLiteral("Ext."));
+    const std::pair<const char*, const char*> captions[] = {
+        {"Etiquette6", "Select"},         {"Etiquette2", "Measurement type"},     {"Etiquette3", "Origin"},
+        {"Etiquette4", "Identification"}, {"Etiquette5_0", "Inputs configuration"}, {"Etiquette5_1", "Inputs configuration"},
+        {"Etiquette1_3", "Input 3"},      {"Label3_0", "Master"},                 {"Label3_1", "Ext."},
+        {"Commande1", "OK"},              {"Commande2", "CANCEL"}};
+    for (const auto& [name, text] : captions)
+        EXPECT_EQ(child<QWidget>(QLatin1String(name))->property("text").toString(), QLatin1String(text)) << name;
 
     QComboBox* types = child<QComboBox>(QStringLiteral("ListeTypeMesure_2"));
     ASSERT_EQ(types->count(), 16);
