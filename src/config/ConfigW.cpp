@@ -100,6 +100,7 @@ ConfigW::ConfigW(Services services, QWidget* parent)
     Etiquette3_ = heading("Etiquette3", kFrameLeft, kFrameWidth, Qt::AlignLeft);
     Etiquette4_ = heading("Etiquette4", kTagLeft, kTagWidth, Qt::AlignLeft);
 
+    validator_ = new StoredTextValidator(this);
     for (int i = 0; i < kChannels; ++i)
         buildRow(i);
 
@@ -132,7 +133,6 @@ void ConfigW::buildRow(int i)
 {
     using namespace layout;
     Row& row = rows_[static_cast<size_t>(i)];
-    auto* validator = new StoredTextValidator(this);
 
     row.Coche1 = new QCheckBox(panel_);
     row.Coche1->setObjectName(indexed("Coche1", i));
@@ -166,7 +166,7 @@ void ConfigW::buildRow(int i)
     row.AdresseStation->setObjectName(indexed("AdresseStation", i));
     row.AdresseStation->setGeometry(
         ui::twipsRect(kAddressLeft, centredTop(kControlHeight), kAddressWidth, kControlHeight));
-    row.AdresseStation->setValidator(validator);
+    row.AdresseStation->setValidator(validator_);
     row.AdresseStation->setToolTip(QStringLiteral("Station address, %1 to %2").arg(kLowestAddress).arg(kHighestAddress));
     row.AdresseStation->installEventFilter(this);
     connect(row.AdresseStation, &QLineEdit::textEdited, this,
@@ -195,7 +195,7 @@ void ConfigW::buildRow(int i)
     row.Texte2 = new QLineEdit(panel_);
     row.Texte2->setObjectName(indexed("Texte2", i));
     row.Texte2->setGeometry(rowRect(i, kTagLeft, kTagWidth, kControlHeight));
-    row.Texte2->setValidator(validator);
+    row.Texte2->setValidator(validator_);
     row.Texte2->hide();
     connect(row.Texte2, &QLineEdit::textEdited, this,
             [this, i](const QString& text) { services_.channels.setTag(i, text); });

@@ -20,6 +20,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QValidator;
 
 namespace ui {
 class Dialogs;
@@ -102,6 +103,7 @@ private:
 
     Services services_;
     QWidget* panel_ = nullptr;
+    QValidator* validator_ = nullptr; // the address and tag boxes: what "config.txt" can hold
     std::array<Row, kChannels> rows_{};
     std::array<QLabel*, 2> Etiquette5_{};
     QLabel* Etiquette2_ = nullptr;

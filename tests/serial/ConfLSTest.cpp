@@ -205,7 +205,7 @@ TEST_F(ConfLSTest, APortTheProgramHoldsOpenIsNeitherProbedNorClosed)
     held.portNumber = 2;
     held.deriveTexts();
     ASSERT_TRUE(OpenSerialPort(held, fake));
-    unopenable = {3}; // what the spare control finds
+    unopenable = {2, 3}; // what a spare control finds: COM2 is busy, held by the program
     open(" 2  0 \r\n 0 \r\n 0 \r\n");
     EXPECT_TRUE(fake.PortOpen());
     EXPECT_EQ(fake.CommPort(), 2);
