@@ -20,6 +20,12 @@
 namespace ui {
 class Dialogs;
 }
+namespace config {
+class ConfigW;
+}
+namespace serial {
+class ConfLS;
+}
 
 namespace app {
 
@@ -42,7 +48,6 @@ public:
 
     // The main window, created on first use.
     ZENTLOG& mainWindow();
-    void showMainWindow();
 
     // Ends the program at once: no other window asks anything first.
     void quit();
@@ -51,6 +56,8 @@ public:
 
     // The windows behind the main window's commands.
     void showSerialInterface();
+    // Shows the application configuration window, creating it (and so loading the configuration)
+    // on first use. The first read of a channel setting anywhere creates it too.
     void showApplicationConfig();
     void startMeasurement();
     void showExtraction(bool resetMode);
@@ -59,8 +66,21 @@ public:
     measure::F_Mesure* measurementWindow() const { return measurement_.data(); }
     // How a channel's station is read and its value text made; tests put their own here.
     void setChannelReader(measure::ChannelReader reader) { reader_ = std::move(reader); }
+    // The windows while they exist (a window closed through its close box is gone).
+    config::ConfigW* applicationConfigWindow() const;
+    serial::ConfLS* serialInterfaceWindow() const;
+
+    // Makes a second port control with which the serial interface window probes the other
+    // ports while the program's port is held open.
+    void setProbePortFactory(std::function<std::unique_ptr<serial::SerialControl>()> factory)
+    {
+        probePortFactory_ = std::move(factory);
+    }
 
 private:
+    void createApplicationConfig();
+    void showMainWindowAgain();
+
     ui::Dialogs& dialogs_;
     std::unique_ptr<serial::SerialControl> port_;
     QString directory_;
@@ -72,6 +92,11 @@ private:
     std::unique_ptr<ZENTLOG> mainWindow_;
     measure::ChannelReader reader_;
     QPointer<measure::F_Mesure> measurement_;
+    std::function<std::unique_ptr<serial::SerialControl>()> probePortFactory_;
+    // Top-level windows own themselves: they are deleted when closed through their close box,
+    // and those still there when the program ends are deleted with the application object.
+    QPointer<config::ConfigW> configW_;
+    QPointer<serial::ConfLS> confLS_;
 };
 
 } // namespace app
