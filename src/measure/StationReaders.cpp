@@ -54,6 +54,31 @@ void setUnit(Text& field, const std::optional<QString>& unit)
         field = *unit;
 }
 
+// Range code, signed value and temperature: resistivity and conductivity stations.
+bool readRangeStation(StationLink link, double address, int16_t startRegister, StationValues& values,
+                      Number StationValues::*range, Number StationValues::*raw)
+{
+    return readWith(link, address, startRegister, [&](const ReplyWords& w) {
+        values.*range = w.codeByte();
+        values.*raw = w.signedWord(kRegisterMain);
+        values.Temperature = temperatureOf(w);
+    });
+}
+
+// Decimal code, unit from the station's table, signed value and temperature: turbidity, 381
+// and 452 stations.
+bool readDecimalCodeStation(StationLink link, double address, int16_t startRegister, StationValues& values,
+                            Number StationValues::*code, Text StationValues::*unit, Number StationValues::*raw,
+                            std::optional<QString> (*unitTable)(uint8_t))
+{
+    return readWith(link, address, startRegister, [&](const ReplyWords& w) {
+        values.*code = w.codeByte() & 0x0F;
+        setUnit(values.*unit, unitTable(w.codeByte()));
+        values.*raw = w.signedWord(kRegisterMain);
+        values.Temperature = temperatureOf(w);
+    });
+}
+
 } // namespace
 
 std::optional<uint8_t> stationAddressByte(double address)
@@ -68,20 +93,14 @@ std::optional<uint8_t> stationAddressByte(double address)
 
 bool ReadResistivityStation(StationLink link, double address, int16_t startRegister, StationValues& values)
 {
-    return readWith(link, address, startRegister, [&](const ReplyWords& w) {
-        values.ResistivityRange = w.codeByte();
-        values.ResistivityRaw = w.signedWord(kRegisterMain);
-        values.Temperature = temperatureOf(w);
-    });
+    return readRangeStation(link, address, startRegister, values, &StationValues::ResistivityRange,
+                            &StationValues::ResistivityRaw);
 }
 
 bool ReadConductivityStation(StationLink link, double address, int16_t startRegister, StationValues& values)
 {
-    return readWith(link, address, startRegister, [&](const ReplyWords& w) {
-        values.ConductivityRange = w.codeByte();
-        values.ConductivityRaw = w.signedWord(kRegisterMain);
-        values.Temperature = temperatureOf(w);
-    });
+    return readRangeStation(link, address, startRegister, values, &StationValues::ConductivityRange,
+                            &StationValues::ConductivityRaw);
 }
 
 bool ReadPhStation(StationLink link, double address, int16_t startRegister, StationValues& values)
@@ -130,12 +149,8 @@ bool ReadChlorineStation(StationLink link, double address, int16_t startRegister
 
 bool ReadTurbidityStation(StationLink link, double address, int16_t startRegister, StationValues& values)
 {
-    return readWith(link, address, startRegister, [&](const ReplyWords& w) {
-        values.TurbidityDecimalCode = w.codeByte() & 0x0F;
-        setUnit(values.TurbidityUnit, turbidityUnit(w.codeByte()));
-        values.TurbidityRaw = w.signedWord(kRegisterMain);
-        values.Temperature = temperatureOf(w);
-    });
+    return readDecimalCodeStation(link, address, startRegister, values, &StationValues::TurbidityDecimalCode,
+                                  &StationValues::TurbidityUnit, &StationValues::TurbidityRaw, turbidityUnit);
 }
 
 bool ReadDualResistivityStation(StationLink link, double address, int16_t startRegister, StationValues& values)
@@ -149,22 +164,14 @@ bool ReadDualResistivityStation(StationLink link, double address, int16_t startR
 
 bool ReadModel381Station(StationLink link, double address, int16_t startRegister, StationValues& values)
 {
-    return readWith(link, address, startRegister, [&](const ReplyWords& w) {
-        values.Model381DecimalCode = w.codeByte() & 0x0F;
-        setUnit(values.Model381Unit, model381Unit(w.codeByte()));
-        values.Model381Raw = w.signedWord(kRegisterMain);
-        values.Temperature = temperatureOf(w);
-    });
+    return readDecimalCodeStation(link, address, startRegister, values, &StationValues::Model381DecimalCode,
+                                  &StationValues::Model381Unit, &StationValues::Model381Raw, model381Unit);
 }
 
 bool ReadModel452Station(StationLink link, double address, int16_t startRegister, StationValues& values)
 {
-    return readWith(link, address, startRegister, [&](const ReplyWords& w) {
-        values.Model452DecimalCode = w.codeByte() & 0x0F;
-        setUnit(values.Model452Unit, model452Unit(w.codeByte()));
-        values.Model452Raw = w.signedWord(kRegisterMain);
-        values.Temperature = temperatureOf(w);
-    });
+    return readDecimalCodeStation(link, address, startRegister, values, &StationValues::Model452DecimalCode,
+                                  &StationValues::Model452Unit, &StationValues::Model452Raw, model452Unit);
 }
 
 bool ReadStation(int16_t type, serial::SerialControl& port, double address, int16_t startRegister,

@@ -46,6 +46,35 @@ bool parseDouble(const std::string& text, double& out)
     return ec == std::errc() && ptr == text.data() + text.size() && !text.empty();
 }
 
+// The options that take one integer, with their range.
+struct IntOption {
+    const char* key;
+    long long low;
+    long long high;
+    void (*set)(StationConfig&, long long);
+};
+
+const IntOption* findIntOption(const std::string& key)
+{
+    static const IntOption options[] = {
+        {"code", 0, 255, [](StationConfig& s, long long v) { s.code = static_cast<int>(v); }},
+        {"value", -32768, 65535, [](StationConfig& s, long long v) { s.value = static_cast<int>(v); }},
+        {"temp", -32768, 65535, [](StationConfig& s, long long v) { s.temperature = static_cast<int>(v); }},
+        {"second", -32768, 65535, [](StationConfig& s, long long v) { s.second = static_cast<int>(v); }},
+        {"total1", 0, 99999999, [](StationConfig& s, long long v) { s.total1 = static_cast<uint32_t>(v); }},
+        {"total2", 0, 99999999, [](StationConfig& s, long long v) { s.total2 = static_cast<uint32_t>(v); }},
+        {"delay", 0, 600000, [](StationConfig& s, long long v) { s.delayMs = static_cast<int>(v); }},
+        {"late", 0, 600000, [](StationConfig& s, long long v) { s.faults.lateMs = static_cast<int>(v); }},
+        {"noise", 1, 4096, [](StationConfig& s, long long v) { s.faults.noise = static_cast<int>(v); }},
+        {"truncate", 0, 255, [](StationConfig& s, long long v) { s.faults.truncate = static_cast<int>(v); }},
+        {"wrongaddr", 0, 255, [](StationConfig& s, long long v) { s.faults.wrongAddress = static_cast<int>(v); }},
+    };
+    for (const IntOption& option : options)
+        if (key == option.key)
+            return &option;
+    return nullptr;
+}
+
 } // namespace
 
 int typeFromName(const std::string& name)
@@ -129,36 +158,15 @@ std::optional<SimConfig> parseConfig(const std::string& text, std::string& error
                     return fail("regs= needs 8 hexadecimal words");
                 station.registers = regs;
                 station.vary = false;
-            } else if (key == "code") {
-                const auto v = number(0, 255);
+            } else if (const IntOption* known = findIntOption(key)) {
+                const auto v = number(known->low, known->high);
                 if (!v)
                     return bad();
-                station.code = static_cast<int>(*v);
-            } else if (key == "value" || key == "temp" || key == "second") {
-                const auto v = number(-32768, 65535);
-                if (!v)
-                    return bad();
-                (key == "value" ? station.value : key == "temp" ? station.temperature : station.second) =
-                    static_cast<int>(*v);
-            } else if (key == "total1" || key == "total2") {
-                const auto v = number(0, 99999999);
-                if (!v)
-                    return bad();
-                (key == "total1" ? station.total1 : station.total2) = static_cast<uint32_t>(*v);
+                known->set(station, *v);
             } else if (key == "fixed" && !hasValue) {
                 station.vary = false;
-            } else if (key == "delay") {
-                const auto v = number(0, 600000);
-                if (!v)
-                    return bad();
-                station.delayMs = static_cast<int>(*v);
             } else if (key == "silent" && !hasValue) {
                 station.faults.silent = true;
-            } else if (key == "late") {
-                const auto v = number(0, 600000);
-                if (!v)
-                    return bad();
-                station.faults.lateMs = static_cast<int>(*v);
             } else if (key == "badcrc" && !hasValue) {
                 station.faults.badCrc = true;
             } else if (key == "exception") {
@@ -166,21 +174,6 @@ std::optional<SimConfig> parseConfig(const std::string& text, std::string& error
                 if (hasValue && !parseInt(value, 1, 255, v))
                     return bad();
                 station.faults.exception = static_cast<int>(v);
-            } else if (key == "noise") {
-                const auto v = number(1, 4096);
-                if (!v)
-                    return bad();
-                station.faults.noise = static_cast<int>(*v);
-            } else if (key == "truncate") {
-                const auto v = number(0, 255);
-                if (!v)
-                    return bad();
-                station.faults.truncate = static_cast<int>(*v);
-            } else if (key == "wrongaddr") {
-                const auto v = number(0, 255);
-                if (!v)
-                    return bad();
-                station.faults.wrongAddress = static_cast<int>(*v);
             } else if (key == "prob") {
                 double p = 0;
                 if (!hasValue || !parseDouble(value, p) || p < 0 || p > 1)
