@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <random>
 #include <thread>
 
 using namespace serial;
@@ -234,6 +235,41 @@ TEST(ReplyFrameTest, ScanReportsWhatCanBeDropped)
     scan = scanForReply(QByteArray::fromHex("090310") + exceptionReply(9, 4), request);
     EXPECT_EQ(scan.kind, ReplyScan::Exception);
     EXPECT_EQ(scan.offset, 3);
+}
+
+} // namespace
+
+namespace {
+
+TEST(ReplyFrameTest, WhateverTheBytesAFoundReplyIsAlwaysValid)
+{
+    ModbusRequest request;
+    request.Address = 1;
+    BuildReadRequest(request);
+    const QByteArray frame = readReply(1, kRegisters);
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> byte(0, 255);
+    std::uniform_int_distribution<int> length(0, 60);
+    int found = 0;
+    for (int round = 0; round < 5000; ++round) {
+        // Noise made of bytes that often look like the start of a reply, sometimes with the
+        // real frame or a piece of it inside.
+        QByteArray bytes;
+        for (int i = length(random); i > 0; --i)
+            bytes.append(static_cast<char>(round % 3 == 0 ? byte(random) : "\x01\x03\x10\x83"[byte(random) % 4]));
+        if (round % 5 == 0)
+            bytes.insert(byte(random) % (bytes.size() + 1), frame.left(byte(random) % 22));
+        const ReplyScan scan = scanForReply(bytes, request);
+        ASSERT_LE(scan.discardable, bytes.size());
+        if (scan.kind != ReplyScan::Reply)
+            continue;
+        ++found;
+        ASSERT_LE(scan.offset + scan.length, bytes.size());
+        const QByteArray candidate = bytes.sliced(scan.offset, scan.length);
+        EXPECT_EQ(candidate.left(3), QByteArray::fromHex("010310"));
+        EXPECT_EQ(ComputeCrc16(candidate.left(19)), candidate.right(2));
+    }
+    EXPECT_GT(found, 0);
 }
 
 } // namespace
