@@ -2,6 +2,8 @@
 
 #include "app/ZENTLOG.h"
 #include "measure/F_Mesure.h"
+#include "measure/StationReaders.h"
+#include "measure/ValueText.h"
 #include "config/ConfigW.h"
 #include "serial/ConfLS.h"
 #include "serial/PortComFile.h"
@@ -16,7 +18,13 @@ Application::Application(ui::Dialogs& dialogs, std::unique_ptr<serial::SerialCon
     , directory_(std::move(directory))
     , channels_(dialogs, directory_)
     , quitHandler_([] { QCoreApplication::exit(0); })
-    , reader_([](int16_t, double, int16_t) { return std::optional<QString>(); })
+    , reader_([this](int16_t type, double address, int16_t startRegister) -> std::optional<QString> {
+        // The reader decodes into the shared values, and the channel's text is made from them
+        // before the next channel is read.
+        if (!measure::ReadStation(type, *port_, address, startRegister, stationValues_))
+            return std::nullopt;
+        return measure::FormatChannelValue(type, stationValues_);
+    })
 {
     // The live configuration is held by the configuration window: the first read of a channel
     // setting creates the window, and its load reads "config.txt".

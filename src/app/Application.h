@@ -7,6 +7,7 @@
 #include "measure/F_Mesure.h"
 #include "measure/MeasurementCycle.h"
 #include "measure/MeasurementFlags.h"
+#include "measure/StationValues.h"
 #include "serial/SerialControl.h"
 #include "serial/SerialSettings.h"
 
@@ -90,6 +91,7 @@ private:
     QString programTitle_;
     std::function<void()> quitHandler_;
     std::unique_ptr<ZENTLOG> mainWindow_;
+    measure::StationValues stationValues_;
     measure::ChannelReader reader_;
     QPointer<measure::F_Mesure> measurement_;
     std::function<std::unique_ptr<serial::SerialControl>()> probePortFactory_;

@@ -4,6 +4,7 @@
 // abandon request is honoured after every channel.
 
 #include "measure/MeasurementFlags.h"
+#include "measure/ValueText.h"
 
 #include <QString>
 
@@ -16,8 +17,6 @@ class ChannelConfiguration;
 }
 
 namespace measure {
-
-inline const QString kOutOfOrder = QStringLiteral("Out of order");
 
 // Reads one station and returns the value text of its channel, or nothing when no valid reply came.
 using ChannelReader = std::function<std::optional<QString>(int16_t measurementType, double address,
