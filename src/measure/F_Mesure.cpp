@@ -3,6 +3,7 @@
 #include "config/ChannelConfiguration.h"
 #include "measure/Bezel.h"
 #include "serial/SerialControl.h"
+#include "serial/SerialDevices.h"
 #include "serial/SerialPort.h"
 #include "ui/Dialogs.h"
 #include "ui/Twips.h"
@@ -66,6 +67,9 @@ F_Mesure::F_Mesure(MeasurementContext context, QWidget* parent)
     connect(&minuterie1_, &QTimer::timeout, this, &F_Mesure::Minuterie1_Timer);
     // Tag captions and visibility follow the configuration at the next repaint.
     connect(&context_.channels, &config::ChannelConfiguration::channelChanged, this, [this] { update(); });
+    connect(&context_.port, &serial::SerialControl::portLost, this, [this](const QString& reason) {
+        lostReason_ = reason.isEmpty() ? QStringLiteral("the device went away") : reason;
+    });
 }
 
 void F_Mesure::buildControls()
@@ -200,7 +204,7 @@ void F_Mesure::Minuterie1_Timer()
 {
     // A tick that comes while a cycle still waits for a station is skipped: two cycles never
     // share the line.
-    if (context_.flags.CycleRunning || reportingPortProblem_)
+    if (context_.flags.CycleRunning)
         return;
     if (context_.flags.stopRequested()) {
         Commande1_Click();
@@ -213,6 +217,13 @@ void F_Mesure::Minuterie1_Timer()
 bool F_Mesure::ensurePortOpen()
 {
     serial::SerialControl& port = context_.port;
+    // A port lost while measuring (an unplugged adapter) is reported once, at the next tick
+    // rather than in the middle of a reply wait.
+    if (!lostReason_.isEmpty() && !portProblemReported_) {
+        portProblemReported_ = true;
+        reportPortProblem(QStringLiteral("stopped working: %1").arg(lostReason_));
+    }
+    lostReason_.clear();
     if (port.PortOpen())
         return true;
     if (serial::OpenSerialPort(context_.settings, port)) {
@@ -222,17 +233,21 @@ bool F_Mesure::ensurePortOpen()
     // One message per outage; the next ticks try again quietly until the port is back.
     if (!portProblemReported_) {
         portProblemReported_ = true;
-        reportingPortProblem_ = true;
-        context_.dialogs.message(
-            QStringLiteral("The serial port COM%1 (%2) cannot be used: %3\n\n"
-                           "The channels show \"Out of order\" meanwhile. The program tries the port again "
-                           "every second and carries on by itself once it is back.")
-                .arg(context_.settings.portNumber)
-                .arg(port.deviceName(), port.errorString()),
-            ui::Icon::Warning);
-        reportingPortProblem_ = false;
+        reportPortProblem(QStringLiteral("cannot be opened: %1").arg(port.errorString()));
     }
     return false;
+}
+
+void F_Mesure::reportPortProblem(const QString& what)
+{
+    // The box is modal, but the timer goes on beneath it: once the port is back the measurement
+    // carries on by itself, whether or not the box has been closed yet.
+    context_.dialogs.message(QStringLiteral("The serial port COM%1 (%2) %3\n\n"
+                                            "The channels show \"Out of order\" meanwhile. The program tries the "
+                                            "port again every second and carries on by itself once it is back.")
+                                 .arg(context_.settings.portNumber)
+                                 .arg(serial::deviceForPort(context_.settings.portNumber), what),
+                             ui::Icon::Warning);
 }
 
 void F_Mesure::showValue(int channel, const QString& text)

@@ -73,6 +73,7 @@ private:
     void applyLayout();
     void showValue(int channel, const QString& text);
     bool ensurePortOpen();
+    void reportPortProblem(const QString& what);
 
     MeasurementContext context_;
     MeasurementCycle cycle_;
@@ -88,7 +89,7 @@ private:
     PanelLayout layout_{};
     bool unloadByProgram_ = false;
     bool portProblemReported_ = false;
-    bool reportingPortProblem_ = false;
+    QString lostReason_;
 };
 
 } // namespace measure
