@@ -9,6 +9,8 @@
 #include "ui/Twips.h"
 
 #include <QCloseEvent>
+#include <QElapsedTimer>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QScreen>
@@ -211,7 +213,10 @@ void F_Mesure::Minuterie1_Timer()
         return;
     }
     ensurePortOpen();
+    QElapsedTimer elapsed;
+    elapsed.start();
     cycle_.RunMeasurementCycle();
+    emit cycleCompleted(elapsed.elapsed());
 }
 
 bool F_Mesure::ensurePortOpen()
@@ -254,7 +259,25 @@ void F_Mesure::showValue(int channel, const QString& text)
 {
     const auto k = static_cast<size_t>(channel);
     valueTexts_[k] = text;
-    etiquette3_[k]->setText(forDisplay(text));
+    QLabel* label = etiquette3_[k];
+    const QString shown = forDisplay(text);
+    // The value keeps its bold 13.5-point face unless a line is wider than the label; then the
+    // face shrinks until every line fits, so no digit is ever cut off.
+    QFont font = sansFont(13.5, true);
+    const int available = label->contentsRect().width() - 4;
+    const QStringList lines = shown.split(QLatin1Char('\n'));
+    const auto widest = [&](const QFont& f) {
+        const QFontMetrics metrics(f);
+        int width = 0;
+        for (const QString& line : lines)
+            width = qMax(width, metrics.horizontalAdvance(line));
+        return width;
+    };
+    while (widest(font) > available && font.pointSizeF() > 6)
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    if (label->font() != font)
+        label->setFont(font);
+    label->setText(shown);
 }
 
 void F_Mesure::Commande1_Click()

@@ -64,6 +64,10 @@ public:
     // The value text as the cycle produced it (CR LF between lines).
     QString valueText(int i) const { return valueTexts_[static_cast<size_t>(i)]; }
 
+signals:
+    // A measurement cycle ended after `milliseconds`.
+    void cycleCompleted(qint64 milliseconds);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
