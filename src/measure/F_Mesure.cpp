@@ -278,6 +278,7 @@ void F_Mesure::showValue(int channel, const QString& text)
     if (label->font() != font)
         label->setFont(font);
     label->setText(shown);
+    emit valueShown(channel);
 }
 
 void F_Mesure::Commande1_Click()

@@ -67,6 +67,8 @@ public:
 signals:
     // A measurement cycle ended after `milliseconds`.
     void cycleCompleted(qint64 milliseconds);
+    // The cycle has just shown a new text (a value or "Out of order") in a channel's value label.
+    void valueShown(int channel);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -81,6 +81,28 @@ void SimServer::reset()
     outgoing_.clear();
 }
 
+long long SimServer::millisecondsAt(Clock::time_point now) const
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(now - started_).count();
+}
+
+void SimServer::logFault(Clock::time_point now, const uint8_t* request, const std::string& fault)
+{
+    if (options_.faultLog == nullptr)
+        return;
+    if (request != nullptr)
+        std::fprintf(options_.faultLog, "%lld %d %d %s\n", millisecondsAt(now), request[0], wordAt(request + 2),
+                     fault.c_str());
+    else
+        std::fprintf(options_.faultLog, "%lld - - %s\n", millisecondsAt(now), fault.c_str());
+    std::fflush(options_.faultLog);
+}
+
+void SimServer::noteLineRecreated()
+{
+    logFault(Clock::now(), nullptr, "recreated");
+}
+
 void SimServer::receive(const uint8_t* bytes, std::size_t count, Clock::time_point now)
 {
     if (!pending_.empty() && now - lastByte_ > kFrameGap)
@@ -110,8 +132,7 @@ void SimServer::handleRequest(const uint8_t* request, Clock::time_point now)
     const int count = wordAt(request + 4);
     const double seconds = std::chrono::duration<double>(now - started_).count();
     if (options_.log != nullptr) {
-        std::fprintf(options_.log, "%lld %d %d %d %d\n", static_cast<long long>(seconds * 1000), address, function,
-                     start, count);
+        std::fprintf(options_.log, "%lld %d %d %d %d\n", millisecondsAt(now), address, function, start, count);
         std::fflush(options_.log);
     }
 
@@ -132,9 +153,14 @@ void SimServer::handleRequest(const uint8_t* request, Clock::time_point now)
 
     std::uniform_real_distribution<double> chance(0.0, 1.0);
     const bool faulty = station != nullptr && station->faults.any() && chance(random_) < station->faults.probability;
-    if (faulty && station->faults.silent)
+    if (faulty && station->faults.silent) {
+        logFault(now, request, "silent");
         return;
-    std::vector<uint8_t> reply = buildReply(station, request, faulty);
+    }
+    std::vector<std::string> applied;
+    std::vector<uint8_t> reply = buildReply(station, request, faulty, applied);
+    for (const std::string& fault : applied)
+        logFault(now, request, fault);
     if (reply.empty())
         return;
 
@@ -147,7 +173,8 @@ void SimServer::handleRequest(const uint8_t* request, Clock::time_point now)
     schedule(std::move(reply), startAt);
 }
 
-std::vector<uint8_t> SimServer::buildReply(const StationConfig* station, const uint8_t* request, bool faulty)
+std::vector<uint8_t> SimServer::buildReply(const StationConfig* station, const uint8_t* request, bool faulty,
+                                           std::vector<std::string>& applied)
 {
     std::vector<uint8_t> req(request, request + kRequestLength);
     modbus_set_slave(ctx_, request[0]);
@@ -164,19 +191,30 @@ std::vector<uint8_t> SimServer::buildReply(const StationConfig* station, const u
     uint8_t buffer[512];
     for (ssize_t n; (n = ::read(pipe_[0], buffer, sizeof buffer)) > 0;)
         reply.insert(reply.end(), buffer, buffer + n);
-    if (!faulty)
+    if (!faulty || reply.empty())
         return reply;
 
+    // Each fault that changes the reply is named in the words of the configuration.
     const Faults& f = station->faults;
-    if (f.wrongAddress >= 0 && !reply.empty()) {
+    if (f.lateMs > 0)
+        applied.push_back("late=" + std::to_string(f.lateMs));
+    if (f.exception != 0)
+        applied.push_back("exception=" + std::to_string(f.exception));
+    if (f.wrongAddress >= 0) {
         reply[0] = static_cast<uint8_t>(f.wrongAddress);
         setCrc(reply);
+        applied.push_back("wrongaddr=" + std::to_string(f.wrongAddress));
     }
-    if (f.badCrc && !reply.empty())
+    if (f.badCrc) {
         reply.back() ^= 0x5A;
-    if (f.truncate >= 0 && static_cast<std::size_t>(f.truncate) < reply.size())
+        applied.emplace_back("badcrc");
+    }
+    if (f.truncate >= 0 && static_cast<std::size_t>(f.truncate) < reply.size()) {
         reply.resize(static_cast<std::size_t>(f.truncate));
+        applied.push_back("truncate=" + std::to_string(f.truncate));
+    }
     if (f.noise > 0) {
+        applied.push_back("noise=" + std::to_string(f.noise));
         std::uniform_int_distribution<int> byte(0, 255);
         std::vector<uint8_t> noise(static_cast<std::size_t>(f.noise));
         for (uint8_t& b : noise)

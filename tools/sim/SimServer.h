@@ -11,6 +11,7 @@
 #include <map>
 #include <optional>
 #include <random>
+#include <string>
 #include <vector>
 
 struct _modbus;
@@ -25,6 +26,7 @@ struct ServerOptions {
     bool pace = false;          // send replies at the line's rate, after the request's own time
     unsigned seed = 1;          // for noise bytes and fault probabilities
     std::FILE* log = nullptr;   // request log, one line per request
+    std::FILE* faultLog = nullptr; // fault log, one line per fault applied
 };
 
 class SimServer {
@@ -46,11 +48,18 @@ public:
     void sendDue(int fd, Clock::time_point now);
     // Forgets partial requests and pending replies (the line was re-created).
     void reset();
+    // Notes in the fault log that the line was closed and created anew.
+    void noteLineRecreated();
 
 private:
     void handleRequest(const uint8_t* request, Clock::time_point now);
-    std::vector<uint8_t> buildReply(const StationConfig* station, const uint8_t* request, bool faulty);
+    // The reply to `request`, with the station's faults when `faulty`; `applied` names each fault
+    // that changed it.
+    std::vector<uint8_t> buildReply(const StationConfig* station, const uint8_t* request, bool faulty,
+                                    std::vector<std::string>& applied);
     void schedule(std::vector<uint8_t> bytes, Clock::time_point start);
+    long long millisecondsAt(Clock::time_point now) const;
+    void logFault(Clock::time_point now, const uint8_t* request, const std::string& fault);
 
     SimConfig config_;
     ServerOptions options_;

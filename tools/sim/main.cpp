@@ -25,7 +25,7 @@ namespace {
 
 const char* const kUsage =
     "usage: zentlog-sim [--config FILE] [--station \"ADDRESS BLOCK TYPE [OPTION]...\"]...\n"
-    "                   [--link PATH | --device PATH] [--log FILE] [--pace]\n"
+    "                   [--link PATH | --device PATH] [--log FILE] [--fault-log FILE] [--pace]\n"
     "                   [--baud N] [--parity n|e|o] [--stop 1|2] [--seed N]\n"
     "Serves the configured stations on a new pseudo-terminal (its path is the first line printed)\n"
     "or on a serial device. SIGHUP reloads the configuration file, SIGUSR1 re-creates the\n"
@@ -45,6 +45,7 @@ struct Options {
     std::string link;
     std::string device;
     std::string logFile;
+    std::string faultLogFile;
     sim::LineSettings line;
     bool pace = false;
     unsigned seed = 1;
@@ -142,6 +143,8 @@ int main(int argc, char* argv[])
             options.device = *v;
         else if (arg == "--log")
             options.logFile = *v;
+        else if (arg == "--fault-log")
+            options.faultLogFile = *v;
         else if (arg == "--baud" && parseNumber(*v, 300, 115200, number))
             options.line.baud = static_cast<int>(number);
         else if (arg == "--parity" && (*v == "n" || *v == "e" || *v == "o"))
@@ -163,11 +166,15 @@ int main(int argc, char* argv[])
     if (!config)
         return usageError(error);
 
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> log(nullptr, &std::fclose);
-    if (!options.logFile.empty()) {
-        log.reset(std::fopen(options.logFile.c_str(), "a"));
-        if (!log)
-            return usageError(options.logFile + ": " + std::strerror(errno));
+    using LogFile = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+    LogFile log(nullptr, &std::fclose);
+    LogFile faultLog(nullptr, &std::fclose);
+    for (auto [name, file] : {std::pair{&options.logFile, &log}, std::pair{&options.faultLogFile, &faultLog}}) {
+        if (name->empty())
+            continue;
+        file->reset(std::fopen(name->c_str(), "a"));
+        if (!*file)
+            return usageError(*name + ": " + std::strerror(errno));
     }
 
     std::unique_ptr<sim::SimLine> line = options.device.empty()
@@ -178,7 +185,7 @@ int main(int argc, char* argv[])
         return 2;
     }
 
-    sim::SimServer server(std::move(*config), {options.line, options.pace, options.seed, log.get()}, error);
+    sim::SimServer server(std::move(*config), {options.line, options.pace, options.seed, log.get(), faultLog.get()}, error);
     if (!server.ready()) {
         std::cerr << "zentlog-sim: " << error << "\n";
         return 2;
@@ -231,6 +238,7 @@ int main(int argc, char* argv[])
                         std::cerr << "zentlog-sim: " << error << "\n";
                         return 1;
                     }
+                    server.noteLineRecreated();
                     std::cout << line->path() << std::endl;
                 }
             }
