@@ -68,9 +68,9 @@ for _ in $(seq 50); do [[ -e $work/line ]] && break; sleep 0.1; done
     if ((t % rotate == 0)); then
       set=$(((set + 1) % ${#fault_sets[@]}))
       write_stations "$set"
-      kill -HUP "$sim_pid"
+      kill -HUP "$sim_pid" 2>/dev/null
     fi
-    if ((t % recreate == 0)); then kill -USR1 "$sim_pid"; fi
+    if ((t % recreate == 0)); then kill -USR1 "$sim_pid" 2>/dev/null; fi
   done
 ) &
 changer_pid=$!
@@ -78,6 +78,8 @@ changer_pid=$!
 (cd "$work" && ZENTLOG_COM1="$work/line" QT_QPA_PLATFORM=offscreen "$driver" "$seconds" --rss-every 60 \
   >"$work/soak" 2>"$work/soak.err")
 
+# A simulator that ended before the measurement makes the figures worthless: say so.
+if kill -0 "$sim_pid" 2>/dev/null; then sim_state="served the whole run"; else sim_state="ENDED BEFORE THE RUN DID: the figures are not valid"; fi
 value() { awk -v k="$1" '$1 == k { print $2 }' "$work/soak"; }
 rss_start=$(value rss_kib_start)
 rss_end=$(value rss_kib_end)
@@ -95,6 +97,7 @@ $(grep '^channel_' "$work/soak" | sed 's/^/  /')
   faults injected:            $(grep -vc ' recreated$' "$work/faults.log" || true) ($(awk '$4 != "recreated" { sub(/=.*/, "", $4); n[$4]++ } END { for (k in n) printf "%s %d, ", k, n[k] }' "$work/faults.log"))
   line re-created:            $(grep -c ' recreated$' "$work/faults.log" || true) times
   messages shown:             $(grep -c '^message:' "$work/soak.err" || true)
+  simulator:                  ${sim_state}
 Labels at the end:
 $(grep '^label_' "$work/soak")
 REPORT

@@ -21,7 +21,7 @@ Application::Application(ui::Dialogs& dialogs, std::unique_ptr<serial::SerialCon
     , reader_([this](int16_t type, double address, int16_t startRegister) -> std::optional<QString> {
         // The reader decodes into the shared values, and the channel's text is made from them
         // before the next channel is read.
-        if (!measure::ReadStation(type, *port_, address, startRegister, stationValues_))
+        if (!measure::ReadStation(type, *port_, address, startRegister, stationValues_, {}, &lateReplies_))
             return std::nullopt;
         return measure::FormatChannelValue(type, stationValues_);
     })

@@ -8,6 +8,7 @@
 #include "measure/MeasurementCycle.h"
 #include "measure/MeasurementFlags.h"
 #include "measure/StationValues.h"
+#include "serial/LateReplies.h"
 #include "serial/SerialControl.h"
 #include "serial/SerialSettings.h"
 
@@ -84,6 +85,7 @@ private:
 
     ui::Dialogs& dialogs_;
     std::unique_ptr<serial::SerialControl> port_;
+    serial::LateReplies lateReplies_; // on port_
     QString directory_;
     config::ChannelConfiguration channels_;
     serial::SerialSettings serialSettings_;

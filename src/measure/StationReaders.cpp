@@ -3,6 +3,7 @@
 #include "config/MeasurementTypes.h"
 #include "measure/ReplyWords.h"
 #include "measure/UnitTables.h"
+#include "serial/LateReplies.h"
 #include "serial/ModbusFrame.h"
 #include "serial/SerialControl.h"
 
@@ -21,15 +22,23 @@ bool exchange(StationLink link, double address, int16_t startRegister, QByteArra
     const std::optional<uint8_t> addressByte = stationAddressByte(address);
     if (!addressByte || !link.port.PortOpen())
         return false;
-    link.port.setInBufferCount(0);
     serial::ModbusRequest request;
     request.Address = *addressByte;
     request.FunctionCode = 3;
     request.StartRegister = startRegister;
     request.RegisterCount = 8;
     serial::BuildReadRequest(request);
+    if (link.lateReplies != nullptr) {
+        link.lateReplies->waitBefore(link.port, request);
+        if (!link.port.PortOpen())
+            return false;
+    }
+    link.port.setInBufferCount(0);
     link.port.Output(request.Frame);
-    return serial::AwaitReply(link.port, request, frame, link.limits);
+    const serial::ReplyOutcome outcome = serial::awaitReplyFrame(link.port, request, frame, link.limits);
+    if (link.lateReplies != nullptr)
+        link.lateReplies->note(request, outcome, link.limits);
+    return outcome == serial::ReplyOutcome::Reply;
 }
 
 double temperatureOf(const ReplyWords& words)
@@ -175,9 +184,9 @@ bool ReadModel452Station(StationLink link, double address, int16_t startRegister
 }
 
 bool ReadStation(int16_t type, serial::SerialControl& port, double address, int16_t startRegister,
-                 StationValues& values, const serial::ReplyLimits& limits)
+                 StationValues& values, const serial::ReplyLimits& limits, serial::LateReplies* lateReplies)
 {
-    const StationLink link{port, limits};
+    const StationLink link{port, limits, lateReplies};
     switch (type) {
     case config::TypeResistivity: return ReadResistivityStation(link, address, startRegister, values);
     case config::TypeConductivity:

@@ -10,6 +10,7 @@
 #include <optional>
 
 namespace serial {
+class LateReplies;
 class SerialControl;
 }
 
@@ -23,6 +24,8 @@ std::optional<uint8_t> stationAddressByte(double address);
 struct StationLink {
     serial::SerialControl& port;
     serial::ReplyLimits limits{};
+    // The late replies still to be expected on this port; none are watched for without it.
+    serial::LateReplies* lateReplies = nullptr;
 };
 
 bool ReadResistivityStation(StationLink link, double address, int16_t startRegister, StationValues& values);
@@ -40,6 +43,7 @@ bool ReadModel452Station(StationLink link, double address, int16_t startRegister
 // Reads the station of measurement type 0..15 with the reader of that type. False, with nothing
 // sent, for any other type.
 bool ReadStation(int16_t type, serial::SerialControl& port, double address, int16_t startRegister,
-                 StationValues& values, const serial::ReplyLimits& limits = {});
+                 StationValues& values, const serial::ReplyLimits& limits = {},
+                 serial::LateReplies* lateReplies = nullptr);
 
 } // namespace measure

@@ -76,6 +76,21 @@ WaitEnd waitOn(SerialControl& port, int limitMs, Check check)
     return end.value_or(WaitEnd::Quit);
 }
 
+// Adds what the port has received to `received` and looks there for the reply to `request`. While
+// none is complete, bytes that can never begin one are dropped.
+ReplyScan takeAndScan(SerialControl& port, QByteArray& received, const ModbusRequest& request)
+{
+    if (port.InBufferCount() > 0)
+        received.append(port.Input());
+    const ReplyScan scan = scanForReply(received, request);
+    if (scan.kind == ReplyScan::Incomplete) {
+        received.remove(0, scan.discardable);
+        if (received.size() > kMaxKeptBytes)
+            received.remove(0, received.size() - kMaxKeptBytes);
+    }
+    return scan;
+}
+
 } // namespace
 
 ReplyOutcome awaitReplyFrame(SerialControl& port, const ModbusRequest& request, QByteArray& reply,
@@ -112,9 +127,7 @@ ReplyOutcome awaitReplyFrame(SerialControl& port, const ModbusRequest& request, 
     const WaitEnd got = waitOn(port, limits.replyMs, [&] {
         if (!port.PortOpen())
             return Step::Failed;
-        if (port.InBufferCount() > 0)
-            received.append(port.Input());
-        const ReplyScan scan = scanForReply(received, request);
+        const ReplyScan scan = takeAndScan(port, received, request);
         switch (scan.kind) {
         case ReplyScan::Reply:
             frame = received.sliced(scan.offset, scan.length);
@@ -123,9 +136,6 @@ ReplyOutcome awaitReplyFrame(SerialControl& port, const ModbusRequest& request, 
             exception = true;
             return Step::Failed;
         case ReplyScan::Incomplete:
-            received.remove(0, scan.discardable);
-            if (received.size() > kMaxKeptBytes)
-                received.remove(0, received.size() - kMaxKeptBytes);
             return Step::Waiting;
         }
         return Step::Waiting;
@@ -143,6 +153,19 @@ ReplyOutcome awaitReplyFrame(SerialControl& port, const ModbusRequest& request, 
         return port.PortOpen() ? ReplyOutcome::TimedOut : ReplyOutcome::PortLost;
     }
     return ReplyOutcome::TimedOut;
+}
+
+bool awaitLateReply(SerialControl& port, const ModbusRequest& request, int ms)
+{
+    if (!port.PortOpen() || ms <= 0)
+        return false;
+    QByteArray received;
+    const WaitEnd end = waitOn(port, ms, [&] {
+        if (!port.PortOpen())
+            return Step::Failed;
+        return takeAndScan(port, received, request).kind == ReplyScan::Incomplete ? Step::Waiting : Step::Done;
+    });
+    return end == WaitEnd::Done;
 }
 
 bool AwaitReply(SerialControl& port, const ModbusRequest& request, QByteArray& reply, const ReplyLimits& limits)

@@ -10,10 +10,12 @@ namespace serial {
 class SerialControl;
 
 // The two limits of one exchange, in milliseconds: first for the request to leave the send
-// buffer, then, afresh, for the complete reply.
+// buffer, then, afresh, for the complete reply. A station that has let the reply limit run out
+// may still answer within lateReplyMs after it (see LateReplies).
 struct ReplyLimits {
     int sendMs = 2000;
     int replyMs = 2000;
+    int lateReplyMs = 500;
 };
 
 // How a wait ended.
@@ -32,6 +34,11 @@ enum class ReplyOutcome {
 // frame alone, without the bytes around it, goes to `reply`. On any failure `reply` is empty.
 ReplyOutcome awaitReplyFrame(SerialControl& port, const ModbusRequest& request, QByteArray& reply,
                              const ReplyLimits& limits = {});
+
+// Waits up to `ms` for the late reply (or exception reply) to `request`, one that its station sends
+// after the limit of that exchange has run out, and throws away every byte received meanwhile.
+// True when it came.
+bool awaitLateReply(SerialControl& port, const ModbusRequest& request, int ms);
 
 // True when a valid reply arrived in time.
 bool AwaitReply(SerialControl& port, const ModbusRequest& request, QByteArray& reply,

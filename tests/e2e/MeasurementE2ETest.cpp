@@ -4,12 +4,11 @@
 #include "app/Application.h"
 #include "app/ZENTLOG.h"
 #include "measure/F_Mesure.h"
-#include "serial/QtSerialControl.h"
 
+#include "ProgramOnSim.h"
 #include "PtyPeer.h"
 #include "ScriptedDialogs.h"
 #include "SimProcess.h"
-#include "TestFiles.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -19,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+using testing_support::Channel;
 using testing_support::ScriptedDialogs;
 using testing_support::SimProcess;
 using testing_support::waitFor;
@@ -32,38 +32,13 @@ const QString kOrp = QStringLiteral("350 mV     18.0  °C");
 const QString kFlow = QStringLiteral("  12.50  m3/h    12.0  °C\r\n 1234   m3  \r\n 123456   m3  ");
 const QString kRequestPh = QStringLiteral("1 3 0 8");
 
-struct Channel {
-    int selected;
-    int type;
-    const char* address;
-    bool master;
-};
-
-QByteArray configFor(const std::array<Channel, 4>& channels)
-{
-    QByteArray text;
-    QByteArray masters;
-    QByteArray exts;
-    for (const Channel& c : channels) {
-        text += QByteArray::number(c.selected) + "," + QByteArray::number(c.type) + "\r\n\"" + c.address + "\",\"tag\"\r\n";
-        masters += QByteArray(masters.isEmpty() ? "" : ",") + (c.master ? "#TRUE#" : "#FALSE#");
-        exts += QByteArray(exts.isEmpty() ? "" : ",") + (c.master ? "#FALSE#" : "#TRUE#");
-    }
-    return text + masters + "\r\n" + exts + "\r\n";
-}
-
 class MeasurementE2E : public ::testing::Test {
 protected:
     void start(const std::array<Channel, 4>& channels, const QStringList& stations = kStations)
     {
         sim = std::make_unique<SimProcess>(stations);
-        qputenv("ZENTLOG_COM1", sim->linkPath().toLocal8Bit());
-        testing_support::writeFile(dir.filePath(QStringLiteral("config.txt")), configFor(channels));
-        testing_support::writeFile(dir.filePath(QStringLiteral("PortCom.dat")), " 1  0 \r\n 0 \r\n 0 \r\n");
-        app = std::make_unique<app::Application>(dialogs, std::make_unique<serial::QtSerialControl>(), dir.path());
+        app = testing_support::startMeasuring(dialogs, dir.path(), sim->linkPath(), channels);
         app->setQuitHandler([this] { ++quits; });
-        app->mainWindow().Form_Load();
-        app->mainWindow().Mesure_Click();
         ASSERT_NE(window(), nullptr);
     }
     ~MeasurementE2E() override

@@ -16,8 +16,8 @@ SimProcess::SimProcess(const QStringList& stations, const QStringList& extra)
 {
     writeConfig(stations);
     QStringList args{QStringLiteral("--config"), dir_.filePath(QStringLiteral("stations.conf")),
-                     QStringLiteral("--link"), linkPath(), QStringLiteral("--log"),
-                     dir_.filePath(QStringLiteral("requests.log"))};
+                     QStringLiteral("--link"), linkPath(), QStringLiteral("--log"), requestLogPath(),
+                     QStringLiteral("--fault-log"), faultLogPath()};
     process_.start(QStringLiteral(ZENTLOG_SIM), args + extra);
     // The first line it prints is its terminal: from then on it serves.
     if (!process_.waitForStarted(5000) || !process_.waitForReadyRead(5000))
@@ -44,7 +44,7 @@ void SimProcess::writeConfig(const QStringList& stations)
 QStringList SimProcess::requests() const
 {
     QStringList result;
-    QFile file(dir_.filePath(QStringLiteral("requests.log")));
+    QFile file(requestLogPath());
     if (!file.open(QIODevice::ReadOnly))
         return result;
     for (const QByteArray& line : file.readAll().split('\n')) {
@@ -57,7 +57,14 @@ QStringList SimProcess::requests() const
 
 void SimProcess::signal(int number)
 {
-    ::kill(static_cast<pid_t>(process_.processId()), number);
+    // A process that has ended has no id any more, and signalling id 0 would reach the test itself.
+    const qint64 pid = process_.processId();
+    if (process_.state() != QProcess::Running || pid <= 0) {
+        ADD_FAILURE() << "zentlog-sim has ended (exit code " << process_.exitCode()
+                      << "): " << process_.readAllStandardError().toStdString();
+        return;
+    }
+    ::kill(static_cast<pid_t>(pid), number);
 }
 
 void SimProcess::reconfigure(const QStringList& stations)

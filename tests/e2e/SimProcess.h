@@ -24,6 +24,10 @@ public:
     QString linkPath() const { return dir_.filePath(QStringLiteral("line")); }
     // The requests it received, one "ADDRESS FUNCTION START COUNT" per request, in order.
     QStringList requests() const;
+    // Its logs: one "MS ADDRESS FUNCTION START COUNT" line per request, one "MS ADDRESS START
+    // FAULT" line per fault applied (tools/README.md).
+    QString requestLogPath() const { return dir_.filePath(QStringLiteral("requests.log")); }
+    QString faultLogPath() const { return dir_.filePath(QStringLiteral("faults.log")); }
     // Rewrites the configuration and has the simulator reload it.
     void reconfigure(const QStringList& stations);
     // Has the simulator replace its pseudo-terminal by a new one.

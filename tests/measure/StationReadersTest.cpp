@@ -6,6 +6,10 @@
 #include "config/MeasurementTypes.h"
 #include "measure/StationReaders.h"
 #include "serial/FakeSerialControl.h"
+#include "serial/LateReplies.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -204,6 +208,87 @@ TEST_F(StationReadersTest, TheReceiveBufferIsClearedBeforeTheRequest)
     });
     ASSERT_TRUE(ReadStation(config::TypeORP, port, 1.0, 0, values, kShort));
     EXPECT_EQ(values.OrpMillivolts, 42);
+}
+
+// A station that answers after the reply limit: its late reply must never pass for the reply to
+// the next request, above all not for the other block of the same station, which a reply cannot
+// be told from.
+class LateReplyTest : public StationReadersTest {
+protected:
+    static constexpr serial::ReplyLimits kLimits{200, 100, 300};
+
+    // Station 1 answers block 0 `lateMs` after the request (never when negative) and block 20
+    // after 60 ms; every other station at once. `sentAfterMs` keeps when each request went out,
+    // counted from the start of its reading.
+    void answer(int lateMs)
+    {
+        port.setResponder([this, lateMs](const QByteArray& request) {
+            sentAfterMs << clock.elapsed();
+            const auto address = static_cast<uint8_t>(request[0]);
+            const bool blockZero = request[3] == 0;
+            const QByteArray reply = testing_support::readReply(address, blockZero ? kPh : kOrp);
+            if (address != 1)
+                port.receive(reply);
+            else if (!blockZero)
+                QTimer::singleShot(60, &port, [this, reply] { port.receive(reply); });
+            else if (lateMs >= 0)
+                QTimer::singleShot(lateMs, &port, [this, reply] { port.receive(reply); });
+        });
+    }
+    bool readAt(int16_t type, double address, int16_t start)
+    {
+        clock.start();
+        return ReadStation(type, port, address, start, values, kLimits, &late);
+    }
+
+    const testing_support::Registers kPh = block(0, 700);
+    const testing_support::Registers kOrp = block(0, 350);
+    serial::LateReplies late;
+    QElapsedTimer clock;
+    QList<qint64> sentAfterMs;
+};
+
+TEST_F(LateReplyTest, TheLateReplyOfOneBlockIsNotTakenForTheOtherBlock)
+{
+    // Block 0's reply comes 30 ms after the limit, before block 20's own reply would.
+    answer(130);
+    EXPECT_FALSE(readAt(config::TypePH, 1, 0));
+    ASSERT_TRUE(readAt(config::TypeORP, 1, 20));
+    EXPECT_EQ(values.OrpMillivolts, 350);
+    // Block 20 was asked once the late reply had come, and no later than that.
+    ASSERT_EQ(sentAfterMs.size(), 2);
+    EXPECT_GE(sentAfterMs[1], 15);
+    EXPECT_LT(sentAfterMs[1], 250);
+
+    // Without the watch, the late reply is taken for block 20's.
+    answer(130);
+    EXPECT_FALSE(ReadStation(config::TypePH, port, 1, 0, values, kLimits));
+    ASSERT_TRUE(ReadStation(config::TypeORP, port, 1, 20, values, kLimits));
+    EXPECT_EQ(values.OrpMillivolts, 700);
+}
+
+TEST_F(LateReplyTest, OnlyTheOtherBlockOfTheSameStationWaitsAndNoLongerThanTheLateLimit)
+{
+    answer(-1); // block 0 of station 1 never answers
+    EXPECT_FALSE(readAt(config::TypePH, 1, 0));
+    // The same block, or another station, is asked at once.
+    EXPECT_FALSE(readAt(config::TypePH, 1, 0));
+    EXPECT_TRUE(readAt(config::TypePH, 2, 0));
+    EXPECT_EQ(values.PhValue, 7.0);
+    ASSERT_EQ(sentAfterMs.size(), 3);
+    EXPECT_LT(sentAfterMs[1], 50);
+    EXPECT_LT(sentAfterMs[2], 50);
+
+    // The other block waits out what is left of the 300 ms after the last time-out, then is read.
+    EXPECT_TRUE(readAt(config::TypeORP, 1, 20));
+    EXPECT_EQ(values.OrpMillivolts, 350);
+    ASSERT_EQ(sentAfterMs.size(), 4);
+    EXPECT_GE(sentAfterMs[3], 150);
+    EXPECT_LT(sentAfterMs[3], 600);
+    // Once waited for, a late reply is no longer expected.
+    EXPECT_TRUE(readAt(config::TypePH, 2, 0));
+    EXPECT_TRUE(readAt(config::TypeORP, 1, 20));
+    EXPECT_LT(sentAfterMs.back(), 50);
 }
 
 } // namespace

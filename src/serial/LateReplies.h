@@ -1,0 +1,37 @@
+#pragma once
+// Late replies. A station that answers only after the reply limit has run out would be taken for
+// answering the program's next request to it. A reply names its station but not the registers
+// it holds, so the late reply for one block of a station cannot be told from the reply for its
+// other block (a "Master" and an "Ext." channel on one address). So once a station has left a
+// request unanswered, the next request to it for other registers goes out only when the late
+// reply has come or the limits' lateReplyMs since the time-out have passed; what comes meanwhile
+// is thrown away. A late reply to a request for the same registers is no danger: it holds what
+// was asked for.
+
+#include "serial/ModbusFrame.h"
+#include "serial/ReplyReception.h"
+
+#include <QDeadlineTimer>
+
+#include <map>
+
+namespace serial {
+
+class SerialControl;
+
+class LateReplies {
+public:
+    // Before `request` is written to `port`: waits, when needed, as described above.
+    void waitBefore(SerialControl& port, const ModbusRequest& request);
+    // After the exchange of `request` ended with `outcome`.
+    void note(const ModbusRequest& request, ReplyOutcome outcome, const ReplyLimits& limits);
+
+private:
+    struct Unanswered {
+        ModbusRequest request;
+        QDeadlineTimer lateUntil;
+    };
+    std::map<int16_t, Unanswered> byStation_;
+};
+
+} // namespace serial
