@@ -1,6 +1,7 @@
 #include "app/Application.h"
 
 #include "app/ZENTLOG.h"
+#include "logger/Extraction.h"
 
 #include <QCoreApplication>
 
@@ -15,7 +16,10 @@ Application::Application(ui::Dialogs& dialogs, std::unique_ptr<serial::SerialCon
 {
 }
 
-Application::~Application() = default;
+Application::~Application()
+{
+    delete extraction_;
+}
 
 ZENTLOG& Application::mainWindow()
 {
@@ -46,9 +50,24 @@ void Application::startMeasurement()
     // The measurement window joins here.
 }
 
-void Application::showExtraction(bool /*resetMode*/)
+logger::Extraction* Application::extractionWindow() const
 {
-    // The extraction window joins here.
+    return extraction_;
+}
+
+void Application::showExtraction(bool resetMode)
+{
+    if (!extraction_) {
+        extraction_ = new logger::Extraction(dialogs_, programTitle_, directory_);
+        extraction_->setAttribute(Qt::WA_DeleteOnClose);
+        extraction_->Form_Load();
+    } else {
+        extraction_->show();
+        extraction_->raise();
+        extraction_->activateWindow();
+    }
+    // While an extraction runs neither button comes on: the mode applies when it ends.
+    extraction_->setResetMode(resetMode);
 }
 
 } // namespace app

@@ -15,6 +15,9 @@
 #include <functional>
 #include <memory>
 
+namespace logger {
+class Extraction;
+}
 namespace ui {
 class Dialogs;
 }
@@ -52,6 +55,9 @@ public:
     void startMeasurement();
     void showExtraction(bool resetMode);
 
+    // The extraction window while it exists.
+    logger::Extraction* extractionWindow() const;
+
 private:
     ui::Dialogs& dialogs_;
     std::unique_ptr<serial::SerialControl> port_;
@@ -62,6 +68,8 @@ private:
     QString programTitle_;
     std::function<void()> quitHandler_;
     std::unique_ptr<ZENTLOG> mainWindow_;
+    // A window without owner that deletes itself when closed; the application deletes it at the end.
+    QPointer<logger::Extraction> extraction_;
 };
 
 } // namespace app

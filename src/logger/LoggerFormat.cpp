@@ -1,0 +1,124 @@
+#include "logger/LoggerFormat.h"
+
+#include <QtEndian>
+
+namespace logger {
+
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+int16_t int16At(const char* bytes, int offset)
+{
+    return qFromLittleEndian<qint16>(bytes + offset);
+}
+
+template <std::size_t N>
+std::array<uint8_t, N> bytesAt(const char* bytes, int offset)
+{
+    std::array<uint8_t, N> result{};
+    for (std::size_t i = 0; i < N; ++i)
+        result[i] = static_cast<uint8_t>(bytes[offset + static_cast<int>(i)]);
+    return result;
+}
+
+template <typename Render>
+QString toQString(Render render)
+{
+    char buffer[16];
+    const char* end = render(buffer);
+    return QString::fromLatin1(buffer, end - buffer);
+}
+
+} // namespace
+
+LoggerHeader LoggerHeader::fromBytes(const char* bytes)
+{
+    LoggerHeader header;
+    header.Name1 = QByteArray(bytes + kName1At, kNameSize);
+    header.Name2 = QByteArray(bytes + kName2At, kNameSize);
+    header.TypeCode1 = {bytes[kTypeCode1At], bytes[kTypeCode1At + 1]};
+    header.TypeCode2 = {bytes[kTypeCode2At], bytes[kTypeCode2At + 1]};
+    header.UnitCode1 = int16At(bytes, kUnitCode1At);
+    header.UnitCode2 = int16At(bytes, kUnitCode2At);
+    return header;
+}
+
+LoggerRecord LoggerRecord::fromBytes(const char* bytes)
+{
+    LoggerRecord record;
+    record.DateBytes = bytesAt<3>(bytes, kDateAt);
+    record.TimeBytes = bytesAt<2>(bytes, kTimeAt);
+    record.Total1 = bytesAt<4>(bytes, kTotal1At);
+    record.MainValue1 = int16At(bytes, kMainValue1At);
+    record.SecondValue1 = int16At(bytes, kSecondValue1At);
+    record.Total2 = bytesAt<4>(bytes, kTotal2At);
+    record.MainValue2 = int16At(bytes, kMainValue2At);
+    record.SecondValue2 = int16At(bytes, kSecondValue2At);
+    return record;
+}
+
+char* HexByte(uint8_t byte, char* out)
+{
+    if (byte >= 0x10)
+        *out++ = kHexDigits[byte >> 4];
+    *out++ = kHexDigits[byte & 0x0F];
+    return out;
+}
+
+char* HexByte2(uint8_t byte, char* out)
+{
+    *out++ = kHexDigits[byte >> 4];
+    *out++ = kHexDigits[byte & 0x0F];
+    return out;
+}
+
+char* DateText(const std::array<uint8_t, 3>& date, char* out)
+{
+    out = HexByte(date[0], out);
+    *out++ = '/';
+    out = HexByte(date[1], out);
+    *out++ = '/';
+    return HexByte(date[2], out);
+}
+
+char* TimeText(const std::array<uint8_t, 2>& time, char* out)
+{
+    out = HexByte(time[0], out);
+    *out++ = ':';
+    return HexByte(time[1], out);
+}
+
+char* TotalText(const Totaliser& total, char* out)
+{
+    for (int i = 3; i >= 0; --i)
+        out = HexByte2(total[static_cast<std::size_t>(i)], out);
+    return out;
+}
+
+QString HexByte(uint8_t byte)
+{
+    return toQString([byte](char* out) { return HexByte(byte, out); });
+}
+
+QString HexByte2(uint8_t byte)
+{
+    return toQString([byte](char* out) { return HexByte2(byte, out); });
+}
+
+QString DateText(const std::array<uint8_t, 3>& date)
+{
+    return toQString([&date](char* out) { return DateText(date, out); });
+}
+
+QString TimeText(const std::array<uint8_t, 2>& time)
+{
+    return toQString([&time](char* out) { return TimeText(time, out); });
+}
+
+QString TotalText(const Totaliser& total)
+{
+    return toQString([&total](char* out) { return TotalText(total, out); });
+}
+
+} // namespace logger

@@ -1,0 +1,41 @@
+#pragma once
+// One output text file of the extraction, written through a fixed buffer. Every failure keeps
+// the system's reason for the user.
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+
+#include <vector>
+
+namespace logger {
+
+class OutputFile {
+public:
+    OutputFile();
+
+    // Opens for appending, creating the file when it is missing. Nothing is truncated here.
+    bool open(const QString& path);
+    // Empties the open file (the user chose to replace it).
+    bool truncate();
+    // Appends bytes; they reach the file when the buffer is full or on flush().
+    bool write(const char* bytes, std::size_t size);
+    bool write(const QByteArray& bytes) { return write(bytes.constData(), static_cast<std::size_t>(bytes.size())); }
+    bool flush();
+    // Flushes and closes; false when the last bytes could not be written.
+    bool close();
+
+    bool isOpen() const { return file_.isOpen(); }
+    QString path() const { return file_.fileName(); }
+    QString errorString() const { return error_; }
+
+private:
+    bool fail();
+
+    QFile file_;
+    std::vector<char> buffer_;
+    std::size_t used_ = 0;
+    QString error_;
+};
+
+} // namespace logger
