@@ -15,7 +15,10 @@ DriveList::DriveList(Source source, QWidget* parent)
     : QComboBox(parent)
     , source_(std::move(source))
 {
-    connect(this, &QComboBox::activated, this, [this](int index) { emit driveChosen(itemText(index)); });
+    connect(this, &QComboBox::activated, this, [this](int index) {
+        setCurrentIndex(index);
+        emit driveChosen(itemText(index));
+    });
     refresh();
 }
 

@@ -22,6 +22,18 @@ std::array<uint8_t, N> bytesAt(const char* bytes, int offset)
     return result;
 }
 
+template <std::size_t N>
+void putBytes(const std::array<uint8_t, N>& bytes, char* out, int offset)
+{
+    for (std::size_t i = 0; i < N; ++i)
+        out[offset + static_cast<int>(i)] = static_cast<char>(bytes[i]);
+}
+
+void putInt16(int16_t value, char* out, int offset)
+{
+    qToLittleEndian<qint16>(value, out + offset);
+}
+
 template <typename Render>
 QString toQString(Render render)
 {
@@ -42,6 +54,32 @@ LoggerHeader LoggerHeader::fromBytes(const char* bytes)
     header.UnitCode1 = int16At(bytes, kUnitCode1At);
     header.UnitCode2 = int16At(bytes, kUnitCode2At);
     return header;
+}
+
+QByteArray LoggerHeader::toBytes() const
+{
+    QByteArray bytes(kHeaderSize, '\0');
+    bytes.replace(kName1At, kNameSize, Name1.leftJustified(kNameSize, ' ', true));
+    bytes.replace(kName2At, kNameSize, Name2.leftJustified(kNameSize, ' ', true));
+    bytes[kTypeCode1At] = TypeCode1[0];
+    bytes[kTypeCode1At + 1] = TypeCode1[1];
+    bytes[kTypeCode2At] = TypeCode2[0];
+    bytes[kTypeCode2At + 1] = TypeCode2[1];
+    putInt16(UnitCode1, bytes.data(), kUnitCode1At);
+    putInt16(UnitCode2, bytes.data(), kUnitCode2At);
+    return bytes;
+}
+
+void LoggerRecord::toBytes(char* out) const
+{
+    putBytes(DateBytes, out, kDateAt);
+    putBytes(TimeBytes, out, kTimeAt);
+    putBytes(Total1, out, kTotal1At);
+    putInt16(MainValue1, out, kMainValue1At);
+    putInt16(SecondValue1, out, kSecondValue1At);
+    putBytes(Total2, out, kTotal2At);
+    putInt16(MainValue2, out, kMainValue2At);
+    putInt16(SecondValue2, out, kSecondValue2At);
 }
 
 LoggerRecord LoggerRecord::fromBytes(const char* bytes)

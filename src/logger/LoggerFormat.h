@@ -47,6 +47,9 @@ struct LoggerHeader {
 
     // `bytes` holds at least kHeaderSize bytes.
     static LoggerHeader fromBytes(const char* bytes);
+    // The 58 bytes of the header, spare fields zero (for generators and tests: the program itself
+    // never writes logger files). Names are cut or padded with spaces to 16 bytes.
+    QByteArray toBytes() const;
 };
 
 struct LoggerRecord {
@@ -64,6 +67,8 @@ struct LoggerRecord {
 
     // `bytes` holds at least kRecordSize bytes.
     static LoggerRecord fromBytes(const char* bytes);
+    // Writes the 21 bytes of the record to `out`.
+    void toBytes(char* out) const;
 };
 
 // Byte renderings. Each writes into `out` and returns the position after the last character,
