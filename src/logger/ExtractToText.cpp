@@ -206,19 +206,27 @@ bool ExtractionRun::openOutputs()
 
 void ExtractionRun::writeRecord(const LoggerRecord& record)
 {
-    char stamp[16];
+    // Date and time are the same in both files: rendered once, copied as a fixed block.
+    constexpr std::size_t kStampRoom = 16;
+    char stamp[kStampRoom];
     char* end = DateText(record.DateBytes, stamp);
     *end++ = '\t';
     end = TimeText(record.TimeBytes, end);
     *end++ = '\t';
-    const auto stampLength = static_cast<std::size_t>(end - stamp);
+    const auto stampLength = end - stamp;
 
+    // Room for the longest line: stamp, two values, totaliser, tabs and CR LF.
+    constexpr std::size_t kLineRoom = kStampRoom + 2 * 32 + 8 + 4;
     for (int i = 0; i < channelCount_; ++i) {
         Channel& channel = channels_[static_cast<std::size_t>(i)];
         const bool first = i == 0;
-        char line[96];
-        std::memcpy(line, stamp, stampLength);
-        char* p = line + stampLength;
+        char* p = channel.file.reserve(kLineRoom);
+        if (!p) {
+            failWriting(channel);
+            return;
+        }
+        std::memcpy(p, stamp, kStampRoom);
+        p += stampLength;
         p = ScaledValueText(first ? record.MainValue1 : record.MainValue2, channel.divisor, settings_.decimalSeparator, p);
         *p++ = '\t';
         p = ScaledValueText(first ? record.SecondValue1 : record.SecondValue2, channel.secondDivisor,
@@ -228,10 +236,7 @@ void ExtractionRun::writeRecord(const LoggerRecord& record)
             p = TotalText(first ? record.Total1 : record.Total2, p);
         *p++ = '\r';
         *p++ = '\n';
-        if (!channel.file.write(line, static_cast<std::size_t>(p - line))) {
-            failWriting(channel);
-            return;
-        }
+        channel.file.commit(p);
     }
 }
 

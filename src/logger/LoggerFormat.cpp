@@ -6,8 +6,6 @@ namespace logger {
 
 namespace {
 
-constexpr char kHexDigits[] = "0123456789ABCDEF";
-
 int16_t int16At(const char* bytes, int offset)
 {
     return qFromLittleEndian<qint16>(bytes + offset);
@@ -94,44 +92,6 @@ LoggerRecord LoggerRecord::fromBytes(const char* bytes)
     record.MainValue2 = int16At(bytes, kMainValue2At);
     record.SecondValue2 = int16At(bytes, kSecondValue2At);
     return record;
-}
-
-char* HexByte(uint8_t byte, char* out)
-{
-    if (byte >= 0x10)
-        *out++ = kHexDigits[byte >> 4];
-    *out++ = kHexDigits[byte & 0x0F];
-    return out;
-}
-
-char* HexByte2(uint8_t byte, char* out)
-{
-    *out++ = kHexDigits[byte >> 4];
-    *out++ = kHexDigits[byte & 0x0F];
-    return out;
-}
-
-char* DateText(const std::array<uint8_t, 3>& date, char* out)
-{
-    out = HexByte(date[0], out);
-    *out++ = '/';
-    out = HexByte(date[1], out);
-    *out++ = '/';
-    return HexByte(date[2], out);
-}
-
-char* TimeText(const std::array<uint8_t, 2>& time, char* out)
-{
-    out = HexByte(time[0], out);
-    *out++ = ':';
-    return HexByte(time[1], out);
-}
-
-char* TotalText(const Totaliser& total, char* out)
-{
-    for (int i = 3; i >= 0; --i)
-        out = HexByte2(total[static_cast<std::size_t>(i)], out);
-    return out;
 }
 
 QString HexByte(uint8_t byte)

@@ -74,11 +74,51 @@ struct LoggerRecord {
 // Byte renderings. Each writes into `out` and returns the position after the last character,
 // so that the extraction can build its lines without allocating; the QString forms are for
 // the progress text and the tests.
-char* HexByte(uint8_t byte, char* out);  // upper case, no leading zero: 0x05 -> "5", 0x1A -> "1A"
-char* HexByte2(uint8_t byte, char* out); // always two digits: 0x05 -> "05"
-char* DateText(const std::array<uint8_t, 3>& date, char* out); // "5/3/99"
-char* TimeText(const std::array<uint8_t, 2>& time, char* out); // "14:5"
-char* TotalText(const Totaliser& total, char* out);            // eight digits, last stored byte first
+inline constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+// Upper case, no leading zero: 0x05 -> "5", 0x1A -> "1A".
+inline char* HexByte(uint8_t byte, char* out)
+{
+    if (byte >= 0x10)
+        *out++ = kHexDigits[byte >> 4];
+    *out++ = kHexDigits[byte & 0x0F];
+    return out;
+}
+
+// Always two digits: 0x05 -> "05".
+inline char* HexByte2(uint8_t byte, char* out)
+{
+    *out++ = kHexDigits[byte >> 4];
+    *out++ = kHexDigits[byte & 0x0F];
+    return out;
+}
+
+// "5/3/99" from the bytes 0x05 0x03 0x99.
+inline char* DateText(const std::array<uint8_t, 3>& date, char* out)
+{
+    out = HexByte(date[0], out);
+    *out++ = '/';
+    out = HexByte(date[1], out);
+    *out++ = '/';
+    return HexByte(date[2], out);
+}
+
+// "14:5" from the bytes 0x14 0x05.
+inline char* TimeText(const std::array<uint8_t, 2>& time, char* out)
+{
+    out = HexByte(time[0], out);
+    *out++ = ':';
+    return HexByte(time[1], out);
+}
+
+// Eight digits, last stored byte first: 0x45 0x23 0x01 0x00 -> "00012345".
+inline char* TotalText(const Totaliser& total, char* out)
+{
+    out = HexByte2(total[3], out);
+    out = HexByte2(total[2], out);
+    out = HexByte2(total[1], out);
+    return HexByte2(total[0], out);
+}
 
 QString HexByte(uint8_t byte);
 QString HexByte2(uint8_t byte);

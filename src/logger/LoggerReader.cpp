@@ -7,7 +7,7 @@
 namespace logger {
 
 namespace {
-constexpr int kBufferSize = 64 * 1024;
+constexpr int kBufferSize = 256 * 1024;
 }
 
 LoggerReader::LoggerReader()
@@ -46,11 +46,13 @@ void LoggerReader::fail(Status status, const QString& reason)
 {
     status_ = status;
     error_ = reason;
-    file_.close();
+    close();
 }
 
 bool LoggerReader::fill(int wanted)
 {
+    if (!file_.isOpen())
+        return false;
     while (end_ - begin_ < wanted && !atEnd_) {
         if (begin_ > 0) {
             std::memmove(buffer_.data(), buffer_.data() + begin_, static_cast<std::size_t>(end_ - begin_));
@@ -88,10 +90,8 @@ std::optional<LoggerHeader> LoggerReader::readHeader()
 
 bool LoggerReader::next(LoggerRecord& record)
 {
-    if (!file_.isOpen())
-        return false;
-    if (!fill(kRecordSize)) {
-        if (status_ == Status::Ok)
+    if (end_ - begin_ < kRecordSize && !fill(kRecordSize)) {
+        if (status_ == Status::Ok && file_.isOpen())
             fragment_ = end_ - begin_;
         return false;
     }

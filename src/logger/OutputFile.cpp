@@ -7,7 +7,7 @@
 namespace logger {
 
 namespace {
-constexpr std::size_t kBufferSize = 64 * 1024;
+constexpr std::size_t kBufferSize = 256 * 1024;
 }
 
 OutputFile::OutputFile()
@@ -19,6 +19,7 @@ bool OutputFile::fail()
 {
     error_ = file_.errorString();
     file_.close();
+    open_ = false;
     used_ = 0;
     return false;
 }
@@ -32,6 +33,7 @@ bool OutputFile::open(const QString& path)
     }
     if (!file_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
         return fail();
+    open_ = true;
     return true;
 }
 
@@ -43,7 +45,7 @@ bool OutputFile::truncate()
 
 bool OutputFile::write(const char* bytes, std::size_t size)
 {
-    if (!file_.isOpen())
+    if (!open_)
         return false;
     if (used_ + size > buffer_.size()) {
         if (!flush())
@@ -56,10 +58,17 @@ bool OutputFile::write(const char* bytes, std::size_t size)
     return true;
 }
 
+char* OutputFile::reserve(std::size_t size)
+{
+    if (used_ + size > buffer_.size() && !flush())
+        return nullptr;
+    return open_ ? buffer_.data() + used_ : nullptr;
+}
+
 bool OutputFile::flush()
 {
     if (used_ == 0)
-        return file_.isOpen();
+        return open_;
     const auto wanted = static_cast<qint64>(used_);
     used_ = 0;
     return file_.write(buffer_.data(), wanted) == wanted || fail();
@@ -67,10 +76,11 @@ bool OutputFile::flush()
 
 bool OutputFile::close()
 {
-    if (!file_.isOpen())
+    if (!open_)
         return false;
     if (!flush())
         return false;
+    open_ = false;
     file_.close();
     if (file_.error() != QFileDevice::NoError) {
         error_ = file_.errorString();

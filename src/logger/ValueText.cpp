@@ -6,22 +6,35 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstring>
 
 namespace logger {
 
 namespace {
 
-// Decimal places of a divisor that is a power of ten up to 1000, or -1.
-int decimalPlaces(int divisor)
+// Raw value ÷ a power of ten, written from its integer parts. A 16-bit value divided by a power
+// of ten has at most five significant digits, so this is exactly the general form with 15
+// digits of the double quotient, many times faster on long files.
+template <unsigned Divisor>
+char* fixedPoint(int16_t raw, char decimalSeparator, char* out)
 {
-    switch (divisor) {
-    case 1: return 0;
-    case 10: return 1;
-    case 100: return 2;
-    case 1000: return 3;
-    default: return -1;
+    if (raw < 0)
+        *out++ = '-';
+    const unsigned magnitude = raw < 0 ? 0u - static_cast<unsigned>(raw) : static_cast<unsigned>(raw);
+    out = std::to_chars(out, out + 8, magnitude / Divisor).ptr;
+    if constexpr (Divisor > 1) {
+        const unsigned fraction = magnitude % Divisor;
+        if (fraction != 0) {
+            *out++ = decimalSeparator;
+            // Divisor + fraction gives the fraction's digits with their leading zeros after a "1".
+            char digits[8];
+            const char* end = std::to_chars(digits, digits + sizeof digits, Divisor + fraction).ptr;
+            while (end[-1] == '0')
+                --end;
+            for (const char* digit = digits + 1; digit < end; ++digit)
+                *out++ = *digit;
+        }
     }
+    return out;
 }
 
 // Any other divisor: the quotient in double precision, as the general form with 15 digits.
@@ -39,34 +52,13 @@ char* viaDouble(int16_t raw, int divisor, char decimalSeparator, char* out)
 
 char* ScaledValueText(int16_t raw, int divisor, char decimalSeparator, char* out)
 {
-    // A 16-bit value divided by a power of ten has at most five significant digits, so the
-    // general form with 15 digits of the double quotient is exactly the decimal quotient: it is
-    // written from the integer parts, which is many times faster on long files.
-    int places = decimalPlaces(divisor);
-    if (places < 0)
-        return viaDouble(raw, divisor, decimalSeparator, out);
-
-    int magnitude = raw;
-    if (magnitude < 0) {
-        *out++ = '-';
-        magnitude = -magnitude;
+    switch (divisor) {
+    case 1: return fixedPoint<1>(raw, decimalSeparator, out);
+    case 10: return fixedPoint<10>(raw, decimalSeparator, out);
+    case 100: return fixedPoint<100>(raw, decimalSeparator, out);
+    case 1000: return fixedPoint<1000>(raw, decimalSeparator, out);
+    default: return viaDouble(raw, divisor, decimalSeparator, out);
     }
-    out = std::to_chars(out, out + 8, magnitude / divisor).ptr;
-    int fraction = magnitude % divisor;
-    if (fraction == 0)
-        return out;
-    while (fraction % 10 == 0) {
-        fraction /= 10;
-        --places;
-    }
-    *out++ = decimalSeparator;
-    char digits[8];
-    const char* end = std::to_chars(digits, digits + sizeof digits, fraction).ptr;
-    const auto length = static_cast<int>(end - digits);
-    for (int i = length; i < places; ++i)
-        *out++ = '0';
-    std::memcpy(out, digits, static_cast<std::size_t>(length));
-    return out + length;
 }
 
 QString ScaledValueText(int16_t raw, int divisor, char decimalSeparator)
