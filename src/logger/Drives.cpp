@@ -10,12 +10,17 @@ namespace logger {
 
 namespace {
 
+#ifdef Q_OS_WIN
+constexpr Qt::CaseSensitivity kPathCase = Qt::CaseInsensitive;
+#else
+constexpr Qt::CaseSensitivity kPathCase = Qt::CaseSensitive;
+#endif
+
 bool contains(const QString& drive, const QString& path)
 {
     if (drive.endsWith(QLatin1Char('/')))
-        return path.startsWith(drive, Qt::CaseInsensitive) || path.compare(drive.chopped(1), Qt::CaseInsensitive) == 0;
-    return path.compare(drive, Qt::CaseInsensitive) == 0
-        || path.startsWith(drive + QLatin1Char('/'), Qt::CaseInsensitive);
+        return path.startsWith(drive, kPathCase) || path.compare(drive.chopped(1), kPathCase) == 0;
+    return path.compare(drive, kPathCase) == 0 || path.startsWith(drive + QLatin1Char('/'), kPathCase);
 }
 
 } // namespace

@@ -86,6 +86,8 @@ void Extraction::build(std::function<QStringList()> drives)
         dialogs_.message(QStringLiteral("The directory \"%1\" cannot be read.").arg(QDir::toNativeSeparators(path)),
                          ui::Icon::Critical);
     });
+    // A click, or a selection moved with the keyboard.
+    connect(file1_, &QListWidget::itemClicked, this, &Extraction::File1_Click);
     connect(file1_, &QListWidget::itemSelectionChanged, this, [this] {
         if (!file1_->selectedName().isEmpty())
             File1_Click();

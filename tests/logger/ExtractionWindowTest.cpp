@@ -75,6 +75,19 @@ protected:
         window->File1()->setCurrentItem(items.first());
     }
 
+    // A logger file of 20000 records in "a", chosen in the list: long enough to be caught running.
+    QByteArray selectBigFile()
+    {
+        QByteArray big = logger_test::workedExampleHeader();
+        for (int k = 0; k < kBigRecords; ++k)
+            big += logger_test::workedExampleRecord();
+        writeFile(path(QStringLiteral("a/big.log")), big);
+        loadIn(QStringLiteral("a"));
+        click(QStringLiteral("big.log"));
+        return big;
+    }
+    static constexpr int kBigRecords = 20000;
+
     // Runs the extraction button and the event loop until the run has ended.
     void extract()
     {
@@ -308,12 +321,7 @@ TEST_F(ExtractionWindowTest, FailuresAndFragmentsAreReported)
 
 TEST_F(ExtractionWindowTest, NeitherButtonWorksWhileAnExtractionRuns)
 {
-    QByteArray big = logger_test::workedExampleHeader();
-    for (int k = 0; k < 20000; ++k)
-        big += logger_test::workedExampleRecord();
-    writeFile(path(QStringLiteral("a/big.log")), big);
-    loadIn(QStringLiteral("a"));
-    click(QStringLiteral("big.log"));
+    const QByteArray big = selectBigFile();
     QSignalSpy ended(window.get(), &Extraction::extractionEnded);
     window->Command3_Click();
     ASSERT_TRUE(window->extracting());
@@ -332,21 +340,16 @@ TEST_F(ExtractionWindowTest, NeitherButtonWorksWhileAnExtractionRuns)
     EXPECT_FALSE(window->isVisible());
     ASSERT_TRUE(ended.wait(60000));
     EXPECT_EQ(dialogs.texts(), QStringList{QStringLiteral("End of extraction")});
-    EXPECT_EQ(window->Label2()->text(), QStringLiteral("20000 : 5/3/99 14:5  1234 215 00012345"));
+    EXPECT_EQ(window->Label2()->text(), QStringLiteral("%1 : 5/3/99 14:5  1234 215 00012345").arg(kBigRecords));
     // The mode asked for last applies now.
     EXPECT_TRUE(window->Command1()->isEnabled());
     EXPECT_FALSE(window->Command3()->isEnabled());
-    EXPECT_EQ(readFile(path(QStringLiteral("out/Flow_PUMP A.xls"))).count('\n'), 5 + 20000);
+    EXPECT_EQ(readFile(path(QStringLiteral("out/Flow_PUMP A.xls"))).count('\n'), 5 + kBigRecords);
 }
 
 TEST_F(ExtractionWindowTest, ClosingDuringARunUnloadsTheWindowOnceItEnds)
 {
-    QByteArray big = logger_test::workedExampleHeader();
-    for (int k = 0; k < 20000; ++k)
-        big += logger_test::workedExampleRecord();
-    writeFile(path(QStringLiteral("a/big.log")), big);
-    loadIn(QStringLiteral("a"));
-    click(QStringLiteral("big.log"));
+    selectBigFile();
     window->setAttribute(Qt::WA_DeleteOnClose);
     QPointer<Extraction> guard(window.release()); // the window owns itself now
     QSignalSpy ended(guard.data(), &Extraction::extractionEnded);
@@ -357,5 +360,5 @@ TEST_F(ExtractionWindowTest, ClosingDuringARunUnloadsTheWindowOnceItEnds)
     ASSERT_TRUE(ended.wait(60000));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(guard.isNull());
-    EXPECT_EQ(readFile(path(QStringLiteral("out/Flow_PUMP A.xls"))).count('\n'), 5 + 20000);
+    EXPECT_EQ(readFile(path(QStringLiteral("out/Flow_PUMP A.xls"))).count('\n'), 5 + kBigRecords);
 }

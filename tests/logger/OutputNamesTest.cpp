@@ -34,6 +34,9 @@ TEST(OutputFileName, NothingInANameCanLeaveTheDirectory)
     EXPECT_EQ(OutputFileName(QStringLiteral("pH"), QStringLiteral("C:\\x")), QStringLiteral("pH_C__x.xls"));
     EXPECT_EQ(OutputFileName(QStringLiteral("pH"), QString::fromLatin1("a\0b\tc\x7f", 6)), QStringLiteral("pH_a_b_c_.xls"));
     EXPECT_EQ(OutputFileName(QStringLiteral("pH"), QStringLiteral("<a>|b?*\"")), QStringLiteral("pH__a__b___.xls"));
+    // The edges of the control ranges: 0x1F and 0x9F go, the space and the no-break space stay.
+    EXPECT_EQ(OutputFileName(QStringLiteral("pH"), QString::fromLatin1("\x1f \x9f\xa0")),
+              QString::fromLatin1("pH__ _\xa0.xls"));
     EXPECT_EQ(OutputFileName(QStringLiteral("pH"), QString(QChar(0x81))), QStringLiteral("pH__.xls"));
     EXPECT_EQ(SafeFileName(QStringLiteral("..hidden.xls")), QStringLiteral("hidden.xls"));
     EXPECT_EQ(SafeFileName(QStringLiteral("/etc/passwd")), QStringLiteral("_etc_passwd"));
