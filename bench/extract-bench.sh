@@ -16,7 +16,7 @@ fi
 
 cmake --preset default >/dev/null
 cmake --build --preset default --target zentlog-extract make-logger-file >/dev/null
-extract="$PWD/build/default/tools/zentlog-extract"
+extract="$PWD/build/default/tools/extract/zentlog-extract"
 generate="$PWD/build/default/bench/make-logger-file"
 
 work=$(mktemp -d)

@@ -1,6 +1,7 @@
 #include "app/Logo.h"
 
 #include <QFont>
+#include <QFontMetricsF>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -63,8 +64,13 @@ QPixmap drawLogo(QSize size)
     const QRectF textArea(h * 0.95, h * 0.12, w - h * 1.05, h * 0.5);
     QFont name(QStringLiteral("DejaVu Sans"));
     name.setBold(true);
-    name.setPixelSize(static_cast<int>(h * 0.26));
     name.setLetterSpacing(QFont::PercentageSpacing, 108);
+    // The largest size at which the name fits its area.
+    for (int px = static_cast<int>(h * 0.26); px > 6; --px) {
+        name.setPixelSize(px);
+        if (QFontMetricsF(name).horizontalAdvance(QStringLiteral("ZENTLOG")) <= textArea.width())
+            break;
+    }
     painter.setFont(name);
     painter.setPen(QColor(255, 232, 150));
     painter.drawText(textArea, Qt::AlignLeft | Qt::AlignBottom, QStringLiteral("ZENTLOG"));

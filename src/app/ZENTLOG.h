@@ -29,7 +29,7 @@ public:
     QLabel* Picture1() const { return picture1_; }
 
     // The logo's size and the window's size before it is maximised, in twips.
-    static constexpr int kLogoWidthTwips = 4800;
+    static constexpr int kLogoWidthTwips = 6300;
     static constexpr int kLogoHeightTwips = 2400;
 
 protected:
