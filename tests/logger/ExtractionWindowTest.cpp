@@ -185,6 +185,18 @@ TEST_F(ExtractionWindowTest, ResetInADirectoryWithoutLoggerFileOffersToCreateOne
     EXPECT_TRUE(QDir(path(QStringLiteral("out"))).isEmpty());
 }
 
+TEST_F(ExtractionWindowTest, CreationNeverEmptiesAFileThatAppearedAfterTheListing)
+{
+    loadIn(QStringLiteral("empty"));
+    writeFile(path(QStringLiteral("empty/Virlzent.log")), logger_test::workedExample());
+    dialogs.answer(ui::Answer::Yes);
+    window->Command1_Click();
+    ASSERT_EQ(dialogs.boxes.size(), 2);
+    EXPECT_TRUE(dialogs.boxes[1].text.contains(QStringLiteral("already exists"))) << dialogs.boxes[1].text.toStdString();
+    EXPECT_EQ(readFile(path(QStringLiteral("empty/Virlzent.log"))), logger_test::workedExample());
+    EXPECT_EQ(listed(), QStringList{QStringLiteral("Virlzent.log")});
+}
+
 TEST_F(ExtractionWindowTest, ResetWithFilesButNoneClickedAsksForASelection)
 {
     loadIn(QStringLiteral("a"));
