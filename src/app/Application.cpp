@@ -1,6 +1,9 @@
 #include "app/Application.h"
 
 #include "app/ZENTLOG.h"
+#include "measure/F_Mesure.h"
+#include "measure/StationReaders.h"
+#include "measure/ValueText.h"
 #include "config/ConfigW.h"
 #include "logger/Extraction.h"
 #include "serial/ConfLS.h"
@@ -16,6 +19,13 @@ Application::Application(ui::Dialogs& dialogs, std::unique_ptr<serial::SerialCon
     , directory_(std::move(directory))
     , channels_(dialogs, directory_)
     , quitHandler_([] { QCoreApplication::exit(0); })
+    , reader_([this](int16_t type, double address, int16_t startRegister) -> std::optional<QString> {
+        // The reader decodes into the shared values, and the channel's text is made from them
+        // before the next channel is read.
+        if (!measure::ReadStation(type, *port_, address, startRegister, stationValues_))
+            return std::nullopt;
+        return measure::FormatChannelValue(type, stationValues_);
+    })
 {
     // The live configuration is held by the configuration window: the first read of a channel
     // setting creates the window, and its load reads "config.txt".
@@ -27,6 +37,7 @@ Application::Application(ui::Dialogs& dialogs, std::unique_ptr<serial::SerialCon
 
 Application::~Application()
 {
+    delete measurement_.data();
     delete extraction_.data();
     delete confLS_.data();
     delete configW_.data();
@@ -98,7 +109,18 @@ void Application::showMainWindowAgain()
 
 void Application::startMeasurement()
 {
-    // The measurement window joins here.
+    if (!measurement_) {
+        measurement_ = new measure::F_Mesure(measure::MeasurementContext{
+            dialogs_, channels_, flags_, *port_, serialSettings_, programTitle_, directory_, reader_,
+            [this] { showMainWindowAgain(); }, [this] { quit(); }});
+        measurement_->setWindowState(Qt::WindowMaximized);
+        measurement_->Form_Load();
+    }
+    measurement_->setWindowState(measurement_->windowState() | Qt::WindowMaximized);
+    measurement_->show();
+    measurement_->raise();
+    measurement_->Minuterie1().setInterval(1000);
+    measurement_->Minuterie1().start();
 }
 
 logger::Extraction* Application::extractionWindow() const

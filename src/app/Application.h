@@ -4,7 +4,10 @@
 // window on first use.
 
 #include "config/ChannelConfiguration.h"
+#include "measure/F_Mesure.h"
+#include "measure/MeasurementCycle.h"
 #include "measure/MeasurementFlags.h"
+#include "measure/StationValues.h"
 #include "serial/SerialControl.h"
 #include "serial/SerialSettings.h"
 
@@ -63,6 +66,10 @@ public:
     void startMeasurement();
     void showExtraction(bool resetMode);
 
+    // The measurement window while it is loaded, else null.
+    measure::F_Mesure* measurementWindow() const { return measurement_.data(); }
+    // How a channel's station is read and its value text made; tests put their own here.
+    void setChannelReader(measure::ChannelReader reader) { reader_ = std::move(reader); }
     // The windows while they exist (a window closed through its close box is gone).
     config::ConfigW* applicationConfigWindow() const;
     serial::ConfLS* serialInterfaceWindow() const;
@@ -88,6 +95,9 @@ private:
     QString programTitle_;
     std::function<void()> quitHandler_;
     std::unique_ptr<ZENTLOG> mainWindow_;
+    measure::StationValues stationValues_;
+    measure::ChannelReader reader_;
+    QPointer<measure::F_Mesure> measurement_;
     std::function<std::unique_ptr<serial::SerialControl>()> probePortFactory_;
     // Top-level windows own themselves: they are deleted when closed through their close box,
     // and those still there when the program ends are deleted with the application object.
