@@ -98,10 +98,14 @@ void DirectoryList::rebuild()
         currentEntry = item;
         ++depth;
     }
-    const QStringList children = QDir(path_).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
-    for (const QString& child : children) {
-        auto* item = new QListWidgetItem(closed, QString(depth * kIndent, QLatin1Char(' ')) + child, this);
-        item->setData(Qt::UserRole, QDir(path_).absoluteFilePath(child));
+    const QFileInfoList children =
+        QDir(path_).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
+    for (const QFileInfo& child : children) {
+        // A link to something that is no directory (a serial device, say) is not offered.
+        if (!child.isDir())
+            continue;
+        auto* item = new QListWidgetItem(closed, QString(depth * kIndent, QLatin1Char(' ')) + child.fileName(), this);
+        item->setData(Qt::UserRole, child.absoluteFilePath());
     }
     setCurrentItem(currentEntry);
 }

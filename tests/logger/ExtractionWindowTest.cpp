@@ -374,3 +374,20 @@ TEST_F(ExtractionWindowTest, ClosingDuringARunUnloadsTheWindowOnceItEnds)
     EXPECT_TRUE(guard.isNull());
     EXPECT_EQ(readFile(path(QStringLiteral("out/Flow_PUMP A.xls"))).count('\n'), 5 + kBigRecords);
 }
+
+TEST_F(ExtractionWindowTest, TheDirectoryListOffersOnlyDirectories)
+{
+    // A link to a serial device (as the simulated installation leaves beside its files) and a
+    // dangling link are no places to go.
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/null"), path(QStringLiteral("line"))));
+    ASSERT_TRUE(QFile::link(path(QStringLiteral("gone")), path(QStringLiteral("dangling"))));
+    ASSERT_TRUE(QFile::link(path(QStringLiteral("b")), path(QStringLiteral("to-b"))));
+    load();
+    ASSERT_TRUE(window->setDirectory(root.path()));
+    QStringList entries;
+    for (int i = 0; i < window->Dir1()->count(); ++i)
+        entries << window->Dir1()->item(i)->text().trimmed();
+    EXPECT_TRUE(entries.contains(QStringLiteral("to-b")));
+    EXPECT_FALSE(entries.contains(QStringLiteral("line")));
+    EXPECT_FALSE(entries.contains(QStringLiteral("dangling")));
+}
