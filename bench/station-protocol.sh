@@ -50,7 +50,7 @@ rate=$(calc "($n - 1) / ($(wall fast) - $(wall fast1))" 0)
 
 measure silent 2 5 0
 # /usr/bin/time counts CPU time in steps of 10 ms: a zero means less than one step.
-silent_cpu=$(calc "($(cpu silent) > 0 ? $(cpu silent) : 0.01)" 2)
+silent_cpu=$(awk -v c="$(cpu silent)" 'BEGIN { if (c > 0) printf "%.2f", c; else printf "0.01" }')
 silent_bound=$( [[ $(cpu silent) == 0.0000 ]] && echo "< " || echo "" )
 silent_share=$(calc "$silent_cpu / $(wall silent) * 100" 2)
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, and only those that are missing.
-# Usage: scripts/install-deps.sh [run]   ("run" adds what starting the program needs)
+# Usage: scripts/install-deps.sh [run|fuzz]   ("run" adds what starting the program needs,
+#                                             "fuzz" what the fuzz preset needs: clang and libFuzzer)
 set -euo pipefail
 
 packages=(
@@ -12,6 +13,9 @@ packages=(
 )
 if [[ "${1:-}" == "run" ]]; then
   packages+=(qt6-wayland)
+fi
+if [[ "${1:-}" == "fuzz" ]]; then
+  packages+=(clang libclang-rt-14-dev llvm)
 fi
 
 missing=()

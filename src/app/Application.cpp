@@ -5,6 +5,7 @@
 #include "measure/StationReaders.h"
 #include "measure/ValueText.h"
 #include "config/ConfigW.h"
+#include "logger/Extraction.h"
 #include "serial/ConfLS.h"
 #include "serial/PortComFile.h"
 
@@ -37,6 +38,7 @@ Application::Application(ui::Dialogs& dialogs, std::unique_ptr<serial::SerialCon
 Application::~Application()
 {
     delete measurement_.data();
+    delete extraction_.data();
     delete confLS_.data();
     delete configW_.data();
 }
@@ -121,9 +123,24 @@ void Application::startMeasurement()
     measurement_->Minuterie1().start();
 }
 
-void Application::showExtraction(bool /*resetMode*/)
+logger::Extraction* Application::extractionWindow() const
 {
-    // The extraction window joins here.
+    return extraction_.data();
+}
+
+void Application::showExtraction(bool resetMode)
+{
+    if (!extraction_) {
+        extraction_ = new logger::Extraction(dialogs_, programTitle_, directory_);
+        extraction_->setAttribute(Qt::WA_DeleteOnClose);
+        extraction_->Form_Load();
+    } else {
+        extraction_->show();
+        extraction_->raise();
+        extraction_->activateWindow();
+    }
+    // While an extraction runs neither button comes on: the mode applies when it ends.
+    extraction_->setResetMode(resetMode);
 }
 
 } // namespace app

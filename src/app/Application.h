@@ -19,6 +19,9 @@
 #include <functional>
 #include <memory>
 
+namespace logger {
+class Extraction;
+}
 namespace ui {
 class Dialogs;
 }
@@ -71,6 +74,7 @@ public:
     // The windows while they exist (a window closed through its close box is gone).
     config::ConfigW* applicationConfigWindow() const;
     serial::ConfLS* serialInterfaceWindow() const;
+    logger::Extraction* extractionWindow() const;
 
     // Makes a second port control with which the serial interface window probes the other
     // ports while the program's port is held open.
@@ -101,6 +105,7 @@ private:
     // and those still there when the program ends are deleted with the application object.
     QPointer<config::ConfigW> configW_;
     QPointer<serial::ConfLS> confLS_;
+    QPointer<logger::Extraction> extraction_;
 };
 
 } // namespace app
