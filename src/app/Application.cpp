@@ -1,6 +1,9 @@
 #include "app/Application.h"
 
 #include "app/ZENTLOG.h"
+#include "config/ConfigW.h"
+#include "serial/ConfLS.h"
+#include "serial/PortComFile.h"
 
 #include <QCoreApplication>
 
@@ -13,9 +16,29 @@ Application::Application(ui::Dialogs& dialogs, std::unique_ptr<serial::SerialCon
     , channels_(dialogs, directory_)
     , quitHandler_([] { QCoreApplication::exit(0); })
 {
+    // The live configuration is held by the configuration window: the first read of a channel
+    // setting creates the window, and its load reads "config.txt".
+    channels_.setFirstAccessHook([this] {
+        if (!configW_)
+            createApplicationConfig();
+    });
 }
 
-Application::~Application() = default;
+Application::~Application()
+{
+    delete confLS_.data();
+    delete configW_.data();
+}
+
+config::ConfigW* Application::applicationConfigWindow() const
+{
+    return configW_.data();
+}
+
+serial::ConfLS* Application::serialInterfaceWindow() const
+{
+    return confLS_.data();
+}
 
 ZENTLOG& Application::mainWindow()
 {
@@ -33,12 +56,42 @@ void Application::quit()
 
 void Application::showSerialInterface()
 {
-    // The serial interface window joins here.
+    if (confLS_) {
+        confLS_->showAgain();
+        return;
+    }
+    confLS_ = new serial::ConfLS(serial::ConfLS::Services{
+        serialSettings_, *port_, dialogs_, directory_, [this] { return flags_.CycleRunning; }, probePortFactory_});
+    // Closed through its close box, it is gone: the next command creates it with a new probe.
+    connect(confLS_, &serial::ConfLS::discarded, this, [this] { confLS_.clear(); });
+    confLS_->Form_Load();
 }
 
 void Application::showApplicationConfig()
 {
-    // The application configuration window joins here.
+    if (configW_)
+        configW_->showAgain();
+    else
+        createApplicationConfig();
+}
+
+void Application::createApplicationConfig()
+{
+    configW_ = new config::ConfigW(config::ConfigW::Services{
+        channels_, dialogs_, [this] { serial::LoadSerialSettings(serialSettings_, dialogs_, directory_); },
+        programTitle_, flags_.stopMarker, [this] { showMainWindowAgain(); }});
+    // Closed through its close box, it is gone with its unsaved edits: the next access creates
+    // it again from the file.
+    connect(configW_, &config::ConfigW::discarded, this, [this] { configW_.clear(); });
+    configW_->Form_Load();
+}
+
+void Application::showMainWindowAgain()
+{
+    ZENTLOG& window = mainWindow();
+    window.show();
+    window.raise();
+    window.activateWindow();
 }
 
 void Application::startMeasurement()

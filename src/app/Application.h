@@ -18,6 +18,12 @@
 namespace ui {
 class Dialogs;
 }
+namespace config {
+class ConfigW;
+}
+namespace serial {
+class ConfLS;
+}
 
 namespace app {
 
@@ -48,11 +54,27 @@ public:
 
     // The windows behind the main window's commands.
     void showSerialInterface();
+    // Shows the application configuration window, creating it (and so loading the configuration)
+    // on first use. The first read of a channel setting anywhere creates it too.
     void showApplicationConfig();
     void startMeasurement();
     void showExtraction(bool resetMode);
 
+    // The windows while they exist (a window closed through its close box is gone).
+    config::ConfigW* applicationConfigWindow() const;
+    serial::ConfLS* serialInterfaceWindow() const;
+
+    // Makes a second port control with which the serial interface window probes the other
+    // ports while the program's port is held open.
+    void setProbePortFactory(std::function<std::unique_ptr<serial::SerialControl>()> factory)
+    {
+        probePortFactory_ = std::move(factory);
+    }
+
 private:
+    void createApplicationConfig();
+    void showMainWindowAgain();
+
     ui::Dialogs& dialogs_;
     std::unique_ptr<serial::SerialControl> port_;
     QString directory_;
@@ -62,6 +84,11 @@ private:
     QString programTitle_;
     std::function<void()> quitHandler_;
     std::unique_ptr<ZENTLOG> mainWindow_;
+    std::function<std::unique_ptr<serial::SerialControl>()> probePortFactory_;
+    // Top-level windows own themselves: they are deleted when closed through their close box,
+    // and those still there when the program ends are deleted with the application object.
+    QPointer<config::ConfigW> configW_;
+    QPointer<serial::ConfLS> confLS_;
 };
 
 } // namespace app

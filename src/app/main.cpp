@@ -15,6 +15,7 @@ int main(int argc, char* argv[])
 
     ui::QtDialogs dialogs;
     app::Application application(dialogs, std::make_unique<serial::QtSerialControl>());
+    application.setProbePortFactory([] { return std::make_unique<serial::QtSerialControl>(); });
     application.mainWindow().Form_Load();
     return QApplication::exec();
 }

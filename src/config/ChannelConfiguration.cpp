@@ -5,6 +5,8 @@
 
 #include <QDir>
 
+#include <utility>
+
 namespace config {
 
 namespace {
@@ -173,8 +175,12 @@ bool ChannelConfiguration::LoadChannelConfig()
     } else {
         parsed = parseConfig(read.bytes);
     }
+    // A reader woken by the changes below sees the configuration being loaded; it must not
+    // start a second load of its own.
+    const bool wasLoading = std::exchange(loading_, true);
     assign(parsed.channels);
     loaded_ = true;
+    loading_ = wasLoading;
     if (parsed.problems.isEmpty())
         return true;
     const QString outcome = parsed.malformed

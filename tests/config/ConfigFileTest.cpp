@@ -219,3 +219,19 @@ TEST(ChannelConfiguration, ChoosingARoleClearsTheOtherAndClearingChangesNothingE
     model.setRoleOption(1, 1, false);
     EXPECT_EQ(model.channel(1).role(), ChannelRole::None);
 }
+
+TEST(ChannelConfiguration, AReaderWokenByALoadDoesNotStartAnotherOne)
+{
+    QTemporaryDir dir;
+    writeFile(dir.filePath(QStringLiteral("config.txt")), kSample);
+    ScriptedDialogs dialogs;
+    ChannelConfiguration model(dialogs, dir.path());
+    int hookRuns = 0;
+    model.setFirstAccessHook([&] { ++hookRuns; });
+    QStringList seen;
+    QObject::connect(&model, &ChannelConfiguration::channelChanged, [&](int i) { seen << model.tag(i); });
+    EXPECT_TRUE(model.LoadChannelConfig());
+    EXPECT_EQ(hookRuns, 0);
+    EXPECT_TRUE(seen.contains(QStringLiteral("PUMP A")));
+    EXPECT_TRUE(dialogs.boxes.isEmpty());
+}

@@ -4,78 +4,15 @@
 #include "serial/QtSerialControl.h"
 #include "serial/SerialPort.h"
 
-#include <QDeadlineTimer>
-#include <QEventLoop>
-#include <QSocketNotifier>
-#include <QTimer>
+#include "PtyPeer.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <pty.h>
-#include <termios.h>
-#include <unistd.h>
-
 using namespace serial;
+using testing_support::PtyPeer;
+using testing_support::waitFor;
 
 namespace {
-
-// The far end of a pseudo-terminal: the program opens the slave side by its path.
-class PtyPeer {
-public:
-    PtyPeer()
-    {
-        char name[256] = {};
-        if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
-            return;
-        termios raw{};
-        tcgetattr(slave_, &raw);
-        cfmakeraw(&raw);
-        tcsetattr(slave_, TCSANOW, &raw);
-        path_ = QString::fromLocal8Bit(name);
-        fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-    }
-    ~PtyPeer()
-    {
-        if (master_ >= 0)
-            ::close(master_);
-        if (slave_ >= 0)
-            ::close(slave_);
-    }
-    PtyPeer(const PtyPeer&) = delete;
-    PtyPeer& operator=(const PtyPeer&) = delete;
-
-    const QString& path() const { return path_; }
-    void write(const QByteArray& bytes) const
-    {
-        qsizetype done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(master_, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
-            if (n > 0)
-                done += n;
-        }
-    }
-    // Reads until `count` bytes came or the deadline passed, keeping Qt's events going.
-    QByteArray read(qsizetype count, int ms) const
-    {
-        QByteArray got;
-        QDeadlineTimer deadline(ms);
-        while (got.size() < count && !deadline.hasExpired()) {
-            char buffer[512];
-            const ssize_t n = ::read(master_, buffer, sizeof buffer);
-            if (n > 0)
-                got.append(buffer, n);
-            else
-                QEventLoop().processEvents(QEventLoop::AllEvents, 10);
-        }
-        return got;
-    }
-
-private:
-    int master_ = -1;
-    int slave_ = -1;
-    QString path_;
-};
 
 QByteArray everyByte()
 {
@@ -83,13 +20,6 @@ QByteArray everyByte()
     for (int i = 0; i < 256; ++i)
         bytes[i] = static_cast<char>(i);
     return bytes;
-}
-
-void waitFor(const std::function<bool()>& done, int ms)
-{
-    QDeadlineTimer deadline(ms);
-    while (!done() && !deadline.hasExpired())
-        QEventLoop().processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
 }
 
 } // namespace
