@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and starts ZENTLOG.
-#   ./run.sh                 the program, working directory ./run (made from demo/)
+#   ./run.sh                 the simulated installation: zentlog-sim serves four stations on a
+#                            pseudo-terminal that COM1 points at; working directory ./run (from demo/)
 #   ./run.sh --workdir DIR   the program on real hardware with "config.txt" and "PortCom.dat" in DIR
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -25,13 +26,29 @@ scripts/install-deps.sh run
 cmake --preset default >/dev/null
 cmake --build --preset default
 
-if [[ -z "$workdir" ]]; then
-  workdir="$root/run"
-  mkdir -p "$workdir"
-  for f in demo/*; do
-    [[ -e "$f" ]] || continue
-    [[ -e "$workdir/$(basename "$f")" ]] || cp -r "$f" "$workdir/"
-  done
+program="$root/build/default/src/app/zentlog"
+if [[ -n "$workdir" ]]; then
+  cd "$workdir"
+  exec "$program"
 fi
+
+# The simulated installation. Files the user changed in ./run are kept.
+workdir="$root/run"
+mkdir -p "$workdir"
+for f in demo/config.txt demo/PortCom.dat demo/instrum1.bmp demo/*.log; do
+  [[ -e "$f" ]] || continue
+  [[ -e "$workdir/$(basename "$f")" ]] || cp "$f" "$workdir/"
+done
+
+line="$workdir/ttyZENTLOG"
+"$root/build/default/tools/sim/zentlog-sim" --config demo/stations.conf --link "$line" --pace > "$workdir/sim.out" 2>&1 &
+sim=$!
+trap 'kill "$sim" 2>/dev/null || true; wait "$sim" 2>/dev/null || true' EXIT
+for _ in $(seq 50); do
+  [[ -e "$line" ]] && break
+  kill -0 "$sim" 2>/dev/null || { echo "run.sh: the station simulator did not start:" >&2; cat "$workdir/sim.out" >&2; exit 1; }
+  sleep 0.1
+done
+echo "Simulated stations on $(readlink "$line") (COM1); starting ZENTLOG in $workdir"
 cd "$workdir"
-exec "$root/build/default/src/app/zentlog"
+ZENTLOG_COM1="$line" "$program"

@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, and only those that are missing.
-# Usage: scripts/install-deps.sh [run]   ("run" adds what starting the program needs)
+# Usage: scripts/install-deps.sh [run|fuzz]   ("run" adds what starting the program needs,
+#                                             "fuzz" what the fuzz preset needs: clang and libFuzzer)
 set -euo pipefail
 
 packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libqt6serialport6
   libgtest-dev libgmock-dev
-  libmodbus-dev socat
+  libmodbus-dev socat time
   fonts-dejavu-core
 )
 if [[ "${1:-}" == "run" ]]; then
   packages+=(qt6-wayland)
+fi
+if [[ "${1:-}" == "fuzz" ]]; then
+  packages+=(clang libclang-rt-14-dev llvm)
 fi
 
 missing=()

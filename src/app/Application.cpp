@@ -1,7 +1,11 @@
 #include "app/Application.h"
 
 #include "app/ZENTLOG.h"
+#include "measure/F_Mesure.h"
+#include "measure/StationReaders.h"
+#include "measure/ValueText.h"
 #include "config/ConfigW.h"
+#include "logger/Extraction.h"
 #include "serial/ConfLS.h"
 #include "serial/PortComFile.h"
 
@@ -15,6 +19,13 @@ Application::Application(ui::Dialogs& dialogs, std::unique_ptr<serial::SerialCon
     , directory_(std::move(directory))
     , channels_(dialogs, directory_)
     , quitHandler_([] { QCoreApplication::exit(0); })
+    , reader_([this](int16_t type, double address, int16_t startRegister) -> std::optional<QString> {
+        // The reader decodes into the shared values, and the channel's text is made from them
+        // before the next channel is read.
+        if (!measure::ReadStation(type, *port_, address, startRegister, stationValues_))
+            return std::nullopt;
+        return measure::FormatChannelValue(type, stationValues_);
+    })
 {
     // The live configuration is held by the configuration window: the first read of a channel
     // setting creates the window, and its load reads "config.txt".
@@ -26,6 +37,8 @@ Application::Application(ui::Dialogs& dialogs, std::unique_ptr<serial::SerialCon
 
 Application::~Application()
 {
+    delete measurement_.data();
+    delete extraction_.data();
     delete confLS_.data();
     delete configW_.data();
 }
@@ -96,12 +109,38 @@ void Application::showMainWindowAgain()
 
 void Application::startMeasurement()
 {
-    // The measurement window joins here.
+    if (!measurement_) {
+        measurement_ = new measure::F_Mesure(measure::MeasurementContext{
+            dialogs_, channels_, flags_, *port_, serialSettings_, programTitle_, directory_, reader_,
+            [this] { showMainWindowAgain(); }, [this] { quit(); }});
+        measurement_->setWindowState(Qt::WindowMaximized);
+        measurement_->Form_Load();
+    }
+    measurement_->setWindowState(measurement_->windowState() | Qt::WindowMaximized);
+    measurement_->show();
+    measurement_->raise();
+    measurement_->Minuterie1().setInterval(1000);
+    measurement_->Minuterie1().start();
 }
 
-void Application::showExtraction(bool /*resetMode*/)
+logger::Extraction* Application::extractionWindow() const
 {
-    // The extraction window joins here.
+    return extraction_.data();
+}
+
+void Application::showExtraction(bool resetMode)
+{
+    if (!extraction_) {
+        extraction_ = new logger::Extraction(dialogs_, programTitle_, directory_);
+        extraction_->setAttribute(Qt::WA_DeleteOnClose);
+        extraction_->Form_Load();
+    } else {
+        extraction_->show();
+        extraction_->raise();
+        extraction_->activateWindow();
+    }
+    // While an extraction runs neither button comes on: the mode applies when it ends.
+    extraction_->setResetMode(resetMode);
 }
 
 } // namespace app

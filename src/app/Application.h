@@ -4,7 +4,10 @@
 // window on first use.
 
 #include "config/ChannelConfiguration.h"
+#include "measure/F_Mesure.h"
+#include "measure/MeasurementCycle.h"
 #include "measure/MeasurementFlags.h"
+#include "measure/StationValues.h"
 #include "serial/SerialControl.h"
 #include "serial/SerialSettings.h"
 
@@ -15,6 +18,9 @@
 #include <functional>
 #include <memory>
 
+namespace logger {
+class Extraction;
+}
 namespace ui {
 class Dialogs;
 }
@@ -60,9 +66,14 @@ public:
     void startMeasurement();
     void showExtraction(bool resetMode);
 
+    // The measurement window while it is loaded, else null.
+    measure::F_Mesure* measurementWindow() const { return measurement_.data(); }
+    // How a channel's station is read and its value text made; tests put their own here.
+    void setChannelReader(measure::ChannelReader reader) { reader_ = std::move(reader); }
     // The windows while they exist (a window closed through its close box is gone).
     config::ConfigW* applicationConfigWindow() const;
     serial::ConfLS* serialInterfaceWindow() const;
+    logger::Extraction* extractionWindow() const;
 
     // Makes a second port control with which the serial interface window probes the other
     // ports while the program's port is held open.
@@ -84,11 +95,15 @@ private:
     QString programTitle_;
     std::function<void()> quitHandler_;
     std::unique_ptr<ZENTLOG> mainWindow_;
+    measure::StationValues stationValues_;
+    measure::ChannelReader reader_;
+    QPointer<measure::F_Mesure> measurement_;
     std::function<std::unique_ptr<serial::SerialControl>()> probePortFactory_;
     // Top-level windows own themselves: they are deleted when closed through their close box,
     // and those still there when the program ends are deleted with the application object.
     QPointer<config::ConfigW> configW_;
     QPointer<serial::ConfLS> confLS_;
+    QPointer<logger::Extraction> extraction_;
 };
 
 } // namespace app

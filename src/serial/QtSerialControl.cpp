@@ -108,7 +108,8 @@ void QtSerialControl::setInBufferCount(int /*zero*/)
     if (!port_.isOpen())
         return;
     port_.clear(QSerialPort::Input);
-    port_.readAll();
+    if (port_.isOpen()) // clearing can find the device gone, and close it
+        port_.readAll();
 }
 
 void QtSerialControl::Output(const QByteArray& bytes)

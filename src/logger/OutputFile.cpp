@@ -1,0 +1,92 @@
+#include "logger/OutputFile.h"
+
+#include <QFileInfo>
+
+#include <cstring>
+
+namespace logger {
+
+namespace {
+constexpr std::size_t kBufferSize = 256 * 1024;
+}
+
+OutputFile::OutputFile()
+    : buffer_(kBufferSize)
+{
+}
+
+bool OutputFile::fail()
+{
+    error_ = file_.errorString();
+    file_.close();
+    open_ = false;
+    used_ = 0;
+    return false;
+}
+
+bool OutputFile::open(const QString& path)
+{
+    file_.setFileName(path);
+    if (QFileInfo(path).isDir()) {
+        error_ = QStringLiteral("a directory of that name is in the way");
+        return false;
+    }
+    if (!file_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+        return fail();
+    open_ = true;
+    return true;
+}
+
+bool OutputFile::truncate()
+{
+    used_ = 0;
+    return file_.resize(0) || fail();
+}
+
+bool OutputFile::write(const char* bytes, std::size_t size)
+{
+    if (!open_)
+        return false;
+    if (used_ + size > buffer_.size()) {
+        if (!flush())
+            return false;
+        if (size > buffer_.size())
+            return file_.write(bytes, static_cast<qint64>(size)) == static_cast<qint64>(size) || fail();
+    }
+    std::memcpy(buffer_.data() + used_, bytes, size);
+    used_ += size;
+    return true;
+}
+
+char* OutputFile::reserve(std::size_t size)
+{
+    if (used_ + size > buffer_.size() && !flush())
+        return nullptr;
+    return open_ ? buffer_.data() + used_ : nullptr;
+}
+
+bool OutputFile::flush()
+{
+    if (used_ == 0)
+        return open_;
+    const auto wanted = static_cast<qint64>(used_);
+    used_ = 0;
+    return file_.write(buffer_.data(), wanted) == wanted || fail();
+}
+
+bool OutputFile::close()
+{
+    if (!open_)
+        return false;
+    if (!flush())
+        return false;
+    open_ = false;
+    file_.close();
+    if (file_.error() != QFileDevice::NoError) {
+        error_ = file_.errorString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace logger

@@ -1,0 +1,319 @@
+#include "measure/F_Mesure.h"
+
+#include "config/ChannelConfiguration.h"
+#include "measure/Bezel.h"
+#include "serial/SerialControl.h"
+#include "serial/SerialDevices.h"
+#include "serial/SerialPort.h"
+#include "ui/Dialogs.h"
+#include "ui/Twips.h"
+
+#include <QCloseEvent>
+#include <QElapsedTimer>
+#include <QFontMetrics>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QLabel>
+#include <QPushButton>
+
+namespace measure {
+
+namespace {
+
+const QColor kLightGrey(192, 192, 192);
+
+void setColours(QWidget* widget, const QColor& text, const QColor& background)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, text);
+    palette.setColor(QPalette::Window, background);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+QFont sansFont(qreal points, bool bold)
+{
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
+}
+
+// Labels show CR LF line breaks as plain line breaks.
+QString forDisplay(QString text)
+{
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return text;
+}
+
+} // namespace
+
+F_Mesure::F_Mesure(MeasurementContext context, QWidget* parent)
+    : QWidget(parent)
+    , context_(std::move(context))
+    , cycle_(context_.channels, context_.flags, context_.reader, [this](int i, const QString& text) { showValue(i, text); })
+{
+    setObjectName(QStringLiteral("F_Mesure"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral(" [ Mesure ]"));
+    setColours(this, Qt::black, kLightGrey);
+    // Before it is maximised the window takes the screen's free area (at least its design size),
+    // so that it fills the screen even where no window manager maximises it.
+    QSize size(ui::twipsToPixels(11355), ui::twipsToPixels(7500));
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        size = size.expandedTo(screen->availableSize());
+    resize(size);
+    buildControls();
+    minuterie1_.setObjectName(QStringLiteral("Minuterie1"));
+    connect(&minuterie1_, &QTimer::timeout, this, &F_Mesure::Minuterie1_Timer);
+    // Tag captions and visibility follow the configuration at the next repaint.
+    connect(&context_.channels, &config::ChannelConfiguration::channelChanged, this, [this] { update(); });
+    connect(&context_.port, &serial::SerialControl::portLost, this, [this](const QString& reason) {
+        lostReason_ = reason.isEmpty() ? QStringLiteral("the device went away") : reason;
+    });
+}
+
+void F_Mesure::buildControls()
+{
+    commande1_ = new QPushButton(QStringLiteral("ABANDON"), this);
+    commande1_->setObjectName(QStringLiteral("Commande1"));
+    commande1_->setGeometry(ui::twipsRect(270, 6840, 1275, 465));
+    connect(commande1_, &QPushButton::clicked, this, &F_Mesure::Commande1_Click);
+
+    // Two overlapping headings, grey behind red, give the title a shadow.
+    const std::array<QColor, 2> headingColours{QColor(255, 0, 0), QColor(128, 128, 128)};
+    const std::array<QRect, 2> headingPlaces{ui::twipsRect(1800, 390, 2805, 375), ui::twipsRect(1830, 405, 2805, 375)};
+    for (size_t k = 0; k < 2; ++k) {
+        auto* label = new QLabel(QStringLiteral("Suivi des mesures"), this);
+        label->setObjectName(QStringLiteral("Etiquette2_%1").arg(k));
+        label->setFont(sansFont(13.5, true));
+        label->setGeometry(headingPlaces[k]);
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::WindowText, headingColours[k]);
+        label->setPalette(palette);
+        etiquette2_[k] = label;
+    }
+    etiquette2_[0]->raise();
+
+    cadre1_ = new QFrame(this);
+    cadre1_->setObjectName(QStringLiteral("Cadre1"));
+    cadre1_->setFrameShape(QFrame::Box);
+    cadre1_->setGeometry(ui::twipsRect(kFrameLeft, kFrameTop, kFrameWidth, kFrameDesignHeight));
+    setColours(cadre1_, Qt::black, kLightGrey);
+
+    dessin2_ = new QLabel(cadre1_);
+    dessin2_->setObjectName(QStringLiteral("Dessin2"));
+    dessin2_->setGeometry(ui::twipsRect(kBackgroundLeft, kBackgroundTop, kBackgroundWidth, 6075));
+
+    const QPixmap bezel = drawBezel();
+    for (int i = 0; i < kPanelCount; ++i) {
+        const auto k = static_cast<size_t>(i);
+        auto* picture = new QLabel(cadre1_);
+        picture->setObjectName(QStringLiteral("Dessin1_%1").arg(i));
+        picture->setFrameShape(QFrame::Box);
+        picture->setLineWidth(1);
+        picture->setScaledContents(true);
+        picture->setPixmap(bezel);
+        dessin1_[k] = picture;
+
+        auto* value = new QLabel(cadre1_);
+        value->setObjectName(QStringLiteral("Etiquette3_%1").arg(i));
+        value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        value->setFont(sansFont(13.5, true));
+        setColours(value, QColor(255, 255, 0), QColor(0, 0, 192));
+        etiquette3_[k] = value;
+
+        auto* tag = new QLabel(cadre1_);
+        tag->setObjectName(QStringLiteral("Etiquette1_%1").arg(i));
+        tag->setAlignment(Qt::AlignRight | Qt::AlignTop);
+        tag->setFont(sansFont(12, false));
+        etiquette1_[k] = tag;
+    }
+    layout_ = LayoutChannelPanels({});
+    applyLayout();
+}
+
+void F_Mesure::applyLayout()
+{
+    cadre1_->resize(cadre1_->width(), ui::twipsToPixels(layout_.frameHeight));
+    dessin2_->resize(dessin2_->width(), ui::twipsToPixels(layout_.backgroundHeight));
+    const QPixmap tallPicture = loadTallPanelPicture(context_.directory);
+    for (int i = 0; i < kPanelCount; ++i) {
+        const auto k = static_cast<size_t>(i);
+        const PanelGeometry& panel = layout_.panels[k];
+        dessin1_[k]->setGeometry(ui::twipsRect(kBezelLeft, panel.bezelTop, kBezelWidth, panel.bezelHeight));
+        // Without a readable "instrum1.bmp" the tall panel keeps the plain bezel, stretched.
+        if (panel.tall && !tallPicture.isNull())
+            dessin1_[k]->setPixmap(tallPicture);
+        etiquette3_[k]->setGeometry(ui::twipsRect(kValueLeft, panel.valueTop, kValueWidths[k], panel.valueHeight));
+        etiquette3_[k]->raise();
+        // The tag label sizes itself to its text and stays right-aligned against the panel.
+        etiquette1_[k]->setGeometry(ui::twipsRect(kTagLeft, panel.tagTop, kTagWidth, kTagHeight));
+    }
+}
+
+void F_Mesure::Form_Load()
+{
+    setWindowTitle(QStringLiteral(" [Measurement]"));
+    commande1_->setText(QStringLiteral("CANCEL"));
+    for (QLabel* heading : etiquette2_)
+        heading->setText(QStringLiteral("Reading"));
+    setWindowTitle(context_.programTitle + windowTitle());
+
+    std::array<PanelInput, kPanelCount> inputs{};
+    for (int i = 0; i < kPanelCount; ++i) {
+        inputs[static_cast<size_t>(i)] =
+            PanelInput{context_.channels.selected(i) == 1, context_.channels.measurementType(i)};
+    }
+    layout_ = LayoutChannelPanels(inputs);
+    applyLayout();
+
+    ensurePortOpen();
+}
+
+void F_Mesure::Form_Paint()
+{
+    for (int i = 0; i < kPanelCount; ++i) {
+        const auto k = static_cast<size_t>(i);
+        const bool selected = context_.channels.selected(i) == 1;
+        if (selected) {
+            const QString caption = forDisplay(context_.channels.channelLabels()[k]);
+            if (etiquette1_[k]->text() != caption) {
+                etiquette1_[k]->setText(caption);
+                const QSize wanted = etiquette1_[k]->sizeHint();
+                const int right = ui::twipsToPixels(kTagLeft + kTagWidth);
+                etiquette1_[k]->setGeometry(right - wanted.width(), etiquette1_[k]->y(), wanted.width(),
+                                            qMax(wanted.height(), ui::twipsToPixels(kTagHeight)));
+            }
+        }
+        // Only real changes, so that a repaint never asks for another one.
+        for (QWidget* control : {static_cast<QWidget*>(etiquette1_[k]), static_cast<QWidget*>(etiquette3_[k]),
+                                 static_cast<QWidget*>(dessin1_[k])}) {
+            if (control->isVisibleTo(this) != selected)
+                control->setVisible(selected);
+        }
+    }
+}
+
+void F_Mesure::paintEvent(QPaintEvent* event)
+{
+    Form_Paint();
+    QWidget::paintEvent(event);
+}
+
+void F_Mesure::Minuterie1_Timer()
+{
+    // A tick that comes while a cycle still waits for a station is skipped: two cycles never
+    // share the line.
+    if (context_.flags.CycleRunning)
+        return;
+    if (context_.flags.stopRequested()) {
+        Commande1_Click();
+        return;
+    }
+    ensurePortOpen();
+    QElapsedTimer elapsed;
+    elapsed.start();
+    cycle_.RunMeasurementCycle();
+    emit cycleCompleted(elapsed.elapsed());
+}
+
+bool F_Mesure::ensurePortOpen()
+{
+    serial::SerialControl& port = context_.port;
+    // A port lost while measuring (an unplugged adapter) is reported once, at the next tick
+    // rather than in the middle of a reply wait.
+    if (!lostReason_.isEmpty() && !portProblemReported_) {
+        portProblemReported_ = true;
+        reportPortProblem(QStringLiteral("stopped working: %1").arg(lostReason_));
+    }
+    lostReason_.clear();
+    if (port.PortOpen())
+        return true;
+    if (serial::OpenSerialPort(context_.settings, port)) {
+        portProblemReported_ = false;
+        return true;
+    }
+    // One message per outage; the next ticks try again quietly until the port is back.
+    if (!portProblemReported_) {
+        portProblemReported_ = true;
+        reportPortProblem(QStringLiteral("cannot be opened: %1").arg(port.errorString()));
+    }
+    return false;
+}
+
+void F_Mesure::reportPortProblem(const QString& what)
+{
+    // The box is modal, but the timer goes on beneath it: once the port is back the measurement
+    // carries on by itself, whether or not the box has been closed yet.
+    context_.dialogs.message(QStringLiteral("The serial port COM%1 (%2) %3\n\n"
+                                            "The channels show \"Out of order\" meanwhile. The program tries the "
+                                            "port again every second and carries on by itself once it is back.")
+                                 .arg(context_.settings.portNumber)
+                                 .arg(serial::deviceForPort(context_.settings.portNumber), what),
+                             ui::Icon::Warning);
+}
+
+void F_Mesure::showValue(int channel, const QString& text)
+{
+    const auto k = static_cast<size_t>(channel);
+    valueTexts_[k] = text;
+    QLabel* label = etiquette3_[k];
+    const QString shown = forDisplay(text);
+    // The value keeps its bold 13.5-point face unless a line is wider than the label; then the
+    // face shrinks until every line fits, so no digit is ever cut off.
+    QFont font = sansFont(13.5, true);
+    const int available = label->contentsRect().width() - 4;
+    const QStringList lines = shown.split(QLatin1Char('\n'));
+    const auto widest = [&](const QFont& f) {
+        const QFontMetrics metrics(f);
+        int width = 0;
+        for (const QString& line : lines)
+            width = qMax(width, metrics.horizontalAdvance(line));
+        return width;
+    };
+    while (widest(font) > available && font.pointSizeF() > 6)
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    if (label->font() != font)
+        label->setFont(font);
+    label->setText(shown);
+}
+
+void F_Mesure::Commande1_Click()
+{
+    context_.flags.StopRequest = context_.flags.stopMarker;
+    if (context_.flags.CycleRunning)
+        return; // the running cycle stops after its channel; the next tick comes back here
+    minuterie1_.stop();
+    serial::CloseSerialPort(context_.port);
+    unloadByProgram_ = true;
+    close();
+    if (context_.showMainWindow)
+        context_.showMainWindow();
+}
+
+void F_Mesure::closeEvent(QCloseEvent* event)
+{
+    if (!unloadByProgram_) {
+        // The user closes the window: this ends the whole program.
+        const ui::Answer answer = context_.dialogs.message(QStringLiteral("Are you sure to quit?"), ui::Icon::Question,
+                                                           ui::Buttons::YesNo, windowTitle());
+        if (answer != ui::Answer::Yes) {
+            event->ignore();
+            return;
+        }
+        serial::CloseSerialPort(context_.port);
+        // The window is left standing: a cycle may still be on the stack under this event, and
+        // the whole program goes away now anyway.
+        event->ignore();
+        if (context_.endProgram)
+            context_.endProgram();
+        return;
+    }
+    if (!context_.flags.CycleRunning)
+        context_.dialogs.beep();
+    event->accept();
+}
+
+} // namespace measure

@@ -1,0 +1,99 @@
+#pragma once
+// The live measurement window: one panel per selected channel, filled once a second by the
+// measurement cycle; "CANCEL" goes back to the main window, the close box ends the program.
+
+#include "measure/MeasurementCycle.h"
+#include "measure/PanelLayout.h"
+
+#include <QTimer>
+#include <QWidget>
+
+#include <array>
+#include <functional>
+
+class QFrame;
+class QLabel;
+class QPushButton;
+
+namespace config {
+class ChannelConfiguration;
+}
+namespace serial {
+class SerialControl;
+struct SerialSettings;
+}
+namespace ui {
+class Dialogs;
+}
+
+namespace measure {
+
+struct MeasurementContext {
+    ui::Dialogs& dialogs;
+    config::ChannelConfiguration& channels;
+    MeasurementFlags& flags;
+    serial::SerialControl& port;
+    serial::SerialSettings& settings;
+    QString programTitle;
+    QString directory; // where "instrum1.bmp" is read; empty: the working directory
+    ChannelReader reader;
+    std::function<void()> showMainWindow;
+    std::function<void()> endProgram;
+};
+
+class F_Mesure final : public QWidget {
+    Q_OBJECT
+public:
+    explicit F_Mesure(MeasurementContext context, QWidget* parent = nullptr);
+
+    // Captions, title, panel layout, and the serial port opened.
+    void Form_Load();
+    // Shows the panels of the selected channels with their titles, hides the others.
+    void Form_Paint();
+    void Minuterie1_Timer();
+    // The abandon command: back to the main window, at once or after the running cycle.
+    void Commande1_Click();
+
+    QTimer& Minuterie1() { return minuterie1_; }
+    QLabel* Etiquette3(int i) const { return etiquette3_[static_cast<size_t>(i)]; }
+    QLabel* Etiquette1(int i) const { return etiquette1_[static_cast<size_t>(i)]; }
+    QLabel* Dessin1(int i) const { return dessin1_[static_cast<size_t>(i)]; }
+    QFrame* Cadre1() const { return cadre1_; }
+    const PanelLayout& layout() const { return layout_; }
+
+    // The value text as the cycle produced it (CR LF between lines).
+    QString valueText(int i) const { return valueTexts_[static_cast<size_t>(i)]; }
+
+signals:
+    // A measurement cycle ended after `milliseconds`.
+    void cycleCompleted(qint64 milliseconds);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();
+    void applyLayout();
+    void showValue(int channel, const QString& text);
+    bool ensurePortOpen();
+    void reportPortProblem(const QString& what);
+
+    MeasurementContext context_;
+    MeasurementCycle cycle_;
+    QTimer minuterie1_;
+    QPushButton* commande1_ = nullptr;
+    std::array<QLabel*, 2> etiquette2_{};
+    QFrame* cadre1_ = nullptr;
+    QLabel* dessin2_ = nullptr;
+    std::array<QLabel*, kPanelCount> etiquette3_{};
+    std::array<QLabel*, kPanelCount> etiquette1_{};
+    std::array<QLabel*, kPanelCount> dessin1_{};
+    std::array<QString, kPanelCount> valueTexts_{};
+    PanelLayout layout_{};
+    bool unloadByProgram_ = false;
+    bool portProblemReported_ = false;
+    QString lostReason_;
+};
+
+} // namespace measure

@@ -1,0 +1,31 @@
+#pragma once
+// Finding the reply to a read request among the bytes received from the line.
+
+#include "serial/ModbusFrame.h"
+
+#include <QByteArrayView>
+
+#include <cstdint>
+
+namespace serial {
+
+struct ReplyScan {
+    enum Kind {
+        Incomplete, // no complete reply yet: keep waiting
+        Reply,      // a valid reply at `offset`, `length` bytes
+        Exception,  // a valid exception reply of the station at `offset` (5 bytes)
+    };
+    Kind kind = Incomplete;
+    qsizetype offset = 0;
+    qsizetype length = 0;
+    // Bytes at the front that can never begin a reply; the caller may drop them.
+    qsizetype discardable = 0;
+};
+
+// Looks for the first valid reply to `request` in `bytes`: the request's station address, its
+// function code, a byte count of twice the register count, the registers and a correct CRC; or
+// a valid exception reply (function code + 0x80, exception code, correct CRC). Bytes before such
+// a frame (noise, a frame of another station, a damaged frame) are skipped.
+ReplyScan scanForReply(QByteArrayView bytes, const ModbusRequest& request);
+
+} // namespace serial
