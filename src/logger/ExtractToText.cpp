@@ -63,6 +63,11 @@ QString ProgressText(qint64 recordCounter, const LoggerRecord& record, bool flow
         + QString::number(record.SecondValue1) + QLatin1Char(' ') + (flow ? TotalText(record.Total1) : QString());
 }
 
+namespace {
+const QString kRolledBack = QStringLiteral("no incomplete output file is left: the files this run created or "
+                                          "replaced were removed, and a file it was adding to is back as it was.");
+} // namespace
+
 ExtractionRun::ExtractionRun(ExtractionSettings settings)
     : settings_(std::move(settings))
 {
@@ -94,10 +99,20 @@ bool ExtractionRun::fail(const QString& message)
 
 bool ExtractionRun::failWriting(const Channel& channel)
 {
-    return fail(QStringLiteral("The output file %1 could not be written: %2. The extraction stopped after %3 "
-                               "records; the output files are incomplete.")
-                    .arg(quoted(channel.file.path()), channel.file.errorString())
-                    .arg(counter_));
+    const QString message = QStringLiteral("The output file %1 could not be written: %2. The extraction stopped "
+                                           "after %3 records; %4")
+                                .arg(quoted(channel.file.path()), channel.file.errorString())
+                                .arg(counter_)
+                                .arg(kRolledBack);
+    rollBackOutputs();
+    return fail(message);
+}
+
+void ExtractionRun::rollBackOutputs()
+{
+    for (Channel& channel : channels_)
+        channel.file.rollBack();
+    outcome_.outputFiles.clear();
 }
 
 void ExtractionRun::setUpChannel(Channel& channel, int index, const QByteArray& nameField, const TypeCode& code,
@@ -251,10 +266,13 @@ bool ExtractionRun::step(std::chrono::milliseconds budget)
         for (int i = 0; i < kRecordsPerClockCheck; ++i) {
             if (!reader_.next(record)) {
                 if (reader_.status() == LoggerReader::Status::ReadError) {
-                    return fail(QStringLiteral("The logger file %1 could not be read: %2. The extraction stopped "
-                                               "after %3 records; the output files are incomplete.")
-                                    .arg(quoted(settings_.loggerPath), reader_.errorString())
-                                    .arg(counter_));
+                    const QString message = QStringLiteral("The logger file %1 could not be read: %2. The "
+                                                           "extraction stopped after %3 records; %4")
+                                                .arg(quoted(settings_.loggerPath), reader_.errorString())
+                                                .arg(counter_)
+                                                .arg(kRolledBack);
+                    rollBackOutputs();
+                    return fail(message);
                 }
                 return false;
             }

@@ -94,6 +94,7 @@ private:
     void setUpChannel(Channel& channel, int index, const QByteArray& nameField, const TypeCode& code, int16_t unitCode);
     QByteArray headerLines(const Channel& channel, int index, const QByteArray& nameField) const;
     bool openOutputs();
+    void rollBackOutputs();
     void writeRecord(const LoggerRecord& record);
     bool fail(const QString& message);
     bool failWriting(const Channel& channel);

@@ -17,7 +17,8 @@ OutputFile::OutputFile()
 
 bool OutputFile::fail()
 {
-    error_ = file_.errorString();
+    error_ = file_.error() == QFileDevice::NoError ? QStringLiteral("the data could not be written")
+                                                   : file_.errorString();
     file_.close();
     open_ = false;
     used_ = 0;
@@ -31,6 +32,9 @@ bool OutputFile::open(const QString& path)
         error_ = QStringLiteral("a directory of that name is in the way");
         return false;
     }
+    const QFileInfo info(path);
+    originalSize_ = info.exists() ? info.size() : -1;
+    replaced_ = false;
     if (!file_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
         return fail();
     open_ = true;
@@ -40,6 +44,7 @@ bool OutputFile::open(const QString& path)
 bool OutputFile::truncate()
 {
     used_ = 0;
+    replaced_ = true;
     return file_.resize(0) || fail();
 }
 
@@ -51,7 +56,7 @@ bool OutputFile::write(const char* bytes, std::size_t size)
         if (!flush())
             return false;
         if (size > buffer_.size())
-            return file_.write(bytes, static_cast<qint64>(size)) == static_cast<qint64>(size) || fail();
+            return writeAll(bytes, static_cast<qint64>(size));
     }
     std::memcpy(buffer_.data() + used_, bytes, size);
     used_ += size;
@@ -69,9 +74,23 @@ bool OutputFile::flush()
 {
     if (used_ == 0)
         return open_;
-    const auto wanted = static_cast<qint64>(used_);
+    const bool written = writeAll(buffer_.data(), static_cast<qint64>(used_));
     used_ = 0;
-    return file_.write(buffer_.data(), wanted) == wanted || fail();
+    return written;
+}
+
+bool OutputFile::writeAll(const char* bytes, qint64 size)
+{
+    // A file system that fills up first takes part of the bytes; the next write then fails with
+    // the reason the user needs to see.
+    while (size > 0) {
+        const qint64 written = file_.write(bytes, size);
+        if (written <= 0)
+            return fail();
+        bytes += written;
+        size -= written;
+    }
+    return true;
 }
 
 bool OutputFile::close()
@@ -87,6 +106,20 @@ bool OutputFile::close()
         return false;
     }
     return true;
+}
+
+void OutputFile::rollBack()
+{
+    used_ = 0;
+    open_ = false;
+    file_.close();
+    const QString path = file_.fileName();
+    if (path.isEmpty())
+        return;
+    if (originalSize_ < 0 || replaced_)
+        QFile::remove(path);
+    else
+        QFile::resize(path, originalSize_);
 }
 
 } // namespace logger

@@ -28,6 +28,10 @@ public:
     bool flush();
     // Flushes and closes; false when the last bytes could not be written.
     bool close();
+    // After a failed run: closes the file and puts the directory back as the run found it, so that
+    // no incomplete output can pass for a complete one. A file the run created or replaced is
+    // removed; a file it was adding to is cut back to its former length.
+    void rollBack();
 
     bool isOpen() const { return open_; }
     QString path() const { return file_.fileName(); }
@@ -35,11 +39,14 @@ public:
 
 private:
     bool fail();
+    bool writeAll(const char* bytes, qint64 size);
 
     QFile file_;
     std::vector<char> buffer_;
     std::size_t used_ = 0;
     bool open_ = false;
+    qint64 originalSize_ = -1; // -1: the file did not exist before this run
+    bool replaced_ = false;
     QString error_;
 };
 

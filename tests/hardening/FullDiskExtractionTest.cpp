@@ -1,0 +1,107 @@
+// An extraction into a file system that fills up: it stops with a message naming the file and the
+// reason, and leaves no output file that could pass for a complete one.
+
+#include "logger/ExtractToText.h"
+
+#include "LoggerFiles.h"
+#include "TestFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+
+using logger::ExtractionOutcome;
+using logger::ReplaceAnswer;
+
+namespace {
+
+// A 64 KiB tmpfs mounted for the test; the test is skipped where mounting is not allowed.
+class SmallFileSystem {
+public:
+    SmallFileSystem()
+    {
+        mounted_ = ::mount("tmpfs", dir_.path().toLocal8Bit().constData(), "tmpfs", 0, "size=64k") == 0;
+    }
+    ~SmallFileSystem()
+    {
+        if (mounted_)
+            ::umount(dir_.path().toLocal8Bit().constData());
+    }
+    SmallFileSystem(const SmallFileSystem&) = delete;
+    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+
+    bool mounted() const { return mounted_; }
+    QString path() const { return dir_.path(); }
+    QString filePath(const QString& name) const { return dir_.filePath(name); }
+
+private:
+    QTemporaryDir dir_;
+    bool mounted_ = false;
+};
+
+// 5000 records of two channels: about 300 KB of output, far more than the file system holds.
+QByteArray bigLoggerFile()
+{
+    QByteArray bytes = logger_test::header("PUMP A          ", "06", 10, "PUMP A          ", "01", 6);
+    for (int i = 0; i < 5000; ++i)
+        bytes += logger_test::record(logger_test::values(1000 + i, 250, 32000 - i, 180));
+    return bytes;
+}
+
+class FullDiskExtraction : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!disk.mounted())
+            GTEST_SKIP() << "cannot mount a small tmpfs here (needs root)";
+        testing_support::writeFile(loggerPath, bigLoggerFile());
+    }
+
+    ExtractionOutcome extract(ReplaceAnswer answer)
+    {
+        return logger::ExtractToText({loggerPath, disk.path(), '.'}, [answer](const QString&) { return answer; });
+    }
+    QStringList files() const { return QDir(disk.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
+
+    QTemporaryDir inputDir;
+    QString loggerPath = inputDir.filePath(QStringLiteral("big.log"));
+    SmallFileSystem disk;
+};
+
+} // namespace
+
+TEST_F(FullDiskExtraction, StopsWithTheReasonAndLeavesNoIncompleteFile)
+{
+    const ExtractionOutcome outcome = extract(ReplaceAnswer::Replace);
+    EXPECT_EQ(outcome.status, ExtractionOutcome::Status::Failed);
+    EXPECT_TRUE(outcome.message.contains(QStringLiteral("No space left on device"))) << outcome.message.toStdString();
+    EXPECT_TRUE(outcome.message.contains(QStringLiteral(".xls"))) << outcome.message.toStdString();
+    EXPECT_TRUE(outcome.outputFiles.isEmpty());
+    EXPECT_EQ(files(), QStringList()) << files().join(QLatin1Char(' ')).toStdString();
+}
+
+TEST_F(FullDiskExtraction, AFileBeingExtendedIsCutBackToWhatItWas)
+{
+    // A short earlier extraction, then a long one appended to it that does not fit.
+    const QByteArray shortLogger = logger_test::header("PUMP A          ", "06", 10, "PUMP A          ", "01", 6)
+        + logger_test::record(logger_test::values(1, 2, 3, 4));
+    testing_support::writeFile(loggerPath, shortLogger);
+    ASSERT_EQ(extract(ReplaceAnswer::Append).status, ExtractionOutcome::Status::Done);
+    const QStringList before = files();
+    ASSERT_EQ(before.size(), 2);
+    QList<QByteArray> contents;
+    for (const QString& name : before)
+        contents << testing_support::readFile(disk.filePath(name));
+
+    testing_support::writeFile(loggerPath, bigLoggerFile());
+    const ExtractionOutcome outcome = extract(ReplaceAnswer::Append);
+    EXPECT_EQ(outcome.status, ExtractionOutcome::Status::Failed);
+    ASSERT_EQ(files(), before);
+    for (int i = 0; i < before.size(); ++i)
+        EXPECT_EQ(testing_support::readFile(disk.filePath(before[i])), contents[i]) << before[i].toStdString();
+}
