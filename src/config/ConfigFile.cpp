@@ -1,6 +1,7 @@
 #include "config/ConfigFile.h"
 
 #include "common/Cp1252.h"
+#include "common/Numbers.h"
 
 #include <algorithm>
 #include <charconv>
@@ -108,13 +109,7 @@ private:
 
 std::optional<long long> toNumber(const QByteArray& text)
 {
-    const QByteArray trimmed = text.trimmed();
-    long long value = 0;
-    const char* last = trimmed.constData() + trimmed.size();
-    const auto [ptr, ec] = std::from_chars(trimmed.constData(), last, value);
-    if (trimmed.isEmpty() || ec != std::errc() || ptr != last)
-        return std::nullopt;
-    return value;
+    return common::parseWholeNumber<long long>(text);
 }
 
 std::optional<bool> toBoolean(const QByteArray& text)

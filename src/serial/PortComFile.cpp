@@ -1,6 +1,7 @@
 #include "serial/PortComFile.h"
 
 #include "common/Cp1252.h"
+#include "common/Numbers.h"
 #include "common/TextFiles.h"
 #include "ui/Dialogs.h"
 
@@ -84,17 +85,16 @@ PortComParse parsePortCom(QByteArrayView bytes)
             result.problems << QStringLiteral("holds %1 number(s) where four are needed").arg(field);
             return result;
         }
-        const char* first = bytes.data() + start;
-        const char* last = bytes.data() + pos;
-        int value = 0;
-        const auto [ptr, ec] = std::from_chars(first, last, value);
-        if (ec != std::errc() || ptr != last) {
+        const QByteArrayView text = bytes.sliced(start, pos - start);
+        const std::optional<int> number = common::parseWholeNumber<int>(text);
+        if (!number) {
             result.malformed = true;
             result.problems << QStringLiteral("holds \"%1\" where the %2 should be a number")
-                                   .arg(common::printableExcerpt(QByteArrayView(first, last - first)),
+                                   .arg(common::printableExcerpt(text),
                                         QString::fromLatin1(kRanges[field].name));
             return result;
         }
+        int value = *number;
         const Range& range = kRanges[field];
         if (value < range.low || value > range.high) {
             result.problems << QStringLiteral("gives %1 as %2 (allowed: %3 to %4); %5 is used instead")

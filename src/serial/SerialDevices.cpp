@@ -1,8 +1,9 @@
 #include "serial/SerialDevices.h"
 
+#include "common/Numbers.h"
+
 #include <QByteArrayList>
 
-#include <charconv>
 
 namespace serial {
 
@@ -24,13 +25,7 @@ QString deviceForPort(int port)
 namespace {
 std::optional<int> toInt(const QByteArray& text)
 {
-    const QByteArray trimmed = text.trimmed();
-    int value = 0;
-    const char* last = trimmed.constData() + trimmed.size();
-    const auto [ptr, ec] = std::from_chars(trimmed.constData(), last, value);
-    if (trimmed.isEmpty() || ec != std::errc() || ptr != last)
-        return std::nullopt;
-    return value;
+    return common::parseWholeNumber<int>(text);
 }
 } // namespace
 
