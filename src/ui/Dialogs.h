@@ -4,10 +4,13 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace ui {
 
 enum class Icon { None, Information, Warning, Critical, Question };
-enum class Buttons { Ok, YesNo };
+// YesNoDefaultNo is for questions whose Yes destroys data: Enter must not answer Yes.
+enum class Buttons { Ok, YesNo, YesNoDefaultNo };
 enum class Answer { Ok, Yes, No };
 
 class Dialogs {
@@ -18,6 +21,16 @@ public:
     // An empty title means the program's name.
     virtual Answer message(const QString& text, Icon icon, Buttons buttons = Buttons::Ok,
                            const QString& title = {}) = 0;
+
+    // Shows an OK box and returns at once; the box stays until the user closes it. For
+    // messages raised while the measurement runs: a box that waited for its answer inside a
+    // timer handler would keep that timer from firing until someone clicked OK.
+    virtual void notify(const QString& text, Icon icon, const QString& title = {}) = 0;
+
+    // Asks a question without waiting for the answer, which reaches `onAnswer` later (once).
+    virtual void ask(const QString& text, Icon icon, Buttons buttons, const QString& title,
+                     std::function<void(Answer)> onAnswer) = 0;
+
     // The system beep that precedes most refusals.
     virtual void beep() = 0;
 };

@@ -3,9 +3,12 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include <memory>
+
 namespace ui {
 
 namespace {
+
 QMessageBox::Icon toQt(Icon icon)
 {
     switch (icon) {
@@ -17,19 +20,55 @@ QMessageBox::Icon toQt(Icon icon)
     }
     return QMessageBox::NoIcon;
 }
+
+// The box is owned by its parent window when there is one, and deletes itself once closed
+// when it is shown without waiting.
+QMessageBox* makeBox(const QString& text, Icon icon, Buttons buttons, const QString& title)
+{
+    const QMessageBox::StandardButtons standard =
+        buttons == Buttons::Ok ? QMessageBox::StandardButtons(QMessageBox::Ok) : (QMessageBox::Yes | QMessageBox::No);
+    auto* box = new QMessageBox(toQt(icon), title.isEmpty() ? QApplication::applicationName() : title, text,
+                                standard, QApplication::activeWindow());
+    box->setTextFormat(Qt::PlainText);
+    if (buttons == Buttons::YesNoDefaultNo) {
+        box->setDefaultButton(QMessageBox::No);
+        box->setEscapeButton(QMessageBox::No);
+    }
+    return box;
+}
+
+Answer answerOf(Buttons buttons, int pressed)
+{
+    if (buttons == Buttons::Ok)
+        return Answer::Ok;
+    return pressed == QMessageBox::Yes ? Answer::Yes : Answer::No;
+}
+
 } // namespace
 
 Answer QtDialogs::message(const QString& text, Icon icon, Buttons buttons, const QString& title)
 {
-    QMessageBox box(toQt(icon), title.isEmpty() ? QApplication::applicationName() : title, text,
-                    buttons == Buttons::YesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok,
-                    QApplication::activeWindow());
-    box.setTextFormat(Qt::PlainText);
-    box.setWindowModality(Qt::ApplicationModal);
-    const int pressed = box.exec();
-    if (buttons == Buttons::Ok)
-        return Answer::Ok;
-    return pressed == QMessageBox::Yes ? Answer::Yes : Answer::No;
+    const std::unique_ptr<QMessageBox> box(makeBox(text, icon, buttons, title));
+    box->setWindowModality(Qt::ApplicationModal);
+    return answerOf(buttons, box->exec());
+}
+
+void QtDialogs::notify(const QString& text, Icon icon, const QString& title)
+{
+    QMessageBox* box = makeBox(text, icon, Buttons::Ok, title);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    // Window-modal and shown without a nested event loop: the caller returns at once.
+    box->open();
+}
+
+void QtDialogs::ask(const QString& text, Icon icon, Buttons buttons, const QString& title,
+                    std::function<void(Answer)> onAnswer)
+{
+    QMessageBox* box = makeBox(text, icon, buttons, title);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(box, &QMessageBox::finished, box,
+                     [buttons, onAnswer = std::move(onAnswer)](int pressed) { onAnswer(answerOf(buttons, pressed)); });
+    box->open();
 }
 
 void QtDialogs::beep()

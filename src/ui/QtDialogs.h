@@ -1,5 +1,5 @@
 #pragma once
-// Real modal message boxes and the system beep.
+// Real message boxes and the system beep.
 
 #include "ui/Dialogs.h"
 
@@ -9,6 +9,9 @@ class QtDialogs final : public Dialogs {
 public:
     Answer message(const QString& text, Icon icon, Buttons buttons = Buttons::Ok,
                    const QString& title = {}) override;
+    void notify(const QString& text, Icon icon, const QString& title = {}) override;
+    void ask(const QString& text, Icon icon, Buttons buttons, const QString& title,
+             std::function<void(Answer)> onAnswer) override;
     void beep() override;
 };
 

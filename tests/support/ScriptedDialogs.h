@@ -1,7 +1,8 @@
 #pragma once
 // Dialogs for tests: records every box and beep, answers Yes/No boxes from a script.
 // An OK box needs no script; a Yes/No box without a scripted answer fails the test (answered No)
-// instead of hanging it.
+// instead of hanging it. Boxes shown without waiting (notify, ask) are recorded with `waited`
+// false; a question asked that way is answered at once from the script.
 
 #include "ui/Dialogs.h"
 
@@ -19,10 +20,14 @@ public:
         ui::Icon icon;
         ui::Buttons buttons;
         QString title;
+        bool waited = true; // false: shown by notify or ask, the caller did not wait
     };
 
     ui::Answer message(const QString& text, ui::Icon icon, ui::Buttons buttons = ui::Buttons::Ok,
                        const QString& title = {}) override;
+    void notify(const QString& text, ui::Icon icon, const QString& title = {}) override;
+    void ask(const QString& text, ui::Icon icon, ui::Buttons buttons, const QString& title,
+             std::function<void(ui::Answer)> onAnswer) override;
     void beep() override { ++beeps; }
 
     // Queues the answer for the next Yes/No box.
@@ -40,6 +45,8 @@ public:
     int beeps = 0;
 
 private:
+    ui::Answer nextAnswer(const QString& text);
+
     std::deque<ui::Answer> script_;
 };
 
