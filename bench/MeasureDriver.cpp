@@ -32,7 +32,16 @@ public:
     ui::Answer message(const QString& text, ui::Icon, ui::Buttons buttons, const QString&) override
     {
         std::fprintf(stderr, "message: %s\n", qPrintable(text));
-        return buttons == ui::Buttons::YesNo ? ui::Answer::No : ui::Answer::Ok;
+        return buttons == ui::Buttons::Ok ? ui::Answer::Ok : ui::Answer::No;
+    }
+    void notify(const QString& text, ui::Icon icon, const QString& title) override
+    {
+        message(text, icon, ui::Buttons::Ok, title);
+    }
+    void ask(const QString& text, ui::Icon icon, ui::Buttons buttons, const QString& title,
+             std::function<void(ui::Answer)> onAnswer) override
+    {
+        onAnswer(message(text, icon, buttons, title));
     }
     void beep() override {}
 };
