@@ -2,7 +2,26 @@
 
 #include "serial/SerialDevices.h"
 
+#include <QFileInfo>
+
 namespace serial {
+
+namespace {
+
+// QSerialPort takes its lock file under the name it is given. A device reached through a link
+// (a simulator's link, a stable name under /dev/serial/by-id) is opened by the name the link
+// resolves to, so that the lock is the device's own whatever name each program used.
+QString lockableName(const QString& device)
+{
+#ifdef Q_OS_UNIX
+    const QString resolved = QFileInfo(device).canonicalFilePath();
+    if (!resolved.isEmpty())
+        return resolved;
+#endif
+    return device;
+}
+
+} // namespace
 
 QtSerialControl::QtSerialControl(QObject* parent)
     : SerialControl(parent)
@@ -77,7 +96,7 @@ bool QtSerialControl::setPortOpen(bool open)
         error_ = QStringLiteral("COM%1 is not a port of this program (COM1 to COM4 only)").arg(commPort_);
         return false;
     }
-    port_.setPortName(device);
+    port_.setPortName(lockableName(device));
     if (!port_.open(QIODevice::ReadWrite)) {
         error_ = QStringLiteral("COM%1 (%2) cannot be opened: %3").arg(commPort_).arg(device, port_.errorString());
         return false;
@@ -148,11 +167,17 @@ QString QtSerialControl::deviceName() const
 
 void QtSerialControl::onError(QSerialPort::SerialPortError error)
 {
-    if (error != QSerialPort::ResourceError || !port_.isOpen())
+    const bool lineFailed =
+        error == QSerialPort::ResourceError || error == QSerialPort::ReadError || error == QSerialPort::WriteError;
+    if (!lineFailed || !port_.isOpen())
         return;
-    // The device went away underneath us (an unplugged USB adapter): release it so that it
-    // can be opened again once it is back.
-    error_ = QStringLiteral("COM%1 (%2) stopped working: %3").arg(commPort_).arg(port_.portName(), port_.errorString());
+    // The device went away underneath us (an unplugged USB adapter) or the line hung up (the
+    // other end closed): release it so that it can be opened again once it is back. A hung-up line
+    // reads as an endless end of file; left open, every wait on it would spin until its limit.
+    QString reason = port_.errorString();
+    if (error == QSerialPort::ReadError)
+        reason = QStringLiteral("the line was hung up");
+    error_ = QStringLiteral("COM%1 (%2) stopped working: %3").arg(commPort_).arg(deviceName(), reason);
     port_.close();
     emit portLost(error_);
 }

@@ -2,9 +2,19 @@
 
 #include "serial/FakeSerialControl.h"
 #include "serial/QtSerialControl.h"
+#include "serial/ReplyReception.h"
 #include "serial/SerialPort.h"
 
+#include "ModbusReplies.h"
 #include "PtyPeer.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cerrno>
+
+#include <sys/resource.h>
 
 #include <gtest/gtest.h>
 
@@ -20,6 +30,14 @@ QByteArray everyByte()
     for (int i = 0; i < 256; ++i)
         bytes[i] = static_cast<char>(i);
     return bytes;
+}
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 } // namespace
@@ -61,6 +79,78 @@ TEST(QtSerialControl, EveryByteValuePassesUnchangedBothWays)
     CloseSerialPort(port);
     EXPECT_FALSE(port.PortOpen());
     qunsetenv("ZENTLOG_COM1");
+}
+
+// The other end of the line goes away while a reply is half received: the wait ends at once as a
+// lost port, instead of spinning on the hung-up line until its limit.
+TEST(QtSerialControl, AHangUpInTheMiddleOfAReplyEndsTheWaitAsALostPort)
+{
+    PtyPeer peer;
+    ASSERT_FALSE(peer.path().isEmpty());
+    qputenv("ZENTLOG_COM1", peer.path().toLocal8Bit());
+    QtSerialControl port;
+    SerialSettings settings = SerialSettings::defaults();
+    ASSERT_TRUE(OpenSerialPort(settings, port)) << port.errorString().toStdString();
+    QString lostReason;
+    QObject::connect(&port, &SerialControl::portLost, [&](const QString& reason) { lostReason = reason; });
+
+    ModbusRequest request;
+    request.Address = 7;
+    BuildReadRequest(request);
+    port.Output(request.Frame);
+    ASSERT_EQ(peer.read(8, 5000), request.Frame);
+    peer.write(testing_support::readReply(7, {1, 2, 3, 4, 5, 6, 7, 8}).left(9));
+    waitFor([&] { return port.InBufferCount() >= 9; }, 5000);
+    peer.hangUp();
+    // QSerialPort judges the end of file it then reads by whatever errno holds at that moment; a
+    // stale EAGAIN (from the peer's last read) happens to make it look like a lost device, a clean
+    // errno makes it a read error, as in the program.
+    errno = 0;
+
+    // A generous limit, so that only the hang-up can end the wait early.
+    ReplyLimits limits;
+    limits.replyMs = 20000;
+    QByteArray reply;
+    QElapsedTimer clock;
+    clock.start();
+    const double cpuBefore = cpuSeconds();
+    const ReplyOutcome outcome = awaitReplyFrame(port, request, reply, limits);
+    const double cpu = cpuSeconds() - cpuBefore;
+    RecordProperty("wait_ms", static_cast<int>(clock.elapsed()));
+    RecordProperty("cpu_ms", static_cast<int>(cpu * 1000));
+    EXPECT_EQ(outcome, ReplyOutcome::PortLost);
+    EXPECT_LT(clock.elapsed(), 10000);
+    EXPECT_TRUE(reply.isEmpty());
+    EXPECT_FALSE(port.PortOpen());
+    EXPECT_TRUE(lostReason.contains(peer.path())) << lostReason.toStdString();
+    qunsetenv("ZENTLOG_COM1");
+}
+
+// A device reached by two names (a link and the device itself) is still one device: a second
+// program, or a second port of this one, cannot open it while it is held.
+TEST(QtSerialControl, ADeviceHeldUnderOneNameCannotBeOpenedUnderAnother)
+{
+    PtyPeer peer;
+    ASSERT_FALSE(peer.path().isEmpty());
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("station-line"));
+    ASSERT_TRUE(QFile::link(peer.path(), link));
+
+    qputenv("ZENTLOG_COM1", link.toLocal8Bit());
+    qputenv("ZENTLOG_COM2", peer.path().toLocal8Bit());
+    QtSerialControl first;
+    first.setCommPort(1);
+    ASSERT_TRUE(first.setPortOpen(true)) << first.errorString().toStdString();
+    QtSerialControl second;
+    second.setCommPort(2);
+    EXPECT_FALSE(second.setPortOpen(true));
+    EXPECT_TRUE(second.errorString().contains(peer.path())) << second.errorString().toStdString();
+
+    // Once the first lets go, the device opens under either name.
+    first.setPortOpen(false);
+    EXPECT_TRUE(second.setPortOpen(true)) << second.errorString().toStdString();
+    qunsetenv("ZENTLOG_COM1");
+    qunsetenv("ZENTLOG_COM2");
 }
 
 TEST(QtSerialControl, APortWithoutDeviceFailsToOpenWithAReason)

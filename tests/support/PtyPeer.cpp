@@ -31,6 +31,17 @@ PtyPeer::~PtyPeer()
         ::close(slave_);
 }
 
+void PtyPeer::hangUp()
+{
+    // The peer's own hold on the line goes too: with it, a read of the hung-up line would fail
+    // with an error, without it, it finds the end of the file, as with a real station gone.
+    for (int* fd : {&master_, &slave_}) {
+        if (*fd >= 0)
+            ::close(*fd);
+        *fd = -1;
+    }
+}
+
 void PtyPeer::write(const QByteArray& bytes) const
 {
     qsizetype done = 0;

@@ -21,6 +21,8 @@ public:
     void write(const QByteArray& bytes) const;
     // Reads until `count` bytes came or the deadline passed, keeping Qt's events going.
     QByteArray read(qsizetype count, int ms) const;
+    // The far end goes away (a cable pulled, the other program ended): the line hangs up.
+    void hangUp();
 
 private:
     int master_ = -1;
