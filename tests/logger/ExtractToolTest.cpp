@@ -188,3 +188,19 @@ TEST_F(ExtractToolTest, ASecondRunIntoTheSameFolderIsRefused)
     EXPECT_EQ(readFile(inWork(QStringLiteral("Flow_PUMP A.xls"))).count('\n'), 5 + kRecords);
     EXPECT_FALSE(QFileInfo::exists(lock));
 }
+
+TEST_F(ExtractToolTest, TheReadmeExampleIsWhatTheToolPrintsForTheDemoFile)
+{
+    const QString source = qEnvironmentVariable("ZENTLOG_SOURCE_DIR");
+    ASSERT_FALSE(source.isEmpty());
+    const QString readme = QString::fromUtf8(readFile(QDir(source).filePath(QStringLiteral("tools/README.md"))));
+    const QString command = QStringLiteral("zentlog-extract --output-dir /tmp demo/Virlzent.log\n");
+    const qsizetype at = readme.indexOf(command);
+    ASSERT_GE(at, 0);
+    const QString shown = readme.mid(at + command.size()).section(QStringLiteral("Written:"), 0, 0);
+
+    ASSERT_TRUE(QFile::copy(QDir(source).filePath(QStringLiteral("demo/Virlzent.log")), inWork(QStringLiteral("demo.log"))));
+    const ToolRun run = tool({QStringLiteral("demo.log")});
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_EQ(run.out.section(QStringLiteral("Written:"), 0, 0), shown);
+}
