@@ -6,10 +6,14 @@
 #include "ui/Dialogs.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLockFile>
 
 #include <cstring>
+
+#ifdef Q_OS_UNIX
+#include <sys/time.h>
+#endif
 
 namespace logger {
 
@@ -17,6 +21,12 @@ namespace {
 
 // The clock is read once per batch of records, not for every record.
 constexpr int kRecordsPerClockCheck = 256;
+
+// A lock left by a run that crashed on this computer is taken over at once (its process is
+// gone); one left by another computer sharing the folder after this long without a sign of
+// life. A run that is alive touches its lock far more often than that.
+constexpr int kStaleLockMs = 2 * 60 * 1000;
+constexpr qint64 kLockRefreshMs = 20 * 1000;
 
 QString quoted(const QString& path)
 {
@@ -35,12 +45,6 @@ QString columnTitle(const QString& typeName, const std::optional<UnitDecoding>& 
     return unit->UnitText + tab + QStringLiteral("°C");
 }
 
-bool samePath(const QString& a, const QString& b)
-{
-    const QString canonicalA = QFileInfo(a).canonicalFilePath();
-    return !canonicalA.isEmpty() && canonicalA == QFileInfo(b).canonicalFilePath();
-}
-
 } // namespace
 
 QString ReplaceQuestionText(const QString& fileName)
@@ -51,7 +55,8 @@ QString ReplaceQuestionText(const QString& fileName)
 ReplaceQuestion AskWithDialogs(ui::Dialogs& dialogs)
 {
     return [&dialogs](const QString& fileName) {
-        const ui::Answer answer = dialogs.message(ReplaceQuestionText(fileName), ui::Icon::Critical, ui::Buttons::YesNo);
+        const ui::Answer answer = dialogs.message(ReplaceQuestionText(fileName), ui::Icon::Critical,
+                                                  ui::Buttons::YesNoDefaultNo);
         return answer == ui::Answer::Yes ? ReplaceAnswer::Replace : ReplaceAnswer::Append;
     };
 }
@@ -73,12 +78,11 @@ ExtractionRun::ExtractionRun(ExtractionSettings settings)
 {
 }
 
+// A run dropped before finish() leaves no incomplete file, and rolls back before it lets go of
+// the folder.
 ExtractionRun::~ExtractionRun()
 {
-    for (Channel& channel : channels_) {
-        if (channel.file.isOpen())
-            channel.file.close();
-    }
+    rollBackOutputs();
 }
 
 QString ExtractionRun::outputPath(const QString& fileName) const
@@ -106,6 +110,78 @@ bool ExtractionRun::failWriting(const Channel& channel)
                                 .arg(kRolledBack);
     rollBackOutputs();
     return fail(message);
+}
+
+bool ExtractionRun::lockOutputFolder()
+{
+    const QString folder = QDir(settings_.outputDirectory).absolutePath();
+    if (!QFileInfo(folder).isDir()) {
+        return fail(QStringLiteral("The output folder %1 does not exist. Nothing was extracted.").arg(quoted(folder)));
+    }
+    const QString lockPath = QDir(folder).filePath(QString::fromLatin1(kOutputLockName));
+    lock_ = std::make_unique<QLockFile>(lockPath);
+    lock_->setStaleLockTime(kStaleLockMs);
+    // Tried once: a second extraction is refused at once rather than queued behind the first.
+    if (lock_->tryLock(0)) {
+        sinceLockRefresh_.start();
+        return true;
+    }
+    const QLockFile::LockError error = lock_->error();
+    lock_.reset();
+    switch (error) {
+    case QLockFile::LockFailedError:
+        return fail(QStringLiteral("Another extraction is writing into the folder %1 at this moment (it holds the "
+                                   "lock file %2). Try again once it has ended. Nothing was extracted.")
+                        .arg(quoted(folder), quoted(lockPath)));
+    case QLockFile::PermissionError:
+        return fail(QStringLiteral("The output folder %1 cannot be written: permission denied. Nothing was extracted.")
+                        .arg(quoted(folder)));
+    case QLockFile::NoError:
+    case QLockFile::UnknownError:
+        break;
+    }
+    return fail(QStringLiteral("The output folder %1 cannot be written: its lock file %2 could not be made. Nothing "
+                               "was extracted.")
+                    .arg(quoted(folder), quoted(lockPath)));
+}
+
+void ExtractionRun::refreshLock()
+{
+    // Keeps a long run's lock from looking abandoned to another computer sharing the folder.
+    if (!lock_ || sinceLockRefresh_.elapsed() < kLockRefreshMs)
+        return;
+    sinceLockRefresh_.restart();
+#ifdef Q_OS_UNIX
+    ::utimes(QFile::encodeName(lock_->fileName()).constData(), nullptr);
+#endif
+}
+
+bool ExtractionRun::checkOutputName(const QString& path)
+{
+    switch (entryKind(path)) {
+    case EntryKind::Missing:
+        return true;
+    case EntryKind::SymLink:
+        return fail(QStringLiteral("The output file %1 is a symbolic link. The extraction never writes through a "
+                                   "link; remove it or extract into another folder. Nothing was extracted.")
+                        .arg(quoted(path)));
+    case EntryKind::Directory:
+        return fail(QStringLiteral("The output file %1 cannot be opened: a directory of that name is in the way. "
+                                   "Nothing was extracted.")
+                        .arg(quoted(path)));
+    case EntryKind::Other:
+        return fail(QStringLiteral("The output file %1 is not a regular file (it is a pipe, a device or a socket). "
+                                   "Nothing was extracted.")
+                        .arg(quoted(path)));
+    case EntryKind::Regular:
+        break;
+    }
+    // Another name of the logger file (a hard link) would be overwritten with its own extraction.
+    if (identityAt(path).sameFileAs(reader_.identity())) {
+        return fail(QStringLiteral("The output file %1 is the logger file itself. Nothing was extracted.")
+                        .arg(quoted(path)));
+    }
+    return true;
 }
 
 void ExtractionRun::rollBackOutputs()
@@ -160,18 +236,18 @@ bool ExtractionRun::start(const ReplaceQuestion& ask)
     setUpChannel(channels_[1], 1, header->Name2, header->TypeCode2, header->UnitCode2);
     channelCount_ = channels_[1].typeName.isEmpty() ? 1 : 2;
 
+    if (!lockOutputFolder())
+        return false;
+    for (int i = 0; i < channelCount_; ++i) {
+        if (!checkOutputName(outputPath(channels_[static_cast<std::size_t>(i)].fileName)))
+            return false;
+    }
     // Every question is answered before any file is touched, so that a Stop changes nothing.
     for (int i = 0; i < channelCount_; ++i) {
         Channel& channel = channels_[static_cast<std::size_t>(i)];
         const QString path = outputPath(channel.fileName);
-        if (samePath(path, settings_.loggerPath)) {
-            return fail(QStringLiteral("The output file %1 is the logger file itself. Nothing was extracted.")
-                            .arg(quoted(path)));
-        }
-        const QFileInfo info(path);
-        channel.existed = info.exists();
         channel.answer = ReplaceAnswer::Append;
-        if (info.isFile() && info.size() > 0) {
+        if (entryKind(path) == EntryKind::Regular && QFileInfo(path).size() > 0) {
             channel.answer = ask(channel.fileName);
             if (channel.answer == ReplaceAnswer::Stop) {
                 outcome_.status = ExtractionOutcome::Status::Refused;
@@ -195,26 +271,20 @@ bool ExtractionRun::openOutputs()
 {
     for (int i = 0; i < channelCount_; ++i) {
         Channel& channel = channels_[static_cast<std::size_t>(i)];
-        if (channel.file.open(outputPath(channel.fileName)))
+        const QString path = outputPath(channel.fileName);
+        const OutputFile::Mode mode =
+            channel.answer == ReplaceAnswer::Replace ? OutputFile::Mode::Replace : OutputFile::Mode::Append;
+        QString reason;
+        if (!channel.file.open(path, mode))
+            reason = channel.file.errorString();
+        else if (channel.file.identity().sameFileAs(reader_.identity()))
+            reason = QStringLiteral("it is the logger file itself");
+        if (reason.isEmpty())
             continue;
-        const QString message = QStringLiteral("The output file %1 cannot be opened: %2. Nothing was extracted.")
-                                    .arg(quoted(channel.file.path()), channel.file.errorString());
         // Leave the directory as it was: close what was opened, remove what this run created.
-        for (int j = 0; j < i; ++j) {
-            Channel& opened = channels_[static_cast<std::size_t>(j)];
-            opened.file.close();
-            if (!opened.existed)
-                QFile::remove(opened.file.path());
-        }
-        return fail(message);
-    }
-    // Replacing empties a file only once every file is open.
-    for (int i = 0; i < channelCount_; ++i) {
-        Channel& channel = channels_[static_cast<std::size_t>(i)];
-        if (channel.answer == ReplaceAnswer::Replace && !channel.file.truncate()) {
-            return fail(QStringLiteral("The output file %1 cannot be emptied: %2.")
-                            .arg(quoted(channel.file.path()), channel.file.errorString()));
-        }
+        rollBackOutputs();
+        return fail(QStringLiteral("The output file %1 cannot be opened: %2. Nothing was extracted.")
+                        .arg(quoted(path), reason));
     }
     return true;
 }
@@ -263,8 +333,20 @@ bool ExtractionRun::step(std::chrono::milliseconds budget)
     clock.start();
     LoggerRecord record;
     for (;;) {
+        refreshLock();
         for (int i = 0; i < kRecordsPerClockCheck; ++i) {
             if (!reader_.next(record)) {
+                if (reader_.status() == LoggerReader::Status::Changed) {
+                    const QString message = QStringLiteral("The logger file %1 changed while it was read: it became "
+                                                           "shorter than the %2 bytes it had when the extraction "
+                                                           "began. The extraction stopped after %3 records; %4")
+                                                .arg(quoted(settings_.loggerPath))
+                                                .arg(reader_.size())
+                                                .arg(counter_)
+                                                .arg(kRolledBack);
+                    rollBackOutputs();
+                    return fail(message);
+                }
                 if (reader_.status() == LoggerReader::Status::ReadError) {
                     const QString message = QStringLiteral("The logger file %1 could not be read: %2. The "
                                                            "extraction stopped after %3 records; %4")
@@ -303,12 +385,25 @@ ExtractionProgress ExtractionRun::progress() const
 
 ExtractionOutcome ExtractionRun::finish()
 {
-    for (int i = 0; i < channelCount_; ++i) {
+    for (int i = 0; i < channelCount_ && !failed_; ++i) {
         Channel& channel = channels_[static_cast<std::size_t>(i)];
-        if (channel.file.isOpen() && !channel.file.close())
+        if (channel.file.isOpen() && !channel.file.finishWriting())
             failWriting(channel);
     }
+    // Only a run that wrote everything replaces anything.
+    for (int i = 0; i < channelCount_ && !failed_; ++i) {
+        Channel& channel = channels_[static_cast<std::size_t>(i)];
+        if (!channel.file.publish()) {
+            const QString message = QStringLiteral("The output file %1 could not be written: %2.")
+                                        .arg(quoted(channel.file.path()), channel.file.errorString());
+            rollBackOutputs();
+            fail(message);
+        }
+    }
+    if (failed_)
+        rollBackOutputs();
     reader_.close();
+    lock_.reset(); // unlocks
     outcome_.progress = progress();
     outcome_.fragmentBytes = reader_.fragmentBytes();
     return outcome_;

@@ -10,13 +10,17 @@
 #include "logger/LoggerReader.h"
 #include "logger/OutputFile.h"
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 
 #include <array>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
+
+class QLockFile;
 
 namespace ui {
 class Dialogs;
@@ -32,6 +36,9 @@ using ReplaceQuestion = std::function<ReplaceAnswer(const QString& fileName)>;
 // The question of the extraction window: Yes replaces the file, No appends to it.
 QString ReplaceQuestionText(const QString& fileName);
 ReplaceQuestion AskWithDialogs(ui::Dialogs& dialogs);
+
+// The lock file that keeps two extractions from writing one folder at once.
+inline constexpr char kOutputLockName[] = ".zentlog-extract.lock";
 
 struct ExtractionSettings {
     QString loggerPath;
@@ -51,7 +58,7 @@ struct ExtractionOutcome {
         Done,
         TooShort, // the logger file is shorter than a header: no output file
         Refused,  // the question was answered Stop: no file was touched
-        Failed,   // a file could not be opened, read or written
+        Failed,   // a file could not be opened, read or written, or was not one to write
     };
     Status status = Status::Done;
     QString message; // for the user, whenever the status is not Done
@@ -67,13 +74,15 @@ public:
     ExtractionRun(const ExtractionRun&) = delete;
     ExtractionRun& operator=(const ExtractionRun&) = delete;
 
-    // Opens the logger file and reads its header, asks about output files that exist and are
-    // not empty, opens the output files and writes their header lines. False when the run
-    // cannot go on; finish() then tells why.
+    // Opens the logger file and reads its header, takes the output folder's lock, checks the
+    // output names, asks about output files that exist and are not empty, opens the output
+    // files and writes their header lines. False when the run cannot go on; finish() then
+    // tells why.
     bool start(const ReplaceQuestion& ask);
     // Converts records until the file ends or about `budget` has passed; true while records remain.
     bool step(std::chrono::milliseconds budget);
-    // Closes every file the run opened and returns how it went.
+    // Closes every file the run opened, puts replacements in place, releases the folder and
+    // returns how it went.
     ExtractionOutcome finish();
 
     ExtractionProgress progress() const;
@@ -87,12 +96,14 @@ private:
         bool flow = false;
         QString fileName;
         ReplaceAnswer answer = ReplaceAnswer::Append;
-        bool existed = false;
         OutputFile file;
     };
 
     void setUpChannel(Channel& channel, int index, const QByteArray& nameField, const TypeCode& code, int16_t unitCode);
     QByteArray headerLines(const Channel& channel, int index, const QByteArray& nameField) const;
+    bool lockOutputFolder();
+    void refreshLock();
+    bool checkOutputName(const QString& path);
     bool openOutputs();
     void rollBackOutputs();
     void writeRecord(const LoggerRecord& record);
@@ -109,6 +120,8 @@ private:
     qint64 lastShownCounter_ = 0;
     ExtractionOutcome outcome_;
     bool failed_ = false;
+    std::unique_ptr<QLockFile> lock_;
+    QElapsedTimer sinceLockRefresh_;
 };
 
 // A whole extraction at once.

@@ -163,7 +163,8 @@ void Extraction::Command1_Click()
         const QString path = directory.filePath(kDefaultLoggerFile);
         selectedFile_ = path;
         // The list may be older than the directory: a file that appeared meanwhile is not emptied unasked.
-        if (QFileInfo::exists(path)) {
+        // A link, even one that leads nowhere, counts as a file: nothing is created through it.
+        if (QFileInfo::exists(path) || QFileInfo(path).isSymLink()) {
             dialogs_.message(QStringLiteral("The file \"%1\" already exists; it was left as it is.")
                                  .arg(QDir::toNativeSeparators(path)),
                              ui::Icon::Warning);
@@ -180,7 +181,7 @@ void Extraction::Command1_Click()
         dialogs_.message(kFileSelection, ui::Icon::Critical);
         return;
     }
-    if (dialogs_.message(QStringLiteral("Reset confirmation"), ui::Icon::Warning, ui::Buttons::YesNo) != ui::Answer::Yes)
+    if (dialogs_.message(QStringLiteral("Reset confirmation"), ui::Icon::Warning, ui::Buttons::YesNoDefaultNo) != ui::Answer::Yes)
         return;
     const QString path = directory.filePath(name);
     selectedFile_ = path;

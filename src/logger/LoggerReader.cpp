@@ -1,7 +1,7 @@
 #include "logger/LoggerReader.h"
 
-#include <QFileInfo>
 
+#include <algorithm>
 #include <cstring>
 
 namespace logger {
@@ -21,17 +21,18 @@ bool LoggerReader::open(const QString& path)
     status_ = Status::Ok;
     error_.clear();
     consumed_ = 0;
+    read_ = 0;
     fragment_ = 0;
-    file_.setFileName(path);
-    if (QFileInfo(path).isDir()) {
-        fail(Status::CannotOpen, QStringLiteral("it is a directory"));
-        return false;
-    }
-    if (!file_.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        fail(Status::CannotOpen, file_.errorString());
+    size_ = 0;
+    path_ = path;
+    identity_ = {};
+    QString reason;
+    if (!openForReading(file_, path, reason)) {
+        fail(Status::CannotOpen, reason);
         return false;
     }
     size_ = file_.size();
+    identity_ = identityOf(file_, path);
     return true;
 }
 
@@ -59,13 +60,24 @@ bool LoggerReader::fill(int wanted)
             end_ -= begin_;
             begin_ = 0;
         }
-        const qint64 got = file_.read(buffer_.data() + end_, kBufferSize - end_);
+        const qint64 left = size_ - read_;
+        if (left <= 0) {
+            atEnd_ = true;
+            break;
+        }
+        const qint64 got = file_.read(buffer_.data() + end_, std::min<qint64>(kBufferSize - end_, left));
         if (got < 0) {
             fail(Status::ReadError, file_.errorString());
             return false;
         }
-        if (got == 0)
-            atEnd_ = true;
+        if (got == 0) {
+            // Records counted from a file cut short meanwhile would pass for the whole file.
+            fail(Status::Changed, QStringLiteral("it changed while it was read: it became shorter than the %1 bytes "
+                                                 "it had when it was opened")
+                                      .arg(size_));
+            return false;
+        }
+        read_ += got;
         end_ += static_cast<int>(got);
     }
     return end_ - begin_ >= wanted;
@@ -103,10 +115,13 @@ bool LoggerReader::next(LoggerRecord& record)
 
 QString EmptyLoggerFile(const QString& path)
 {
-    if (QFileInfo(path).isDir())
-        return QStringLiteral("it is a directory");
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    // Only a regular file is emptied: never the file behind a link, never a pipe (whose open
+    // would wait for a reader) or a device.
+    QFile file;
+    const WriteOpening opening = openForWriting(file, path, WriteMode::AppendOrCreate);
+    if (!opening.opened)
+        return opening.error;
+    if (!file.resize(0))
         return file.errorString();
     file.close();
     if (file.error() != QFileDevice::NoError)

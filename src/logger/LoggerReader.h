@@ -3,6 +3,7 @@
 // file is read through a fixed buffer, so memory stays the same whatever the file's length.
 
 #include "logger/LoggerFormat.h"
+#include "logger/SafeFiles.h"
 
 #include <QFile>
 #include <QString>
@@ -16,14 +17,17 @@ class LoggerReader {
 public:
     enum class Status {
         Ok,
-        CannotOpen, // missing, unreadable, a directory...
+        CannotOpen, // missing, unreadable, a directory, not a regular file...
         TooShort,   // fewer bytes than a header
         ReadError,  // the system failed while reading
+        Changed,    // the file became shorter while it was read
     };
 
     LoggerReader();
 
-    // Opens the file for reading as raw bytes.
+    // Opens the file for reading as raw bytes. Only a regular file is read, and only up to the
+    // length it had at that moment: a device would never end, and a logger file that grows
+    // meanwhile is read as it was when the extraction began.
     bool open(const QString& path);
     // The header from offset 0; nothing when the file is shorter than a header or cannot be read.
     std::optional<LoggerHeader> readHeader();
@@ -35,7 +39,9 @@ public:
     Status status() const { return status_; }
     // Why the file could not be opened or read, for the user.
     QString errorString() const { return error_; }
-    QString path() const { return file_.fileName(); }
+    QString path() const { return path_; }
+    // The open file, to tell that an output name does not mean the logger file itself.
+    const FileIdentity& identity() const { return identity_; }
     // The file's length when it was opened, and the bytes consumed so far.
     qint64 size() const { return size_; }
     qint64 position() const { return consumed_; }
@@ -48,6 +54,8 @@ private:
     void fail(Status status, const QString& reason);
 
     QFile file_;
+    QString path_;
+    FileIdentity identity_;
     std::vector<char> buffer_;
     int begin_ = 0;
     int end_ = 0;
@@ -56,6 +64,7 @@ private:
     QString error_;
     qint64 size_ = 0;
     qint64 consumed_ = 0;
+    qint64 read_ = 0; // bytes taken from the file
     int fragment_ = 0;
 };
 

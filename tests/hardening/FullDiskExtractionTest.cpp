@@ -105,3 +105,26 @@ TEST_F(FullDiskExtraction, AFileBeingExtendedIsCutBackToWhatItWas)
     for (int i = 0; i < before.size(); ++i)
         EXPECT_EQ(testing_support::readFile(disk.filePath(before[i])), contents[i]) << before[i].toStdString();
 }
+
+TEST_F(FullDiskExtraction, AFileBeingReplacedStaysAsItWasAndNoTemporaryFileIsLeft)
+{
+    // Earlier results, then a run answered "replace" whose new files do not fit.
+    const QByteArray shortLogger = logger_test::header("PUMP A          ", "06", 10, "PUMP A          ", "01", 6)
+        + logger_test::record(logger_test::values(1, 2, 3, 4));
+    testing_support::writeFile(loggerPath, shortLogger);
+    ASSERT_EQ(extract(ReplaceAnswer::Append).status, ExtractionOutcome::Status::Done);
+    const QStringList before = files();
+    ASSERT_EQ(before.size(), 2);
+    QList<QByteArray> contents;
+    for (const QString& name : before)
+        contents << testing_support::readFile(disk.filePath(name));
+
+    testing_support::writeFile(loggerPath, bigLoggerFile());
+    const ExtractionOutcome outcome = extract(ReplaceAnswer::Replace);
+    EXPECT_EQ(outcome.status, ExtractionOutcome::Status::Failed);
+    EXPECT_TRUE(outcome.message.contains(QStringLiteral("No space left on device"))) << outcome.message.toStdString();
+    EXPECT_TRUE(outcome.outputFiles.isEmpty());
+    ASSERT_EQ(files(), before) << files().join(QLatin1Char(' ')).toStdString();
+    for (int i = 0; i < before.size(); ++i)
+        EXPECT_EQ(testing_support::readFile(disk.filePath(before[i])), contents[i]) << before[i].toStdString();
+}

@@ -211,11 +211,14 @@ TEST_F(ExtractToTextTest, ReplaceQuestionYesReplacesNoAppendsACompleteCopy)
     EXPECT_EQ(dialogs.boxes[0].text,
               QStringLiteral("The file  'Flow_PUMP A.xls'   exists.\nDo you wish to replace it? "));
     EXPECT_EQ(dialogs.boxes[0].icon, ui::Icon::Critical);
-    EXPECT_EQ(dialogs.boxes[0].buttons, ui::Buttons::YesNo);
+    // Enter must not replace a file: No (append) is the default.
+    EXPECT_EQ(dialogs.boxes[0].buttons, ui::Buttons::YesNoDefaultNo);
     EXPECT_EQ(dialogs.boxes[1].text,
               QStringLiteral("The file  'Resistivity_PUMP A.xls'   exists.\nDo you wish to replace it? "));
     EXPECT_EQ(readFile(flow), logger_test::kWorkedFlowFile);
     EXPECT_EQ(readFile(resistivity), "old resistivity\r\n" + logger_test::kWorkedResistivityFile);
+    // Neither the replacement's temporary file nor the folder's lock stays behind.
+    EXPECT_EQ(outputNames(), (QStringList{QStringLiteral("Flow_PUMP A.xls"), QStringLiteral("Resistivity_PUMP A.xls")}));
 
     // A second run, answered No twice, appends a second complete copy.
     dialogs.answer(ui::Answer::No);
@@ -326,7 +329,8 @@ TEST_F(ExtractToTextTest, UnwritableOutputDirectoryStopsWithTheReason)
     }
     QFile::setPermissions(outputDir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     EXPECT_EQ(outcome.status, ExtractionOutcome::Status::Failed);
-    EXPECT_TRUE(outcome.message.contains(out(QStringLiteral("Flow_PUMP A.xls")))) << outcome.message.toStdString();
+    // The folder's lock is the first thing written there.
+    EXPECT_TRUE(outcome.message.contains(outputDir.path())) << outcome.message.toStdString();
     EXPECT_TRUE(outcome.message.contains(QStringLiteral("ermission"))) << outcome.message.toStdString();
     EXPECT_TRUE(outputNames().isEmpty());
 }

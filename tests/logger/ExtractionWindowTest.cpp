@@ -1,6 +1,7 @@
 #include "logger/Extraction.h"
 #include "logger/ExtractionLayout.h"
 #include "logger/FileSelectionLists.h"
+#include "ui/QtDialogs.h"
 #include "ui/Twips.h"
 
 #include "LoggerFiles.h"
@@ -9,16 +10,23 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLocale>
+#include <QLockFile>
+#include <QMessageBox>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 using logger::Extraction;
 using testing_support::readFile;
@@ -216,6 +224,8 @@ TEST_F(ExtractionWindowTest, ResetConfirmationEmptiesOnlyOnYes)
     window->Command1_Click();
     EXPECT_EQ(dialogs.texts(), QStringList{QStringLiteral("Reset confirmation")});
     EXPECT_EQ(dialogs.boxes[0].icon, ui::Icon::Warning);
+    // Enter must not empty a logger file.
+    EXPECT_EQ(dialogs.boxes[0].buttons, ui::Buttons::YesNoDefaultNo);
     EXPECT_EQ(readFile(path(QStringLiteral("a/pump.log"))), logger_test::workedExample());
 
     dialogs.answer(ui::Answer::Yes);
@@ -390,4 +400,112 @@ TEST_F(ExtractionWindowTest, TheDirectoryListOffersOnlyDirectories)
     EXPECT_TRUE(entries.contains(QStringLiteral("to-b")));
     EXPECT_FALSE(entries.contains(QStringLiteral("line")));
     EXPECT_FALSE(entries.contains(QStringLiteral("dangling")));
+}
+
+TEST_F(ExtractionWindowTest, CreationNeverGoesThroughALinkNamedLikeTheLoggerFile)
+{
+    loadIn(QStringLiteral("empty"));
+    ASSERT_TRUE(QFile::link(path(QStringLiteral("b/made-through-the-link.log")), path(QStringLiteral("empty/Virlzent.log"))));
+    dialogs.answer(ui::Answer::Yes);
+    window->Command1_Click();
+    ASSERT_EQ(dialogs.boxes.size(), 2);
+    EXPECT_TRUE(dialogs.boxes[1].text.contains(QStringLiteral("already exists"))) << dialogs.boxes[1].text.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("b/made-through-the-link.log"))));
+}
+
+TEST_F(ExtractionWindowTest, RefusalsNameTheFileAndTheReasonAndTheWindowStaysUsable)
+{
+    loadIn(QStringLiteral("a"));
+    window->setResetMode(false);
+    click(QStringLiteral("pump.log"));
+    const QString flow = path(QStringLiteral("out/Flow_PUMP A.xls"));
+
+    // A link at an output name.
+    writeFile(path(QStringLiteral("b/precious.txt")), "precious");
+    ASSERT_TRUE(QFile::link(path(QStringLiteral("b/precious.txt")), flow));
+    extract();
+    ASSERT_EQ(dialogs.boxes.size(), 1);
+    EXPECT_EQ(dialogs.boxes[0].icon, ui::Icon::Critical);
+    EXPECT_TRUE(dialogs.boxes[0].text.contains(QDir::toNativeSeparators(flow))) << dialogs.boxes[0].text.toStdString();
+    EXPECT_TRUE(dialogs.boxes[0].text.contains(QStringLiteral("symbolic link"))) << dialogs.boxes[0].text.toStdString();
+    EXPECT_EQ(readFile(path(QStringLiteral("b/precious.txt"))), QByteArray("precious"));
+    EXPECT_TRUE(window->Command3()->isEnabled());
+    QFile::remove(flow);
+
+    // Another extraction holds the output folder.
+    {
+        QLockFile other(path(QStringLiteral("out/") + QString::fromLatin1(logger::kOutputLockName)));
+        ASSERT_TRUE(other.tryLock(0));
+        dialogs.clear();
+        extract();
+        ASSERT_EQ(dialogs.boxes.size(), 1);
+        EXPECT_TRUE(dialogs.boxes[0].text.contains(QStringLiteral("Another extraction")))
+            << dialogs.boxes[0].text.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(flow));
+    }
+
+    // The chosen logger file became a pipe after it was listed (the list shows no pipes).
+    const QString logger = path(QStringLiteral("a/pump.log"));
+    QFile::remove(logger);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(logger).constData(), 0600), 0);
+    dialogs.clear();
+    extract();
+    ASSERT_EQ(dialogs.boxes.size(), 1);
+    EXPECT_TRUE(dialogs.boxes[0].text.contains(QStringLiteral("pump.log"))) << dialogs.boxes[0].text.toStdString();
+    EXPECT_TRUE(dialogs.boxes[0].text.contains(QStringLiteral("not a regular file"))) << dialogs.boxes[0].text.toStdString();
+    QFile::remove(logger);
+    writeFile(logger, logger_test::workedExample());
+
+    // Once the way is clear the same window extracts.
+    click(QStringLiteral("pump.log"));
+    dialogs.clear();
+    extract();
+    EXPECT_EQ(dialogs.texts(), QStringList{QStringLiteral("End of extraction")});
+    EXPECT_EQ(readFile(flow), logger_test::kWorkedFlowFile);
+}
+
+TEST_F(ExtractionWindowTest, EnterOnTheRealDestructiveQuestionsAnswersNo)
+{
+    // Real message boxes, offscreen: Enter is pressed on whatever box comes up.
+    ui::QtDialogs real;
+    window = std::make_unique<Extraction>(real, QString(), path(QStringLiteral("out")), [this] { return drives; });
+    window->Form_Load();
+    ASSERT_TRUE(window->setDirectory(path(QStringLiteral("a"))));
+    QStringList seen;
+    QTimer presser;
+    presser.setInterval(20);
+    QObject::connect(&presser, &QTimer::timeout, [&] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(widget);
+            if (box && box->isVisible()) {
+                seen << box->text();
+                QTest::keyClick(box, Qt::Key_Return);
+                return;
+            }
+        }
+    });
+    presser.start();
+    // The presser stops waiting after a while, so that a box it cannot close fails the test
+    // instead of holding it.
+    QTimer::singleShot(60000, [] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible())
+                box->reject();
+        }
+    });
+
+    window->setResetMode(true);
+    click(QStringLiteral("pump.log"));
+    window->Command1_Click();
+    EXPECT_EQ(seen, QStringList{QStringLiteral("Reset confirmation")});
+    EXPECT_EQ(readFile(path(QStringLiteral("a/pump.log"))), logger_test::workedExample());
+
+    // The replace question: Enter appends, the old contents stay.
+    writeFile(path(QStringLiteral("out/Flow_PUMP A.xls")), "old\r\n");
+    window->setResetMode(false);
+    seen.clear();
+    extract();
+    ASSERT_GE(seen.size(), 1);
+    EXPECT_TRUE(seen[0].contains(QStringLiteral("Do you wish to replace it?"))) << seen[0].toStdString();
+    EXPECT_EQ(readFile(path(QStringLiteral("out/Flow_PUMP A.xls"))), "old\r\n" + logger_test::kWorkedFlowFile);
 }

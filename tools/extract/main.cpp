@@ -3,8 +3,10 @@
 //
 //   zentlog-extract [--replace | --append] [--output-dir DIR] FILE.log
 //
-// Exit status: 0 when the files are written, 1 when the extraction failed or would have touched
-// an existing output file without --replace or --append, 2 for a usage error.
+// Exit status: 0 when the files are written, 1 when the extraction failed, was refused (a link,
+// a pipe or a device at a file name, the logger file as its own output, an output folder another
+// run holds) or would have touched an existing output file without --replace or --append, 2 for
+// a usage error.
 
 #include "logger/ExtractToText.h"
 #include "logger/ValueText.h"
