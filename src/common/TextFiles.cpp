@@ -6,48 +6,178 @@
 
 namespace common {
 
+namespace {
+
+const QString kNotRegular = QStringLiteral("it is not a regular file");
+
+// What stands at a name we are about to replace, when it is not a file we may replace: a
+// directory, or a FIFO or device that a writer could block on.
+QString refuseSpecialTarget(const QString& path)
+{
+    const QFileInfo info(path);
+    if (info.isDir())
+        return QStringLiteral("it is a directory, not a regular file");
+    if (info.exists() && !info.isFile())
+        return kNotRegular;
+    return {};
+}
+
+// A save through QSaveFile that cannot report success without the bytes on disk. Qt 6.4's
+// QSaveFile buffers what it is given and flushes it inside commit(), which then ignores a failed
+// flush (a full disk) and renames an empty file over the target. So the file is written
+// unbuffered, every write is checked, and the size on disk is compared with what was written
+// before commit(), which is left with nothing to do but sync and rename. The destructor throws
+// the temporary file away whenever commit() was not reached.
+class AtomicWriter {
+public:
+    explicit AtomicWriter(const QString& path)
+        : file_(path)
+    {
+    }
+
+    QString open()
+    {
+        if (QString refusal = refuseSpecialTarget(file_.fileName()); !refusal.isEmpty())
+            return refusal;
+        if (!file_.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+            return file_.errorString();
+        return {};
+    }
+
+    QString write(QByteArrayView bytes)
+    {
+        if (file_.write(bytes.data(), bytes.size()) != bytes.size())
+            return file_.errorString();
+        written_ += bytes.size();
+        return {};
+    }
+
+    QString commit()
+    {
+        if (!file_.flush())
+            return file_.errorString();
+        const qint64 onDisk = file_.size();
+        if (onDisk != written_)
+            return QStringLiteral("only %1 of its %2 bytes reached the disk").arg(onDisk).arg(written_);
+        if (!file_.commit())
+            return file_.errorString();
+        return {};
+    }
+
+private:
+    QSaveFile file_;
+    qint64 written_ = 0;
+};
+
+} // namespace
+
 FileRead readSmallFile(const QString& path, qint64 maxBytes)
 {
     FileRead result;
+    const auto refuse = [&result](FileRead::Status status, const QString& error) {
+        result.status = status;
+        result.error = error;
+        result.bytes.clear();
+        return result;
+    };
     const QFileInfo info(path);
-    if (!info.exists()) {
-        result.status = FileRead::Status::Missing;
-        result.error = QStringLiteral("the file does not exist");
-        return result;
-    }
+    if (!info.exists())
+        return refuse(FileRead::Status::Missing, QStringLiteral("the file does not exist"));
+    // Looked at before opening: opening a FIFO for reading waits for a writer, for ever if none
+    // comes. (Something swapped in between this look and the open is not caught.)
+    if (!info.isFile())
+        return refuse(FileRead::Status::NotRegular, kNotRegular);
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        result.status = FileRead::Status::Unreadable;
-        result.error = file.errorString();
-        return result;
-    }
-    // Read one byte past the limit so that a file that grows meanwhile is still caught.
-    result.bytes = file.read(maxBytes + 1);
-    if (file.error() != QFileDevice::NoError) {
-        result.status = FileRead::Status::Unreadable;
-        result.error = file.errorString();
-        result.bytes.clear();
-    } else if (result.bytes.size() > maxBytes) {
-        result.status = FileRead::Status::TooLarge;
-        result.error = QStringLiteral("the file is larger than %1 bytes").arg(maxBytes);
-        result.bytes.clear();
-    }
+    if (!file.open(QIODevice::ReadOnly))
+        return refuse(FileRead::Status::Unreadable, file.errorString());
+    if (file.isSequential())
+        return refuse(FileRead::Status::NotRegular, kNotRegular);
+    // The size now that it is open: what is appended from here on is not read.
+    const qint64 size = file.size();
+    if (size > maxBytes)
+        return refuse(FileRead::Status::TooLarge, QStringLiteral("the file is larger than %1 bytes").arg(maxBytes));
+    result.bytes = file.read(size);
+    if (file.error() != QFileDevice::NoError)
+        return refuse(FileRead::Status::Unreadable, file.errorString());
     return result;
 }
 
 QString saveAtomically(const QString& path, const QByteArray& bytes)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
-    if (file.write(bytes) != bytes.size()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return reason;
+    AtomicWriter writer(path);
+    if (QString error = writer.open(); !error.isEmpty())
+        return error;
+    if (QString error = writer.write(bytes); !error.isEmpty())
+        return error;
+    return writer.commit();
+}
+
+QString copyAtomically(const QString& from, const QString& to)
+{
+    if (!QFileInfo(from).isFile())
+        return kNotRegular;
+    QFile source(from);
+    if (!source.open(QIODevice::ReadOnly))
+        return source.errorString();
+    AtomicWriter writer(to);
+    if (QString error = writer.open(); !error.isEmpty())
+        return error;
+    constexpr qint64 kChunk = 64 * 1024;
+    for (qint64 left = source.size(); left > 0;) {
+        const QByteArray chunk = source.read(qMin(left, kChunk));
+        if (source.error() != QFileDevice::NoError)
+            return source.errorString();
+        if (chunk.isEmpty())
+            break; // the file shrank meanwhile: what is there is copied
+        if (QString error = writer.write(chunk); !error.isEmpty())
+            return error;
+        left -= chunk.size();
     }
-    if (!file.commit())
-        return file.errorString();
-    return {};
+    return writer.commit();
+}
+
+SettingsLoad loadSettingsFile(const QString& path, qint64 maxBytes, const QString& binaryProblem,
+                              const std::function<ParsedSettings(QByteArrayView)>& parse)
+{
+    SettingsLoad load;
+    const FileRead read = readSmallFile(path, maxBytes);
+    load.status = read.status;
+    if (read.status != FileRead::Status::Ok) {
+        load.malformed = true;
+        load.problems << read.error;
+    } else if (read.bytes.contains('\0')) {
+        load.malformed = true;
+        load.problems << binaryProblem;
+    } else {
+        ParsedSettings parsed = parse(read.bytes);
+        load.malformed = parsed.malformed;
+        load.problems = std::move(parsed.problems);
+    }
+    return load;
+}
+
+QString keptCopyPath(const QString& path)
+{
+    return path + QStringLiteral(".bad");
+}
+
+SettingsSave saveSettingsFile(const QString& path, const QByteArray& bytes, bool keepExisting)
+{
+    SettingsSave save;
+    // Only a regular file is kept; anything else at the name makes the save itself refuse.
+    if (keepExisting && QFileInfo(path).isFile()) {
+        // An earlier kept copy is replaced: it was the file at an earlier failed load, and the
+        // user was told where it went then. One copy keeps the folder from filling up.
+        const QString kept = keptCopyPath(path);
+        if (const QString error = copyAtomically(path, kept); !error.isEmpty()) {
+            save.error = QStringLiteral("the unreadable file could not first be kept as \"%1\" (%2)")
+                             .arg(QFileInfo(kept).fileName(), error);
+            return save;
+        }
+        save.keptCopy = kept;
+    }
+    save.error = saveAtomically(path, bytes);
+    return save;
 }
 
 } // namespace common

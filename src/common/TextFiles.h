@@ -1,23 +1,70 @@
 #pragma once
 // Small whole-file reads with a size limit, and atomic saves: a crash or a full disk never
-// leaves a half-written file behind.
+// leaves a half-written file behind. Every small file the program saves goes through
+// saveAtomically.
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
+#include <QStringList>
+
+#include <functional>
 
 namespace common {
 
 struct FileRead {
-    enum class Status { Ok, Missing, TooLarge, Unreadable };
+    enum class Status { Ok, Missing, NotRegular, TooLarge, Unreadable };
     Status status = Status::Ok;
     QByteArray bytes;
     QString error; // why the file could not be read, for the user
 };
 
+// Reads a regular file whole. Anything else at the name (a FIFO, a device, a directory) is
+// refused without being opened, since opening it could block for ever. A file larger than
+// `maxBytes` is refused; one of exactly `maxBytes` is read. At most the size the file had when it
+// was opened is read, so that a file that keeps growing cannot hold the program.
 FileRead readSmallFile(const QString& path, qint64 maxBytes);
 
-// Writes the bytes to a temporary file beside `path` and renames it over `path` once complete.
-// Returns an empty string on success, otherwise the reason for the user.
+// Writes the bytes to a temporary file beside `path` and renames it over `path` once every byte
+// is on disk. Refuses a name that holds something other than a regular file. Returns an empty
+// string on success, otherwise the reason for the user ("No space left on device").
 QString saveAtomically(const QString& path, const QByteArray& bytes);
+
+// Copies the regular file `from` to `to` the same way (an existing `to` is replaced).
+QString copyAtomically(const QString& from, const QString& to);
+
+// --- The settings files ("config.txt", "PortCom.dat"): one flow for loading and saving ---
+
+struct ParsedSettings {
+    bool malformed = false; // nothing of the file could be used
+    QStringList problems;   // for the user
+};
+
+struct SettingsLoad {
+    FileRead::Status status = FileRead::Status::Ok;
+    bool malformed = false; // nothing usable: the caller goes on with its defaults
+    QStringList problems;   // for the caller's message; empty when the file was used as it stands
+
+    // The file is there but could not be read as a whole: the next save keeps it beside itself
+    // first, so that the user's content is not lost to an empty configuration.
+    bool keepOnSave() const { return malformed && status != FileRead::Status::Missing; }
+};
+
+// Reads the file, refuses binary data (with `binaryProblem` as the reason) and hands the text to
+// `parse`, which fills the caller's model. Reports nothing itself.
+SettingsLoad loadSettingsFile(const QString& path, qint64 maxBytes, const QString& binaryProblem,
+                              const std::function<ParsedSettings(QByteArrayView)>& parse);
+
+struct SettingsSave {
+    QString error;    // empty on success
+    QString keptCopy; // where the unreadable file was kept, when it was
+};
+
+// Where an unreadable settings file is kept: "config.txt.bad" beside "config.txt".
+QString keptCopyPath(const QString& path);
+
+// Saves the bytes atomically; with `keepExisting`, the file at `path` (if any) is first copied to
+// keptCopyPath(path), and nothing is saved if that copy fails.
+SettingsSave saveSettingsFile(const QString& path, const QByteArray& bytes, bool keepExisting);
 
 } // namespace common

@@ -4,19 +4,29 @@
 #include "ui/Dialogs.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include <utility>
 
 namespace config {
 
 namespace {
-// A real configuration is a few hundred bytes; anything far larger is not one.
-constexpr qint64 kMaxFileSize = 64 * 1024;
-
 QString withoutQuotes(QString text)
 {
     text.remove(QLatin1Char('"'));
     return text;
+}
+
+// Reads "config.txt" into `channels` (when given; the empty configuration when it is malformed).
+common::SettingsLoad readConfigFile(const QString& path, Channels* channels)
+{
+    return common::loadSettingsFile(path, kConfigFileMaxBytes, QStringLiteral("it holds binary data, not text"),
+                                    [channels](QByteArrayView bytes) {
+                                        ConfigParse parsed = parseConfig(bytes);
+                                        if (channels)
+                                            *channels = parsed.channels;
+                                        return common::ParsedSettings{parsed.malformed, std::move(parsed.problems)};
+                                    });
 }
 } // namespace
 
@@ -164,32 +174,23 @@ void ChannelConfiguration::assign(const Channels& channels)
 
 bool ChannelConfiguration::LoadChannelConfig()
 {
-    const common::FileRead read = common::readSmallFile(filePath(), kMaxFileSize);
-    ConfigParse parsed;
-    if (read.status != common::FileRead::Status::Ok) {
-        parsed.malformed = true;
-        parsed.problems << read.error;
-    } else if (read.bytes.contains('\0')) {
-        parsed.malformed = true;
-        parsed.problems << QStringLiteral("it holds binary data, not text");
-    } else {
-        parsed = parseConfig(read.bytes);
-    }
+    Channels channels{};
+    const common::SettingsLoad load = readConfigFile(filePath(), &channels);
     // A reader woken by the changes below sees the configuration being loaded; it must not
     // start a second load of its own.
     const bool wasLoading = std::exchange(loading_, true);
-    assign(parsed.channels);
+    assign(channels);
     loaded_ = true;
     loading_ = wasLoading;
-    if (parsed.problems.isEmpty())
+    if (load.problems.isEmpty())
         return true;
-    const QString outcome = parsed.malformed
+    const QString outcome = load.malformed
         ? QStringLiteral("The program goes on with an empty configuration")
         : QStringLiteral("The program goes on with the replaced values");
     dialogs_.message(QStringLiteral("The channel configuration file \"%1\" cannot be used as it stands: %2.\n\n"
                                     "%3; the file is left unchanged until you press OK in the "
                                     "configuration window.")
-                         .arg(QString::fromLatin1(kConfigFileName), parsed.problems.join(QStringLiteral("; ")),
+                         .arg(QString::fromLatin1(kConfigFileName), load.problems.join(QStringLiteral("; ")),
                               outcome),
                      ui::Icon::Warning);
     return false;
@@ -197,14 +198,24 @@ bool ChannelConfiguration::LoadChannelConfig()
 
 bool ChannelConfiguration::SaveChannelConfig()
 {
-    const QString error = common::saveAtomically(filePath(), serializeConfig(channels_));
-    if (error.isEmpty())
-        return true;
-    dialogs_.message(QStringLiteral("The channel configuration could not be saved to \"%1\": %2.\n\n"
-                                    "The previous file, if any, is unchanged.")
-                         .arg(QString::fromLatin1(kConfigFileName), error),
-                     ui::Icon::Critical);
-    return false;
+    // A file that cannot be read (the one the load replaced by an empty configuration) is kept
+    // beside the new one rather than lost.
+    const bool keep = readConfigFile(filePath(), nullptr).keepOnSave();
+    const common::SettingsSave save = common::saveSettingsFile(filePath(), serializeConfig(channels_), keep);
+    if (!save.error.isEmpty()) {
+        dialogs_.message(QStringLiteral("The channel configuration could not be saved to \"%1\": %2.\n\n"
+                                        "The previous file, if any, is unchanged.")
+                             .arg(QString::fromLatin1(kConfigFileName), save.error),
+                         ui::Icon::Critical);
+        return false;
+    }
+    if (!save.keptCopy.isEmpty()) {
+        dialogs_.message(QStringLiteral("The channel configuration has been saved to \"%1\".\n\n"
+                                        "The previous file could not be read; it has been kept as \"%2\".")
+                             .arg(QString::fromLatin1(kConfigFileName), QFileInfo(save.keptCopy).fileName()),
+                         ui::Icon::Information);
+    }
+    return true;
 }
 
 void ChannelConfiguration::BuildChannelLabels()

@@ -56,7 +56,8 @@ public:
     // empty configuration; values out of range are reported and replaced by the empty value. The
     // file itself is never touched here. Returns false when the file could not be used as it stands.
     bool LoadChannelConfig();
-    // Writes the model atomically; a failure is reported and returns false.
+    // Writes the model atomically; a failure is reported and returns false. A "config.txt" that
+    // cannot be read is first kept as "config.txt.bad", and the user is told so.
     bool SaveChannelConfig();
     void BuildChannelLabels();
     const std::array<QString, kChannelCount>& channelLabels() const { return channelLabels_; }

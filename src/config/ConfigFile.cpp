@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <charconv>
 #include <optional>
+#include <utility>
 
 namespace config {
 
@@ -51,12 +52,16 @@ public:
     }
 
     // The next field, or nothing when the file ends or a quoted text has no closing quote
-    // (error() tells which).
+    // (error() tells which). A field ends at a comma or at the end of a line; blanks before it
+    // are skipped. So a comma at the end of a line is followed by an empty field, not by the
+    // first field of the next line; empty lines between fields hold none.
     std::optional<QByteArray> next()
     {
-        while (pos_ < bytes_.size() && (isBlank(bytes_[pos_]) || isLineEnd(bytes_[pos_])))
+        while (pos_ < bytes_.size() && (isBlank(bytes_[pos_]) || (!afterComma_ && isLineEnd(bytes_[pos_]))))
             ++pos_;
         if (pos_ >= bytes_.size()) {
+            if (std::exchange(afterComma_, false))
+                return QByteArray(); // a comma at the very end: the field after it is empty
             error_ = QStringLiteral("it ends early");
             return std::nullopt;
         }
@@ -90,10 +95,12 @@ public:
 private:
     void endField()
     {
+        afterComma_ = false;
         if (pos_ >= bytes_.size())
             return;
         if (bytes_[pos_] == ',') {
             ++pos_;
+            afterComma_ = true;
             return;
         }
         if (bytes_[pos_] == '\r')
@@ -104,6 +111,7 @@ private:
 
     QByteArrayView bytes_;
     qsizetype pos_ = 0;
+    bool afterComma_ = false; // the last field ended at a comma
     QString error_;
 };
 

@@ -1,6 +1,7 @@
 #pragma once
-// "config.txt": ten CR LF lines holding the four channels, read back as one flat sequence of
-// comma-separated fields (quoted texts run to their closing quote, line breaks mean nothing).
+// "config.txt": ten CR LF lines holding the four channels, read back as one sequence of fields:
+// a field ends at a comma or at the end of a line, a quoted text runs to its closing quote, and
+// line breaks mean nothing else.
 
 #include "config/ChannelConfig.h"
 
@@ -13,6 +14,8 @@
 namespace config {
 
 inline constexpr const char* kConfigFileName = "config.txt";
+// A real configuration is a few hundred bytes; a file larger than this is not one.
+inline constexpr qint64 kConfigFileMaxBytes = 64 * 1024;
 
 using Channels = std::array<ChannelConfig, kChannelCount>;
 

@@ -246,6 +246,11 @@ void ConfigW::Form_Load()
     }
 
     services_.stopMarker = QByteArray(1, '\x1b');
+
+    // A box about "config.txt" or "PortCom.dat" above may have handed the activation back to the
+    // main window when it closed; the window the user is to fill in comes to the front again.
+    raise();
+    activateWindow();
 }
 
 void ConfigW::showAgain()

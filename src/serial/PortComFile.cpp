@@ -6,14 +6,13 @@
 #include "ui/Dialogs.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include <charconv>
 
 namespace serial {
 
 namespace {
-
-constexpr qint64 kMaxFileSize = 4096;
 
 void appendNumber(QByteArray& out, int16_t value)
 {
@@ -45,6 +44,20 @@ constexpr Range kRanges[4] = {
     {"parity position", 0, 2, 0},
     {"stop-bit position", 0, 1, 0},
 };
+
+// Reads "PortCom.dat" into `settings` when given (the defaults when nothing of it can be used).
+common::SettingsLoad readPortComFile(const QString& path, SerialSettings* settings)
+{
+    if (settings)
+        *settings = SerialSettings::defaults();
+    return common::loadSettingsFile(path, kPortComMaxBytes, QStringLiteral("holds binary data, not text"),
+                                    [settings](QByteArrayView bytes) {
+                                        PortComParse parsed = parsePortCom(bytes);
+                                        if (settings)
+                                            *settings = parsed.settings;
+                                        return common::ParsedSettings{parsed.malformed, std::move(parsed.problems)};
+                                    });
+}
 
 } // namespace
 
@@ -117,44 +130,41 @@ PortComParse parsePortCom(QByteArrayView bytes)
 
 bool LoadSerialSettings(SerialSettings& settings, ui::Dialogs& dialogs, const QString& directory)
 {
-    const common::FileRead read = common::readSmallFile(portComPath(directory), kMaxFileSize);
-    QStringList problems;
-    bool defaultsUsed = true;
-    if (read.status != common::FileRead::Status::Ok) {
-        settings = SerialSettings::defaults();
-        problems << read.error;
-    } else if (read.bytes.contains('\0')) {
-        settings = SerialSettings::defaults();
-        problems << QStringLiteral("holds binary data, not text");
-    } else {
-        PortComParse parsed = parsePortCom(read.bytes);
-        settings = parsed.settings;
-        problems = parsed.problems;
-        defaultsUsed = parsed.malformed;
-    }
-    if (problems.isEmpty())
+    const common::SettingsLoad load = readPortComFile(portComPath(directory), &settings);
+    if (load.problems.isEmpty())
         return true;
-    const QString outcome = defaultsUsed
+    const QString outcome = load.malformed
         ? QStringLiteral("The program goes on with COM1, 9600 baud, no parity and 1 stop bit")
         : QStringLiteral("The program goes on with the replaced values");
     dialogs.message(QStringLiteral("The serial settings file \"%1\" cannot be used as it stands: %2.\n\n"
                                    "%3; the file is left unchanged until you press Validation "
                                    "in the serial interface window.")
-                        .arg(QString::fromLatin1(kPortComFileName), problems.join(QStringLiteral("; ")), outcome),
+                        .arg(QString::fromLatin1(kPortComFileName), load.problems.join(QStringLiteral("; ")), outcome),
                     ui::Icon::Warning);
     return false;
 }
 
 bool SaveSerialSettings(const SerialSettings& settings, ui::Dialogs& dialogs, const QString& directory)
 {
-    const QString error = common::saveAtomically(portComPath(directory), serializePortCom(settings));
-    if (error.isEmpty())
-        return true;
-    dialogs.message(QStringLiteral("The serial settings could not be saved to \"%1\": %2.\n\n"
-                                   "The previous file, if any, is unchanged.")
-                        .arg(QString::fromLatin1(kPortComFileName), error),
-                    ui::Icon::Critical);
-    return false;
+    const QString path = portComPath(directory);
+    // A file that cannot be read (the one the load replaced by the defaults) is kept beside the
+    // new one rather than lost.
+    const bool keep = readPortComFile(path, nullptr).keepOnSave();
+    const common::SettingsSave save = common::saveSettingsFile(path, serializePortCom(settings), keep);
+    if (!save.error.isEmpty()) {
+        dialogs.message(QStringLiteral("The serial settings could not be saved to \"%1\": %2.\n\n"
+                                       "The previous file, if any, is unchanged.")
+                            .arg(QString::fromLatin1(kPortComFileName), save.error),
+                        ui::Icon::Critical);
+        return false;
+    }
+    if (!save.keptCopy.isEmpty()) {
+        dialogs.message(QStringLiteral("The serial settings have been saved to \"%1\".\n\n"
+                                       "The previous file could not be read; it has been kept as \"%2\".")
+                            .arg(QString::fromLatin1(kPortComFileName), QFileInfo(save.keptCopy).fileName()),
+                        ui::Icon::Information);
+    }
+    return true;
 }
 
 } // namespace serial

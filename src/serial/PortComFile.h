@@ -16,6 +16,8 @@ class Dialogs;
 namespace serial {
 
 inline constexpr const char* kPortComFileName = "PortCom.dat";
+// The file holds four small numbers; a file larger than this is not one.
+inline constexpr qint64 kPortComMaxBytes = 4096;
 
 struct PortComParse {
     SerialSettings settings;  // texts derived
@@ -31,7 +33,8 @@ PortComParse parsePortCom(QByteArrayView bytes);
 // the file itself is not touched. Returns false when the file could not be used as it stands.
 bool LoadSerialSettings(SerialSettings& settings, ui::Dialogs& dialogs, const QString& directory = {});
 
-// Writes the four positions atomically; a failure is reported and returns false.
+// Writes the four positions atomically; a failure is reported and returns false. A "PortCom.dat"
+// that cannot be read is first kept as "PortCom.dat.bad", and the user is told so.
 bool SaveSerialSettings(const SerialSettings& settings, ui::Dialogs& dialogs, const QString& directory = {});
 
 QString portComPath(const QString& directory);

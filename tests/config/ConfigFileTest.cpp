@@ -235,3 +235,153 @@ TEST(ChannelConfiguration, AReaderWokenByALoadDoesNotStartAnotherOne)
     EXPECT_TRUE(seen.contains(QStringLiteral("PUMP A")));
     EXPECT_TRUE(dialogs.boxes.isEmpty());
 }
+
+TEST_F(ConfigFileTest, ACommaAtTheEndOfALineIsFollowedByAnEmptyField)
+{
+    // Line 2 ends after the address and its comma: the tag is empty, and line 3 still starts
+    // channel 1.
+    QByteArray text = kSample;
+    text.replace("\"3\",\"PUMP A\"\r\n", "\"1\",\r\n");
+    writeFile(path(), text);
+    ScriptedDialogs dialogs;
+    ChannelConfiguration model(dialogs, dir.path());
+    EXPECT_TRUE(model.LoadChannelConfig());
+    EXPECT_TRUE(dialogs.boxes.isEmpty()) << dialogs.texts().join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(model.stationAddress(0), QStringLiteral("1"));
+    EXPECT_EQ(model.tag(0), QString());
+    EXPECT_EQ(model.measurementType(0), TypeFlow);
+    const Channels expected = parseConfig(kSample).channels;
+    for (int i = 1; i < kChannelCount; ++i)
+        EXPECT_EQ(model.channel(i), expected[static_cast<size_t>(i)]) << "Input " << i;
+    EXPECT_TRUE(model.channel(0).master);
+    Channels loaded{};
+    for (int i = 0; i < kChannelCount; ++i)
+        loaded[static_cast<size_t>(i)] = model.channel(i);
+
+    // The same with LF alone, blanks before the line end, and a comma at the very end of the file.
+    QByteArray lf = text;
+    lf.replace("\r\n", "\n");
+    EXPECT_EQ(parseConfig(lf).channels, loaded);
+    QByteArray blanks = text;
+    blanks.replace("\"1\",\r\n", "\"1\",   \r\n");
+    EXPECT_EQ(parseConfig(blanks).channels, loaded);
+    QByteArray noTag = kSample;
+    noTag.replace("\"14\",\"turb\xb0\"", "\"14\",");
+    const ConfigParse parsed = parseConfig(noTag);
+    EXPECT_FALSE(parsed.malformed) << parsed.problems.join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(parsed.channels[3].stationAddress, QStringLiteral("14"));
+    EXPECT_EQ(parsed.channels[3].tag, QString());
+    EXPECT_EQ(parsed.channels[3].role(), ChannelRole::Ext);
+
+    // A comma at the very end of the file is followed by an empty field too: here the last
+    // option, which cannot be empty.
+    QByteArray cut = kSample;
+    cut.replace("#FALSE#,#FALSE#,#FALSE#,#TRUE#\r\n", "#FALSE#,#FALSE#,#FALSE#,");
+    const ConfigParse refused = parseConfig(cut);
+    EXPECT_TRUE(refused.malformed);
+    EXPECT_TRUE(refused.problems.join(QLatin1Char('|')).contains(QStringLiteral("Ext. option of Input 3")))
+        << refused.problems.join(QLatin1Char('|')).toStdString();
+}
+
+TEST_F(ConfigFileTest, EmptyLinesBetweenFieldsHoldNone)
+{
+    QByteArray text = kSample;
+    text.replace("\r\n", "\r\n\r\n");
+    EXPECT_EQ(parseConfig(text).channels, parseConfig(kSample).channels);
+}
+
+TEST_F(ConfigFileTest, SelectionAndTypeOutsideTheirListsAreReportedOneByOne)
+{
+    const struct {
+        const char* line;
+        bool reported;
+        int16_t selected;
+        int16_t type;
+    } cases[] = {
+        {"1,16", true, 1, TypeNone}, {"1,-2", true, 1, TypeNone}, {"1,42", true, 1, TypeNone},
+        {"3,5", true, 0, TypeFlow},  {"-1,5", true, 0, TypeFlow}, {"1,-1", false, 1, TypeNone},
+        {"1,15", false, 1, 15},      {"0,0", false, 0, 0},        {"2,5", false, 2, TypeFlow},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        QByteArray text = kSample;
+        text.replace("1,5\r\n", QByteArray(c.line) + "\r\n");
+        writeFile(path(), text);
+        ScriptedDialogs dialogs;
+        ChannelConfiguration model(dialogs, dir.path());
+        EXPECT_EQ(model.LoadChannelConfig(), !c.reported);
+        EXPECT_EQ(model.selected(0), c.selected);
+        EXPECT_EQ(model.measurementType(0), c.type);
+        EXPECT_EQ(model.tag(0), QStringLiteral("PUMP A")); // the rest of the file stands
+        if (c.reported) {
+            ASSERT_EQ(dialogs.boxes.size(), 1);
+            const QString& message = dialogs.boxes[0].text;
+            EXPECT_TRUE(message.contains(QStringLiteral("allowed:"))) << message.toStdString();
+            EXPECT_TRUE(message.contains(QStringLiteral("replaced values"))) << message.toStdString();
+        } else {
+            EXPECT_TRUE(dialogs.boxes.isEmpty()) << dialogs.texts().join(QLatin1Char('|')).toStdString();
+        }
+    }
+}
+
+TEST_F(ConfigFileTest, AFileOfExactlyTheSizeLimitIsReadAndOneByteMoreIsNot)
+{
+    // The ten lines, then blanks up to the size: what follows the last field is not read.
+    QByteArray text = kSample + QByteArray(kConfigFileMaxBytes - kSample.size(), ' ');
+    ASSERT_EQ(text.size(), kConfigFileMaxBytes);
+    writeFile(path(), text);
+    {
+        ScriptedDialogs dialogs;
+        ChannelConfiguration model(dialogs, dir.path());
+        EXPECT_TRUE(model.LoadChannelConfig());
+        EXPECT_TRUE(dialogs.boxes.isEmpty()) << dialogs.texts().join(QLatin1Char('|')).toStdString();
+        EXPECT_EQ(model.tag(0), QStringLiteral("PUMP A"));
+    }
+    expectRefused(text + ' ', "larger than 65536 bytes");
+}
+
+TEST_F(ConfigFileTest, SavingOverAnUnreadableFileKeepsItAsBad)
+{
+    const QString kept = dir.filePath(QStringLiteral("config.txt.bad"));
+    const QByteArray damaged = QByteArray(kSample).replace("#TRUE#,#FALSE#,#TRUE#", "#TRUE#,maybe,#TRUE#");
+    writeFile(kept, "an older kept copy"); // replaced: one kept copy, the latest
+    writeFile(path(), damaged);
+    ScriptedDialogs dialogs;
+    ChannelConfiguration model(dialogs, dir.path());
+    EXPECT_FALSE(model.LoadChannelConfig());
+    model.setTag(1, QStringLiteral("new"));
+    dialogs.clear();
+    ASSERT_TRUE(model.SaveChannelConfig());
+    EXPECT_EQ(readFile(kept), damaged);
+    EXPECT_EQ(parseConfig(readFile(path())).channels[1].tag, QStringLiteral("new"));
+    ASSERT_EQ(dialogs.boxes.size(), 1);
+    EXPECT_EQ(dialogs.boxes[0].icon, ui::Icon::Information);
+    EXPECT_TRUE(dialogs.boxes[0].text.contains(QStringLiteral("\"config.txt.bad\""))) << dialogs.boxes[0].text.toStdString();
+
+    // The next save finds a readable file: no copy, no box.
+    dialogs.clear();
+    model.setTag(1, QStringLiteral("newer"));
+    ASSERT_TRUE(model.SaveChannelConfig());
+    EXPECT_TRUE(dialogs.boxes.isEmpty());
+    EXPECT_EQ(readFile(kept), damaged);
+}
+
+TEST_F(ConfigFileTest, NoCopyIsKeptOfAMissingOrReadableFile)
+{
+    const QString kept = dir.filePath(QStringLiteral("config.txt.bad"));
+    ScriptedDialogs dialogs;
+    ChannelConfiguration model(dialogs, dir.path());
+    model.LoadChannelConfig(); // missing
+    dialogs.clear();
+    ASSERT_TRUE(model.SaveChannelConfig());
+    EXPECT_TRUE(dialogs.boxes.isEmpty());
+    EXPECT_FALSE(QFile::exists(kept));
+
+    // Values outside their lists are replaced one by one; the rest of the file is in the model.
+    writeFile(path(), QByteArray(kSample).replace("1,5\r\n", "1,42\r\n"));
+    model.LoadChannelConfig();
+    dialogs.clear();
+    ASSERT_TRUE(model.SaveChannelConfig());
+    EXPECT_TRUE(dialogs.boxes.isEmpty());
+    EXPECT_FALSE(QFile::exists(kept));
+}

@@ -4,6 +4,7 @@
 #include "config/ConfigFile.h"
 #include "config/ConfigW.h"
 #include "config/ConfigWLayout.h"
+#include "ui/QtDialogs.h"
 
 #include "ScriptedDialogs.h"
 #include "TestFiles.h"
@@ -15,12 +16,16 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -361,4 +366,63 @@ TEST_F(ConfigWTest, TheCloseBoxDestroysTheWindowAndUnloadsTheConfiguration)
     EXPECT_TRUE(window.isNull());
     EXPECT_EQ(readFile(path()), serializeConfig(sample()));
     EXPECT_EQ(model.tag(0), QStringLiteral("tank A")); // no hook here: the model reads the file itself
+}
+
+namespace {
+
+// Closes every real message box shortly after it appears, as a user pressing OK would.
+class BoxCloser : public QObject {
+public:
+    BoxCloser()
+    {
+        timer_.setInterval(50);
+        connect(&timer_, &QTimer::timeout, this, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                texts << box->text();
+                box->accept();
+            }
+        });
+        timer_.start();
+    }
+    QStringList texts;
+
+private:
+    QTimer timer_;
+};
+
+} // namespace
+
+TEST(ConfigWFirstLoad, AfterABoxAboutTheFilesTheWindowComesToTheFront)
+{
+    QTemporaryDir dir;
+    writeFile(dir.filePath(QStringLiteral("config.txt")), "not a configuration");
+    QWidget mainWindow;
+    mainWindow.setWindowTitle(QStringLiteral("main"));
+    mainWindow.show();
+    mainWindow.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&mainWindow));
+
+    // Real boxes, so that activation moves as it does in the program: once a box has closed,
+    // no window is active until one is brought to the front.
+    ui::QtDialogs dialogs;
+    BoxCloser closer;
+    ChannelConfiguration model(dialogs, dir.path());
+    QString title;
+    QByteArray stopMarker;
+    int serialLoads = 0;
+    auto* window = new ConfigW(ConfigW::Services{model, dialogs,
+                                                 [&] {
+                                                     ++serialLoads;
+                                                     // "PortCom.dat" is missing as well: a second box.
+                                                     dialogs.message(QStringLiteral("PortCom.dat is missing"),
+                                                                     ui::Icon::Warning);
+                                                 },
+                                                 title, stopMarker, {}});
+    const std::unique_ptr<ConfigW> owner(window);
+    window->Form_Load();
+    ASSERT_EQ(closer.texts.size(), 2) << closer.texts.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(closer.texts[0].contains(QStringLiteral("config.txt")));
+    EXPECT_EQ(serialLoads, 1);
+    EXPECT_TRUE(QTest::qWaitForWindowActive(window));
+    EXPECT_EQ(QApplication::activeWindow(), window);
 }

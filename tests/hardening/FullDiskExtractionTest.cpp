@@ -4,6 +4,7 @@
 #include "logger/ExtractToText.h"
 
 #include "LoggerFiles.h"
+#include "SmallFileSystem.h"
 #include "TestFiles.h"
 
 #include <QDir>
@@ -13,36 +14,11 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/mount.h>
-
 using logger::ExtractionOutcome;
 using logger::ReplaceAnswer;
+using hardening_test::SmallFileSystem;
 
 namespace {
-
-// A 64 KiB tmpfs mounted for the test; the test is skipped where mounting is not allowed.
-class SmallFileSystem {
-public:
-    SmallFileSystem()
-    {
-        mounted_ = ::mount("tmpfs", dir_.path().toLocal8Bit().constData(), "tmpfs", 0, "size=64k") == 0;
-    }
-    ~SmallFileSystem()
-    {
-        if (mounted_)
-            ::umount(dir_.path().toLocal8Bit().constData());
-    }
-    SmallFileSystem(const SmallFileSystem&) = delete;
-    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
-
-    bool mounted() const { return mounted_; }
-    QString path() const { return dir_.path(); }
-    QString filePath(const QString& name) const { return dir_.filePath(name); }
-
-private:
-    QTemporaryDir dir_;
-    bool mounted_ = false;
-};
 
 // 5000 records of two channels: about 300 KB of output, far more than the file system holds.
 QByteArray bigLoggerFile()

@@ -141,3 +141,49 @@ TEST_F(PortComFileTest, ValuesOutsideTheirRangeAreReplacedOneByOne)
     EXPECT_TRUE(dialogs.boxes[0].text.contains(QStringLiteral("7")));
     EXPECT_EQ(readFile(path()), " 7  2 \r\n 9 \r\n 1 \r\n");
 }
+
+TEST(PortComFormat, EveryNumberHasABlankBeforeAndAfterAndLinesEndInCrLf)
+{
+    EXPECT_EQ(serializePortCom(settings(1, 0, 0, 0)), QByteArray(" 1  0 \r\n 0 \r\n 0 \r\n"));
+    EXPECT_EQ(serializePortCom(settings(4, 2, 1, 1)), QByteArray(" 4  2 \r\n 1 \r\n 1 \r\n"));
+    EXPECT_EQ(serializePortCom(settings(2, 1, 2, 0)), QByteArray(" 2  1 \r\n 2 \r\n 0 \r\n"));
+    // A negative number has its minus sign where the blank would be (never stored by the window,
+    // but the format has room for it).
+    EXPECT_EQ(serializePortCom(settings(-1, 0, 0, 0)), QByteArray("-1  0 \r\n 0 \r\n 0 \r\n"));
+    EXPECT_EQ(serializePortCom(settings(12, 0, 0, 0)).left(5), QByteArray(" 12  "));
+}
+
+TEST_F(PortComFileTest, AFileOfExactlyTheSizeLimitIsReadAndOneByteMoreIsNot)
+{
+    QByteArray text = " 3  1 \r\n 2 \r\n 1 \r\n";
+    text += QByteArray(kPortComMaxBytes - text.size(), ' ');
+    ASSERT_EQ(text.size(), kPortComMaxBytes);
+    expectPositions(load(text), 3, 1, 2, 1);
+    EXPECT_TRUE(dialogs.boxes.isEmpty()) << dialogs.texts().join(QLatin1Char('|')).toStdString();
+    expectRefused(text + ' ');
+    EXPECT_TRUE(dialogs.boxes[0].text.contains(QStringLiteral("larger than 4096 bytes"))) << dialogs.boxes[0].text.toStdString();
+}
+
+TEST_F(PortComFileTest, SavingOverAnUnreadableFileKeepsItAsBad)
+{
+    const QString kept = dir.filePath(QStringLiteral("PortCom.dat.bad"));
+    const QByteArray damaged = " 2  x \r\n 1 \r\n 1 \r\n";
+    SerialSettings s = load(damaged);
+    ASSERT_EQ(dialogs.boxes.size(), 1);
+    dialogs.clear();
+    s.portNumber = 3;
+    ASSERT_TRUE(SaveSerialSettings(s, dialogs, dir.path()));
+    EXPECT_EQ(readFile(kept), damaged);
+    EXPECT_EQ(readFile(path()), " 3  0 \r\n 0 \r\n 0 \r\n");
+    ASSERT_EQ(dialogs.boxes.size(), 1);
+    EXPECT_EQ(dialogs.boxes[0].icon, ui::Icon::Information);
+    EXPECT_TRUE(dialogs.boxes[0].text.contains(QStringLiteral("\"PortCom.dat.bad\""))) << dialogs.boxes[0].text.toStdString();
+
+    // A readable file, even one with a value out of range, is simply replaced.
+    QFile::remove(kept);
+    s = load(" 7  2 \r\n 1 \r\n 1 \r\n");
+    dialogs.clear();
+    ASSERT_TRUE(SaveSerialSettings(s, dialogs, dir.path()));
+    EXPECT_TRUE(dialogs.boxes.isEmpty());
+    EXPECT_FALSE(QFile::exists(kept));
+}
