@@ -1,5 +1,7 @@
 #include "common/TextFiles.h"
 
+#include "common/SafeFiles.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -80,18 +82,16 @@ FileRead readSmallFile(const QString& path, qint64 maxBytes)
         result.bytes.clear();
         return result;
     };
-    const QFileInfo info(path);
-    if (!info.exists())
+    if (!QFileInfo::exists(path))
         return refuse(FileRead::Status::Missing, QStringLiteral("the file does not exist"));
-    // Looked at before opening: opening a FIFO for reading waits for a writer, for ever if none
-    // comes. (Something swapped in between this look and the open is not caught.)
-    if (!info.isFile())
-        return refuse(FileRead::Status::NotRegular, kNotRegular);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return refuse(FileRead::Status::Unreadable, file.errorString());
-    if (file.isSequential())
-        return refuse(FileRead::Status::NotRegular, kNotRegular);
+    // A FIFO, a device or a directory is refused on the open file itself, and opening never
+    // waits: a FIFO opened the ordinary way would wait for a writer, for ever if none came.
+    QFile file;
+    QString reason;
+    if (!openForReading(file, path, reason)) {
+        const bool special = QFileInfo::exists(path) && !QFileInfo(path).isFile();
+        return refuse(special ? FileRead::Status::NotRegular : FileRead::Status::Unreadable, reason);
+    }
     // The size now that it is open: what is appended from here on is not read.
     const qint64 size = file.size();
     if (size > maxBytes)
@@ -114,11 +114,10 @@ QString saveAtomically(const QString& path, const QByteArray& bytes)
 
 QString copyAtomically(const QString& from, const QString& to)
 {
-    if (!QFileInfo(from).isFile())
-        return kNotRegular;
-    QFile source(from);
-    if (!source.open(QIODevice::ReadOnly))
-        return source.errorString();
+    QFile source;
+    QString reason;
+    if (!openForReading(source, from, reason))
+        return reason;
     AtomicWriter writer(to);
     if (QString error = writer.open(); !error.isEmpty())
         return error;

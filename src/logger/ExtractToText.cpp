@@ -158,26 +158,26 @@ void ExtractionRun::refreshLock()
 
 bool ExtractionRun::checkOutputName(const QString& path)
 {
-    switch (entryKind(path)) {
-    case EntryKind::Missing:
+    switch (common::entryKind(path)) {
+    case common::EntryKind::Missing:
         return true;
-    case EntryKind::SymLink:
+    case common::EntryKind::SymLink:
         return fail(QStringLiteral("The output file %1 is a symbolic link. The extraction never writes through a "
                                    "link; remove it or extract into another folder. Nothing was extracted.")
                         .arg(quoted(path)));
-    case EntryKind::Directory:
+    case common::EntryKind::Directory:
         return fail(QStringLiteral("The output file %1 cannot be opened: a directory of that name is in the way. "
                                    "Nothing was extracted.")
                         .arg(quoted(path)));
-    case EntryKind::Other:
+    case common::EntryKind::Other:
         return fail(QStringLiteral("The output file %1 is not a regular file (it is a pipe, a device or a socket). "
                                    "Nothing was extracted.")
                         .arg(quoted(path)));
-    case EntryKind::Regular:
+    case common::EntryKind::Regular:
         break;
     }
     // Another name of the logger file (a hard link) would be overwritten with its own extraction.
-    if (identityAt(path).sameFileAs(reader_.identity())) {
+    if (common::identityAt(path).sameFileAs(reader_.identity())) {
         return fail(QStringLiteral("The output file %1 is the logger file itself. Nothing was extracted.")
                         .arg(quoted(path)));
     }
@@ -247,7 +247,7 @@ bool ExtractionRun::start(const ReplaceQuestion& ask)
         Channel& channel = channels_[static_cast<std::size_t>(i)];
         const QString path = outputPath(channel.fileName);
         channel.answer = ReplaceAnswer::Append;
-        if (entryKind(path) == EntryKind::Regular && QFileInfo(path).size() > 0) {
+        if (common::entryKind(path) == common::EntryKind::Regular && QFileInfo(path).size() > 0) {
             channel.answer = ask(channel.fileName);
             if (channel.answer == ReplaceAnswer::Stop) {
                 outcome_.status = ExtractionOutcome::Status::Refused;

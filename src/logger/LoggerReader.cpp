@@ -27,12 +27,12 @@ bool LoggerReader::open(const QString& path)
     path_ = path;
     identity_ = {};
     QString reason;
-    if (!openForReading(file_, path, reason)) {
+    if (!common::openForReading(file_, path, reason)) {
         fail(Status::CannotOpen, reason);
         return false;
     }
     size_ = file_.size();
-    identity_ = identityOf(file_, path);
+    identity_ = common::identityOf(file_, path);
     return true;
 }
 
@@ -118,7 +118,7 @@ QString EmptyLoggerFile(const QString& path)
     // Only a regular file is emptied: never the file behind a link, never a pipe (whose open
     // would wait for a reader) or a device.
     QFile file;
-    const WriteOpening opening = openForWriting(file, path, WriteMode::AppendOrCreate);
+    const common::WriteOpening opening = common::openForWriting(file, path, common::WriteMode::AppendOrCreate);
     if (!opening.opened)
         return opening.error;
     if (!file.resize(0))

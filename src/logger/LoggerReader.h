@@ -3,7 +3,7 @@
 // file is read through a fixed buffer, so memory stays the same whatever the file's length.
 
 #include "logger/LoggerFormat.h"
-#include "logger/SafeFiles.h"
+#include "common/SafeFiles.h"
 
 #include <QFile>
 #include <QString>
@@ -41,7 +41,7 @@ public:
     QString errorString() const { return error_; }
     QString path() const { return path_; }
     // The open file, to tell that an output name does not mean the logger file itself.
-    const FileIdentity& identity() const { return identity_; }
+    const common::FileIdentity& identity() const { return identity_; }
     // The file's length when it was opened, and the bytes consumed so far.
     qint64 size() const { return size_; }
     qint64 position() const { return consumed_; }
@@ -55,7 +55,7 @@ private:
 
     QFile file_;
     QString path_;
-    FileIdentity identity_;
+    common::FileIdentity identity_;
     std::vector<char> buffer_;
     int begin_ = 0;
     int end_ = 0;

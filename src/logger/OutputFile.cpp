@@ -57,7 +57,7 @@ bool OutputFile::open(const QString& path, Mode mode)
         if (!openReplacement())
             return false;
     } else {
-        const WriteOpening opening = openForWriting(file_, path, WriteMode::AppendOrCreate);
+        const common::WriteOpening opening = common::openForWriting(file_, path, common::WriteMode::AppendOrCreate);
         if (!opening.opened) {
             error_ = opening.error;
             return false;
@@ -65,7 +65,7 @@ bool OutputFile::open(const QString& path, Mode mode)
         created_ = opening.created;
         originalSize_ = file_.size();
     }
-    identity_ = identityOf(file_, mode == Mode::Replace ? temporaryPath_ : path_);
+    identity_ = common::identityOf(file_, mode == Mode::Replace ? temporaryPath_ : path_);
     open_ = true;
     pending_ = true;
     return true;
@@ -77,13 +77,13 @@ bool OutputFile::openReplacement()
     // it does not look like a result while it is written.
     const QFileInfo target(path_);
     const QDir directory = target.absoluteDir();
-    WriteOpening opening;
+    common::WriteOpening opening;
     for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
         const QString name = QStringLiteral(".%1.part-%2")
                                  .arg(target.fileName())
                                  .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
         temporaryPath_ = directory.filePath(name);
-        opening = openForWriting(file_, temporaryPath_, WriteMode::CreateNew);
+        opening = common::openForWriting(file_, temporaryPath_, common::WriteMode::CreateNew);
         if (opening.opened || !opening.alreadyThere)
             break;
     }
@@ -95,7 +95,7 @@ bool OutputFile::openReplacement()
     created_ = true;
     originalSize_ = 0;
     // The replacement keeps the permissions the old file had.
-    if (entryKind(path_) == EntryKind::Regular)
+    if (common::entryKind(path_) == common::EntryKind::Regular)
         file_.setPermissions(QFile::permissions(path_));
     return true;
 }
@@ -184,7 +184,7 @@ bool OutputFile::publish()
 
 void OutputFile::removeOwn(const QString& path)
 {
-    if (identityAt(path).sameFileAs(identity_))
+    if (common::identityAt(path).sameFileAs(identity_))
         QFile::remove(path);
 }
 

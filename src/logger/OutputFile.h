@@ -6,7 +6,7 @@
 // fails. A file being replaced is not touched until the run has succeeded: the new contents go
 // to a temporary file beside it, which takes its name only at the end (publish()).
 
-#include "logger/SafeFiles.h"
+#include "common/SafeFiles.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -54,7 +54,7 @@ public:
     QString path() const { return path_; }
     QString errorString() const { return error_; }
     // The file the run writes (the temporary one while replacing).
-    FileIdentity identity() const { return identity_; }
+    common::FileIdentity identity() const { return identity_; }
     // The temporary file of a replacement; empty otherwise.
     QString temporaryPath() const { return temporaryPath_; }
 
@@ -73,7 +73,7 @@ private:
     Mode mode_ = Mode::Append;
     QString path_;
     QString temporaryPath_;
-    FileIdentity identity_;
+    common::FileIdentity identity_;
     bool created_ = false;
     qint64 originalSize_ = 0;
     QString error_;

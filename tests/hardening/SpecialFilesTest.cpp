@@ -129,7 +129,7 @@ TEST_F(SpecialFiles, ADirectoryAtTheNameIsRefusedAndLeftAlone)
     testing_support::writeFile(dir.filePath(QStringLiteral("config.txt/inside")), "kept");
     config::ChannelConfiguration channels(dialogs, dir.path());
     EXPECT_FALSE(channels.LoadChannelConfig());
-    expectOneBox("config.txt", "is not a regular file");
+    expectOneBox("config.txt", "it is a directory, not a regular file");
     dialogs.clear();
     EXPECT_FALSE(channels.SaveChannelConfig());
     expectOneBox("config.txt", "not a regular file");

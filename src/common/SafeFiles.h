@@ -1,5 +1,5 @@
 #pragma once
-// Opening the extraction's files so that a name can never lead somewhere else: only regular
+// Opening files so that a name can never lead somewhere else: only regular
 // files are read or written, a link at an output name is never followed, and neither a pipe
 // nor a device can make an open wait for ever. On Unix every check is made on the open file
 // itself, so that nothing swapped in between a check and the open gets through.
@@ -7,7 +7,7 @@
 #include <QFile>
 #include <QString>
 
-namespace logger {
+namespace common {
 
 // What a directory entry is, without following a link. Missing also stands for an entry that
 // cannot be looked at: opening it then gives the reason.
@@ -49,4 +49,4 @@ enum class WriteMode {
 // Opens `path` for writing, unbuffered, never through a link and never blocking.
 WriteOpening openForWriting(QFile& file, const QString& path, WriteMode mode);
 
-} // namespace logger
+} // namespace common

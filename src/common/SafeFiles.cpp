@@ -1,4 +1,4 @@
-#include "logger/SafeFiles.h"
+#include "common/SafeFiles.h"
 
 #include <QFileInfo>
 
@@ -10,7 +10,7 @@
 #include <unistd.h>
 #endif
 
-namespace logger {
+namespace common {
 
 namespace {
 
@@ -131,7 +131,7 @@ bool openForReading(QFile& file, const QString& path, QString& error)
     }
     struct stat status {};
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        error = S_ISDIR(status.st_mode) ? QStringLiteral("it is a directory") : kNotRegular;
+        error = S_ISDIR(status.st_mode) ? QStringLiteral("it is a directory, not a regular file") : kNotRegular;
         ::close(fd);
         return false;
     }
@@ -217,7 +217,7 @@ bool openForReading(QFile& file, const QString& path, QString& error)
 {
     const QFileInfo info(path);
     if (info.exists() && !info.isFile()) {
-        error = info.isDir() ? QStringLiteral("it is a directory") : kNotRegular;
+        error = info.isDir() ? QStringLiteral("it is a directory, not a regular file") : kNotRegular;
         return false;
     }
     file.setFileName(path);
@@ -253,4 +253,4 @@ WriteOpening openForWriting(QFile& file, const QString& path, WriteMode mode)
 
 #endif
 
-} // namespace logger
+} // namespace common
