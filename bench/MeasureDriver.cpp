@@ -32,7 +32,16 @@ public:
     ui::Answer message(const QString& text, ui::Icon, ui::Buttons buttons, const QString&) override
     {
         std::fprintf(stderr, "message: %s\n", qPrintable(text));
-        return buttons == ui::Buttons::YesNo ? ui::Answer::No : ui::Answer::Ok;
+        return buttons == ui::Buttons::Ok ? ui::Answer::Ok : ui::Answer::No;
+    }
+    void notify(const QString& text, ui::Icon, const QString&) override
+    {
+        std::fprintf(stderr, "notify: %s\n", qPrintable(text));
+    }
+    void ask(const QString& text, ui::Icon, ui::Buttons, const QString&, std::function<void(ui::Answer)> onAnswer) override
+    {
+        std::fprintf(stderr, "ask: %s\n", qPrintable(text));
+        onAnswer(ui::Answer::No);
     }
     void beep() override {}
 };
