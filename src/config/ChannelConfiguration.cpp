@@ -221,12 +221,19 @@ bool ChannelConfiguration::SaveChannelConfig()
 void ChannelConfiguration::BuildChannelLabels()
 {
     ensureLoaded();
+    bool changed = false;
     for (int i = 0; i < kChannelCount; ++i) {
         QString label = at(i).tag;
         if (at(i).measurementType == TypeFlow)
             label += QStringLiteral("\r\nDaily totalization\r\nTotalization");
-        channelLabels_[static_cast<size_t>(i)] = label;
+        QString& current = channelLabels_[static_cast<size_t>(i)];
+        if (current != label) {
+            current = std::move(label);
+            changed = true;
+        }
     }
+    if (changed)
+        emit labelsChanged();
 }
 
 } // namespace config

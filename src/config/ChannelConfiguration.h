@@ -69,6 +69,8 @@ signals:
     void channelChanged(int i);
     // The check box value of channel i changed (also while loading).
     void selectionChanged(int i);
+    // BuildChannelLabels made a label different from what it was.
+    void labelsChanged();
 
 private:
     bool valid(int i) const { return i >= 0 && i < kChannelCount; }

@@ -1,6 +1,7 @@
 #include "measure/F_Mesure.h"
 
 #include "config/ChannelConfiguration.h"
+#include "config/MeasurementTypes.h"
 #include "measure/Bezel.h"
 #include "serial/SerialControl.h"
 #include "serial/SerialDevices.h"
@@ -15,6 +16,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 
 namespace measure {
@@ -49,6 +51,20 @@ QString forDisplay(QString text)
 
 } // namespace
 
+QString valueLabelText(const QString& valueText)
+{
+    // The lines of a value text line up by their characters (the flow panel's units stand one
+    // above the other because its lines end with the same blanks), but a right-aligned label
+    // drops the trailing blanks of some lines and keeps those of others. Non-breaking spaces
+    // are never dropped, and they are as wide as the blanks they replace.
+    QStringList lines = forDisplay(valueText).split(QLatin1Char('\n'));
+    for (QString& line : lines) {
+        for (qsizetype k = line.size() - 1; k >= 0 && line[k] == QLatin1Char(' '); --k)
+            line[k] = QChar(0x00A0);
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
 F_Mesure::F_Mesure(MeasurementContext context, QWidget* parent)
     : QWidget(parent)
     , context_(std::move(context))
@@ -67,11 +83,11 @@ F_Mesure::F_Mesure(MeasurementContext context, QWidget* parent)
     buildControls();
     minuterie1_.setObjectName(QStringLiteral("Minuterie1"));
     connect(&minuterie1_, &QTimer::timeout, this, &F_Mesure::Minuterie1_Timer);
-    // Tag captions and visibility follow the configuration at the next repaint.
-    connect(&context_.channels, &config::ChannelConfiguration::channelChanged, this, [this] { update(); });
-    connect(&context_.port, &serial::SerialControl::portLost, this, [this](const QString& reason) {
-        lostReason_ = reason.isEmpty() ? QStringLiteral("the device went away") : reason;
-    });
+    // Tag captions and visibility follow the configuration at once, not only when the window
+    // happens to be repainted.
+    connect(&context_.channels, &config::ChannelConfiguration::channelChanged, this, &F_Mesure::refreshPanels);
+    connect(&context_.channels, &config::ChannelConfiguration::labelsChanged, this, &F_Mesure::refreshPanels);
+    connect(&context_.port, &serial::SerialControl::portLost, this, &F_Mesure::portLost);
 }
 
 void F_Mesure::buildControls()
@@ -196,23 +212,39 @@ void F_Mesure::Form_Paint()
     }
 }
 
+void F_Mesure::refreshPanels()
+{
+    // While the configuration is being loaded or has just been dropped with its window, reading
+    // it here would load it anew; the next change, repaint or tick shows it.
+    if (context_.channels.isLoaded())
+        Form_Paint();
+}
+
 void F_Mesure::paintEvent(QPaintEvent* event)
 {
     Form_Paint();
     QWidget::paintEvent(event);
 }
 
+void F_Mesure::showEvent(QShowEvent* event)
+{
+    Form_Paint();
+    QWidget::showEvent(event);
+}
+
 void F_Mesure::Minuterie1_Timer()
 {
     // A tick that comes while a cycle still waits for a station is skipped: two cycles never
     // share the line.
-    if (context_.flags.CycleRunning)
+    if (context_.flags.CycleRunning || ending_)
         return;
     if (context_.flags.stopRequested()) {
         Commande1_Click();
         return;
     }
-    ensurePortOpen();
+    // Without a port there is nothing to read: the panels already say "Out of order".
+    if (!ensurePortOpen())
+        return;
     QElapsedTimer elapsed;
     elapsed.start();
     cycle_.RunMeasurementCycle();
@@ -222,19 +254,13 @@ void F_Mesure::Minuterie1_Timer()
 bool F_Mesure::ensurePortOpen()
 {
     serial::SerialControl& port = context_.port;
-    // A port lost while measuring (an unplugged adapter) is reported once, at the next tick
-    // rather than in the middle of a reply wait.
-    if (!lostReason_.isEmpty() && !portProblemReported_) {
-        portProblemReported_ = true;
-        reportPortProblem(QStringLiteral("stopped working: %1").arg(lostReason_));
-    }
-    lostReason_.clear();
     if (port.PortOpen())
         return true;
     if (serial::OpenSerialPort(context_.settings, port)) {
         portProblemReported_ = false;
         return true;
     }
+    showOutOfOrder();
     // One message per outage; the next ticks try again quietly until the port is back.
     if (!portProblemReported_) {
         portProblemReported_ = true;
@@ -243,16 +269,40 @@ bool F_Mesure::ensurePortOpen()
     return false;
 }
 
+void F_Mesure::portLost(const QString& reason)
+{
+    // Whatever the panels show was read before the port went: it is not live any more. This may
+    // run inside a reply wait; the cycle then ends its pass with "Out of order" everywhere.
+    showOutOfOrder();
+    if (!portProblemReported_) {
+        portProblemReported_ = true;
+        reportPortProblem(QStringLiteral("stopped working: %1")
+                              .arg(reason.isEmpty() ? QStringLiteral("the device went away") : reason));
+    }
+}
+
+void F_Mesure::showOutOfOrder()
+{
+    // The channels the cycle reads: selected, with a measurement type.
+    for (int i = 0; i < kPanelCount; ++i) {
+        if (context_.channels.selected(i) == 1 && config::isMeasurementType(context_.channels.measurementType(i))
+            && valueTexts_[static_cast<size_t>(i)] != kOutOfOrder)
+            showValue(i, kOutOfOrder);
+    }
+}
+
 void F_Mesure::reportPortProblem(const QString& what)
 {
-    // The box is modal, but the timer goes on beneath it: once the port is back the measurement
-    // carries on by itself, whether or not the box has been closed yet.
-    context_.dialogs.message(QStringLiteral("The serial port COM%1 (%2) %3\n\n"
-                                            "The channels show \"Out of order\" meanwhile. The program tries the "
-                                            "port again every second and carries on by itself once it is back.")
-                                 .arg(context_.settings.portNumber)
-                                 .arg(serial::deviceForPort(context_.settings.portNumber), what),
-                             ui::Icon::Warning);
+    // Shown without waiting for OK: a box that waited here, inside the timer's handler, would
+    // keep the timer from firing until someone closed it, and an unattended installation would
+    // stay stopped. The ticks go on beneath the box and the measurement carries on by itself
+    // once the port is back, whether or not the box has been closed yet.
+    context_.dialogs.notify(QStringLiteral("The serial port COM%1 (%2) %3\n\n"
+                                           "The channels show \"Out of order\" meanwhile. The program tries the "
+                                           "port again every second and carries on by itself once it is back.")
+                                .arg(context_.settings.portNumber)
+                                .arg(serial::deviceForPort(context_.settings.portNumber), what),
+                            ui::Icon::Warning);
 }
 
 void F_Mesure::showValue(int channel, const QString& text)
@@ -260,7 +310,7 @@ void F_Mesure::showValue(int channel, const QString& text)
     const auto k = static_cast<size_t>(channel);
     valueTexts_[k] = text;
     QLabel* label = etiquette3_[k];
-    const QString shown = forDisplay(text);
+    const QString shown = valueLabelText(text);
     // The value keeps its bold 13.5-point face unless a line is wider than the label; then the
     // face shrinks until every line fits, so no digit is ever cut off.
     QFont font = sansFont(13.5, true);
@@ -297,24 +347,39 @@ void F_Mesure::Commande1_Click()
 void F_Mesure::closeEvent(QCloseEvent* event)
 {
     if (!unloadByProgram_) {
-        // The user closes the window: this ends the whole program.
-        const ui::Answer answer = context_.dialogs.message(QStringLiteral("Are you sure to quit?"), ui::Icon::Question,
-                                                           ui::Buttons::YesNo, windowTitle());
-        if (answer != ui::Answer::Yes) {
-            event->ignore();
-            return;
-        }
-        serial::CloseSerialPort(context_.port);
-        // The window is left standing: a cycle may still be on the stack under this event, and
-        // the whole program goes away now anyway.
+        // The user closes the window: this ends the whole program once confirmed. The window
+        // stays meanwhile, and the question does not wait for its answer here, so the
+        // measurement goes on beneath it. A second close while it is open asks nothing more.
         event->ignore();
-        if (context_.endProgram)
-            context_.endProgram();
+        if (quitQuestionOpen_)
+            return;
+        quitQuestionOpen_ = true;
+        context_.dialogs.ask(QStringLiteral("Are you sure to quit?"), ui::Icon::Question, ui::Buttons::YesNo,
+                             windowTitle(), [window = QPointer<F_Mesure>(this)](ui::Answer answer) {
+                                 if (window)
+                                     window->quitAnswered(answer);
+                             });
         return;
     }
     if (!context_.flags.CycleRunning)
         context_.dialogs.beep();
     event->accept();
+}
+
+void F_Mesure::quitAnswered(ui::Answer answer)
+{
+    quitQuestionOpen_ = false;
+    if (answer != ui::Answer::Yes)
+        return;
+    // The answer may come while a cycle waits for a reply (the box is answered from within that
+    // wait's event loop). The window is left standing, since that cycle is still on the stack
+    // beneath us: no tick starts another cycle or reopens the port, the waiting cycle finds the
+    // port closed and ends, and ending the program leaves every event loop.
+    ending_ = true;
+    minuterie1_.stop();
+    serial::CloseSerialPort(context_.port);
+    if (context_.endProgram)
+        context_.endProgram();
 }
 
 } // namespace measure

@@ -24,6 +24,7 @@ struct SerialSettings;
 }
 namespace ui {
 class Dialogs;
+enum class Answer;
 }
 
 namespace measure {
@@ -40,6 +41,9 @@ struct MeasurementContext {
     std::function<void()> showMainWindow;
     std::function<void()> endProgram;
 };
+
+// A value text as its value label shows it: one line per line, every blank kept.
+QString valueLabelText(const QString& valueText);
 
 class F_Mesure final : public QWidget {
     Q_OBJECT
@@ -73,13 +77,20 @@ signals:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void buildControls();
     void applyLayout();
     void showValue(int channel, const QString& text);
+    // Form_Paint once the configuration is there to be read.
+    void refreshPanels();
     bool ensurePortOpen();
+    void portLost(const QString& reason);
+    // Every channel the cycle reads shows "Out of order".
+    void showOutOfOrder();
     void reportPortProblem(const QString& what);
+    void quitAnswered(ui::Answer answer);
 
     MeasurementContext context_;
     MeasurementCycle cycle_;
@@ -95,7 +106,8 @@ private:
     PanelLayout layout_{};
     bool unloadByProgram_ = false;
     bool portProblemReported_ = false;
-    QString lostReason_;
+    bool quitQuestionOpen_ = false;
+    bool ending_ = false; // the user confirmed the end of the program
 };
 
 } // namespace measure

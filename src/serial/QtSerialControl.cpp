@@ -89,22 +89,21 @@ bool QtSerialControl::setPortOpen(bool open)
     }
     const QString device = deviceName();
     if (port_.isOpen()) {
-        error_ = QStringLiteral("COM%1 (%2) is already open").arg(commPort_).arg(port_.portName());
+        error_ = QStringLiteral("it is already open");
         return false;
     }
     if (device.isEmpty()) {
-        error_ = QStringLiteral("COM%1 is not a port of this program (COM1 to COM4 only)").arg(commPort_);
+        error_ = QStringLiteral("the program's ports are COM1 to COM4");
         return false;
     }
     port_.setPortName(lockableName(device));
     if (!port_.open(QIODevice::ReadWrite)) {
-        error_ = QStringLiteral("COM%1 (%2) cannot be opened: %3").arg(commPort_).arg(device, port_.errorString());
+        error_ = openFailureReason(device);
         return false;
     }
     if (!applyLineSettings()) {
-        error_ = QStringLiteral("COM%1 (%2) does not accept the settings \"%3\": %4")
-                     .arg(commPort_)
-                     .arg(device, QString::fromLatin1(settings_), port_.errorString());
+        error_ = QStringLiteral("it does not accept the settings \"%1\": %2")
+                     .arg(QString::fromLatin1(settings_), port_.errorString());
         port_.close();
         return false;
     }
@@ -155,6 +154,19 @@ QByteArray QtSerialControl::Input()
     return inputLen_ > 0 ? port_.read(inputLen_) : port_.readAll();
 }
 
+QString QtSerialControl::openFailureReason(const QString& device) const
+{
+    // QSerialPort says "Permission error while locking the device" when another program holds
+    // the device's lock file, "Device or resource busy" when it holds the device exclusively,
+    // and "Permission denied" when we may not use it at all. Only the last is about rights.
+    if (port_.error() == QSerialPort::PermissionError) {
+        const QFileInfo file(device);
+        if (file.isReadable() && file.isWritable())
+            return QStringLiteral("in use by another program");
+    }
+    return port_.errorString();
+}
+
 QString QtSerialControl::errorString() const
 {
     return error_;
@@ -174,10 +186,7 @@ void QtSerialControl::onError(QSerialPort::SerialPortError error)
     // The device went away underneath us (an unplugged USB adapter) or the line hung up (the
     // other end closed): release it so that it can be opened again once it is back. A hung-up line
     // reads as an endless end of file; left open, every wait on it would spin until its limit.
-    QString reason = port_.errorString();
-    if (error == QSerialPort::ReadError)
-        reason = QStringLiteral("the line was hung up");
-    error_ = QStringLiteral("COM%1 (%2) stopped working: %3").arg(commPort_).arg(deviceName(), reason);
+    error_ = error == QSerialPort::ReadError ? QStringLiteral("the line was hung up") : port_.errorString();
     port_.close();
     emit portLost(error_);
 }

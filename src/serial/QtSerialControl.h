@@ -30,6 +30,8 @@ public:
 
 private:
     bool applyLineSettings();
+    // Why opening `device` failed, in the user's terms.
+    QString openFailureReason(const QString& device) const;
     void onError(QSerialPort::SerialPortError error);
 
     QSerialPort port_;

@@ -47,7 +47,8 @@ public:
     // Takes the received bytes (all of them with InputLen 0), in arrival order.
     virtual QByteArray Input() = 0;
 
-    // Why the last operation failed, for the user.
+    // Why the last operation failed, for the user: the reason alone ("No such file or
+    // directory", "in use by another program"); the caller names the port and the device.
     virtual QString errorString() const = 0;
     // The device the selected port means on this machine ("/dev/ttyS0", "/dev/pts/3", "COM1").
     virtual QString deviceName() const = 0;
@@ -56,6 +57,7 @@ signals:
     void bytesReceived();
     void bytesSent();
     // The open port failed underneath the program (a USB adapter unplugged); it is closed now.
+    // `reason` is the reason alone, as errorString gives it.
     void portLost(const QString& reason);
 };
 

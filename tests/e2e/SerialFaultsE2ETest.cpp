@@ -179,8 +179,7 @@ public:
     {
         ++sampled;
         const QString text = window.valueText(i);
-        QString shown = text;
-        shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        const QString shown = measure::valueLabelText(text);
         const bool allowed = text == expected_[static_cast<size_t>(i)] || text == measure::kOutOfOrder;
         if (allowed && window.Etiquette3(i)->text() == shown)
             return;

@@ -8,7 +8,9 @@
 #include "ScriptedDialogs.h"
 #include "TestFiles.h"
 
+#include <QImage>
 #include <QLabel>
+#include <QSignalBlocker>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -39,6 +41,8 @@ protected:
                 duringRead();
             if (silent.contains(address))
                 return std::nullopt;
+            if (replies.contains(address))
+                return replies.value(address);
             return QStringLiteral("value %1").arg(address);
         });
         serial::LoadSerialSettings(app->serialSettings(), dialogs, dir.path());
@@ -59,6 +63,7 @@ protected:
     std::unique_ptr<app::Application> app;
     QStringList reads;
     QList<double> silent;
+    QMap<double, QString> replies;
     std::function<void()> duringRead;
     int quits = 0;
 };
@@ -155,7 +160,7 @@ TEST_F(MeasurementWindowTest, ATickDuringACycleIsSkipped)
     EXPECT_EQ(reads.size(), 3);
 }
 
-TEST_F(MeasurementWindowTest, TheCloseBoxAsksAndNoKeepsMeasuring)
+TEST_F(MeasurementWindowTest, TheCloseBoxAsksWithoutWaitingAndNoKeepsMeasuring)
 {
     start();
     dialogs.answer(ui::Answer::No);
@@ -165,43 +170,200 @@ TEST_F(MeasurementWindowTest, TheCloseBoxAsksAndNoKeepsMeasuring)
     EXPECT_EQ(dialogs.boxes[0].icon, ui::Icon::Question);
     EXPECT_EQ(dialogs.boxes[0].buttons, ui::Buttons::YesNo);
     EXPECT_EQ(dialogs.boxes[0].title, window()->windowTitle());
+    EXPECT_FALSE(dialogs.boxes[0].waited); // a waiting box would hold up the ticks
     EXPECT_TRUE(window()->isVisible());
     EXPECT_TRUE(window()->Minuterie1().isActive());
     EXPECT_EQ(quits, 0);
+    tick();
+    EXPECT_EQ(reads.size(), 3);
 
+    // A second close after No asks again.
     dialogs.answer(ui::Answer::Yes);
     window()->close();
+    EXPECT_EQ(dialogs.boxes.size(), 2);
     EXPECT_EQ(quits, 1);
     EXPECT_FALSE(port->PortOpen());
     EXPECT_EQ(dialogs.beeps, 0);
+    // Ending: no tick reads or reopens the port any more.
+    EXPECT_FALSE(window()->Minuterie1().isActive());
+    tick();
+    EXPECT_EQ(reads.size(), 3);
+    EXPECT_FALSE(port->PortOpen());
 }
 
-TEST_F(MeasurementWindowTest, APortThatCannotBeOpenedIsReportedOnceAndRetriedEveryTick)
+TEST_F(MeasurementWindowTest, YesWhileACycleWaitsForAReplyEndsOnceTheCycleIsOver)
+{
+    start();
+    // The question is answered from within a reply wait, as a real box is.
+    duringRead = [this] {
+        if (reads.size() == 1) {
+            dialogs.answer(ui::Answer::Yes);
+            window()->close();
+            EXPECT_EQ(quits, 1);
+            EXPECT_FALSE(port->PortOpen());
+        }
+    };
+    QPointer<measure::F_Mesure> measurement = window();
+    tick();
+    ASSERT_TRUE(measurement);
+    EXPECT_EQ(quits, 1);
+    EXPECT_FALSE(port->PortOpen());
+    duringRead = nullptr;
+    tick();
+    EXPECT_FALSE(port->PortOpen());
+}
+
+TEST_F(MeasurementWindowTest, APortThatCannotBeOpenedIsReportedOnceWithoutWaitingAndRetriedEveryTick)
 {
     port->setUnopenable({2});
     start();
+    const QString expected = QStringLiteral("The serial port COM2 (%1) cannot be opened: No such file or directory\n\n"
+                                            "The channels show \"Out of order\" meanwhile. The program tries the port "
+                                            "again every second and carries on by itself once it is back.")
+                                 .arg(serial::deviceForPort(2));
     ASSERT_EQ(dialogs.boxes.size(), 1);
-    EXPECT_TRUE(dialogs.boxes[0].text.contains(QStringLiteral("COM2")));
-    EXPECT_TRUE(dialogs.boxes[0].text.contains(serial::deviceForPort(2)));
+    EXPECT_EQ(dialogs.boxes[0].text, expected);
+    EXPECT_EQ(dialogs.boxes[0].icon, ui::Icon::Warning);
+    EXPECT_FALSE(dialogs.boxes[0].waited);
+    // Every selected channel says so at once, before any tick.
+    for (int i : {0, 1, 2})
+        EXPECT_EQ(window()->Etiquette3(i)->text(), QStringLiteral("Out of order")) << i;
+    EXPECT_EQ(window()->Etiquette3(3)->text(), QString());
     tick();
     tick();
     EXPECT_EQ(dialogs.boxes.size(), 1);
     EXPECT_FALSE(port->PortOpen());
+    EXPECT_EQ(port->openCount(), 0);
+    EXPECT_TRUE(reads.isEmpty()); // nothing to read without a port
 
     port->setUnopenable({});
     tick();
     EXPECT_TRUE(port->PortOpen());
+    EXPECT_EQ(window()->valueText(1), QStringLiteral("value 2"));
+}
 
-    // Unplugged while measuring: reported once more, recovered by itself.
-    port->losePort(QStringLiteral("device gone"));
+TEST_F(MeasurementWindowTest, APortLostWhileMeasuringIsOutOfOrderAtOnceReportedOnceAndRecovered)
+{
+    start();
+    tick();
+    EXPECT_EQ(window()->valueText(0), QStringLiteral("value 1"));
+
+    // Between ticks: no panel keeps a value read before the loss.
+    port->losePort(QStringLiteral("Input/output error"));
+    for (int i : {0, 1, 2})
+        EXPECT_EQ(window()->valueText(i), QStringLiteral("Out of order")) << i;
+    ASSERT_EQ(dialogs.boxes.size(), 1);
+    EXPECT_TRUE(dialogs.boxes[0].text.startsWith(QStringLiteral("The serial port COM2 (%1) stopped working: "
+                                                                "Input/output error\n\n")
+                                                     .arg(serial::deviceForPort(2))))
+        << dialogs.boxes[0].text.toStdString();
+    EXPECT_FALSE(dialogs.boxes[0].waited);
     port->setUnopenable({2});
     tick();
     tick();
-    EXPECT_EQ(dialogs.boxes.size(), 2);
+    EXPECT_EQ(dialogs.boxes.size(), 1); // one box per outage
     port->setUnopenable({});
     tick();
     EXPECT_TRUE(port->PortOpen());
+    EXPECT_EQ(window()->valueText(0), QStringLiteral("value 1"));
+
+    // Lost in the middle of a cycle (while channel 1's reply is awaited): the channel read
+    // before the loss does not go on showing its value.
+    ASSERT_EQ(reads.size(), 6);
+    duringRead = [this] {
+        if (reads.size() == 8) {
+            port->losePort(QStringLiteral("Input/output error"));
+            silent << 1 << 2; // the reads after the loss fail, as they do without a port
+        }
+    };
+    tick();
+    EXPECT_EQ(reads.size(), 9);
+    EXPECT_EQ(window()->valueText(0), QStringLiteral("Out of order"));
     EXPECT_EQ(dialogs.boxes.size(), 2);
+}
+
+TEST_F(MeasurementWindowTest, TagsAndSelectionShowWithoutWaitingForARepaint)
+{
+    start();
+    app->channels().BuildChannelLabels();
+    EXPECT_EQ(window()->Etiquette1(1)->text(), QStringLiteral("PUMP A\nDaily totalization\nTotalization"));
+    // No event is processed from here on, so no paint event either.
+    app->channels().setTag(1, QStringLiteral("PUMP B"));
+    EXPECT_EQ(window()->Etiquette1(1)->text(), QStringLiteral("PUMP A\nDaily totalization\nTotalization"));
+    app->channels().BuildChannelLabels(); // OK in the configuration window
+    EXPECT_EQ(window()->Etiquette1(1)->text(), QStringLiteral("PUMP B\nDaily totalization\nTotalization"));
+    const int right = window()->Etiquette1(1)->geometry().right();
+    app->channels().setTag(1, QStringLiteral("A much longer tag for pump B"));
+    app->channels().BuildChannelLabels();
+    EXPECT_EQ(window()->Etiquette1(1)->geometry().right(), right); // still right-aligned on the panel
+
+    app->channels().setSelected(2, 0);
+    EXPECT_FALSE(window()->Dessin1(2)->isVisibleTo(window()));
+    EXPECT_FALSE(window()->Etiquette1(2)->isVisibleTo(window()));
+    EXPECT_FALSE(window()->Etiquette3(2)->isVisibleTo(window()));
+    app->channels().setSelected(2, 1);
+    EXPECT_TRUE(window()->Etiquette3(2)->isVisibleTo(window()));
+
+    // Shown again ("&Measurement" after the window was hidden) it shows the configuration as it is.
+    window()->hide();
+    {
+        const QSignalBlocker quiet(&app->channels());
+        app->channels().setTag(0, QStringLiteral("Basin"));
+        app->channels().BuildChannelLabels();
+        app->channels().setSelected(2, 0);
+    }
+    EXPECT_EQ(window()->Etiquette1(0)->text(), QStringLiteral("Tank"));
+    window()->show();
+    EXPECT_EQ(window()->Etiquette1(0)->text(), QStringLiteral("Basin"));
+    EXPECT_FALSE(window()->Etiquette3(2)->isVisibleTo(window()));
+}
+
+namespace {
+
+// The rightmost column of each line of text drawn in `label`: rows holding text pixels (bright
+// yellow on the dark blue ground) grouped into lines.
+QList<int> rightEdgesOfLines(QLabel* label)
+{
+    const QImage image = label->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QList<int> edges;
+    bool inLine = false;
+    for (int y = 0; y < image.height(); ++y) {
+        int rowRight = -1;
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.red() > 128 && c.green() > 128 && c.blue() < 128)
+                rowRight = x;
+        }
+        if (rowRight < 0) {
+            inLine = false;
+            continue;
+        }
+        if (!inLine)
+            edges.append(rowRight);
+        else
+            edges.back() = qMax(edges.back(), rowRight);
+        inLine = true;
+    }
+    return edges;
+}
+
+} // namespace
+
+TEST_F(MeasurementWindowTest, TheUnitsOfTheFlowTotalsStandOneAboveTheOther)
+{
+    // Both totals end in "m3" and two blanks: their units end in the same column.
+    const QString flow = QString::fromUtf16(u"  12.50  m3/h    12.0  \u00B0C\r\n 1234   m3  \r\n 123456   m3  ");
+    replies[2] = flow;
+    start();
+    tick();
+    QLabel* value = window()->Etiquette3(1);
+    EXPECT_EQ(window()->valueText(1), flow); // the text itself as the cycle made it
+    const QList<int> edges = rightEdgesOfLines(value);
+    ASSERT_EQ(edges.size(), 3) << value->text().toStdString();
+    EXPECT_LE(std::abs(edges[1] - edges[2]), 1) << edges[1] << " " << edges[2];
+    // The blanks are kept: the units end well left of the label's right side.
+    const QFontMetrics metrics(value->font());
+    EXPECT_LE(edges[2], value->contentsRect().right() - metrics.horizontalAdvance(QStringLiteral("  ")) + 2);
 }
 
 TEST_F(MeasurementWindowTest, ASecondCommandOnlyRearmsTheTimer)

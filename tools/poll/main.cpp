@@ -51,8 +51,10 @@ int main(int argc, char* argv[])
     serial::QtSerialControl port;
     port.setCommPort(portNumber);
     port.setInputLen(0);
+    // The port's reasons are reasons alone: the port and its device are named here.
+    const QString portName = QStringLiteral("COM%1 (%2)").arg(portNumber).arg(port.deviceName());
     if (!port.setSettings(options->settings) || !port.setPortOpen(true)) {
-        err << "zentlog-poll: " << port.errorString() << "\n";
+        err << "zentlog-poll: " << portName << " cannot be opened: " << port.errorString() << "\n";
         return kFailure;
     }
 
@@ -63,7 +65,7 @@ int main(int argc, char* argv[])
             pause(options->intervalMs);
         const bool ok = measure::ReadStation(options->type, port, options->address, options->startRegister, values);
         if (!port.PortOpen()) {
-            err << "zentlog-poll: " << port.errorString() << "\n";
+            err << "zentlog-poll: " << portName << " stopped working: " << port.errorString() << "\n";
             return kFailure;
         }
         const QString text = ok ? measure::FormatChannelValue(options->type, values) : measure::kOutOfOrder;

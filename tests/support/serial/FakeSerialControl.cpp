@@ -21,11 +21,11 @@ bool FakeSerialControl::setPortOpen(bool open)
         return true;
     }
     if (open_) {
-        error_ = QStringLiteral("COM%1 is already open").arg(commPort_);
+        error_ = QStringLiteral("it is already open");
         return false;
     }
     if (commPort_ < 1 || commPort_ > 4 || unopenable_.count(commPort_) != 0) {
-        error_ = QStringLiteral("COM%1 cannot be opened").arg(commPort_);
+        error_ = QStringLiteral("No such file or directory");
         return false;
     }
     open_ = true;
