@@ -34,11 +34,12 @@ public:
         std::fprintf(stderr, "message: %s\n", qPrintable(text));
         return buttons == ui::Buttons::Ok ? ui::Answer::Ok : ui::Answer::No;
     }
-    void notify(const QString& text, ui::Icon, const QString&) override
+    void notify(const QString& text, ui::Icon, const QString&, QWidget*) override
     {
         std::fprintf(stderr, "notify: %s\n", qPrintable(text));
     }
-    void ask(const QString& text, ui::Icon, ui::Buttons, const QString&, std::function<void(ui::Answer)> onAnswer) override
+    void ask(const QString& text, ui::Icon, ui::Buttons, const QString&, std::function<void(ui::Answer)> onAnswer,
+             QWidget*) override
     {
         std::fprintf(stderr, "ask: %s\n", qPrintable(text));
         onAnswer(ui::Answer::No);

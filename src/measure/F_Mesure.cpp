@@ -19,6 +19,8 @@
 #include <QPointer>
 #include <QPushButton>
 
+#include <utility>
+
 namespace measure {
 
 namespace {
@@ -230,6 +232,14 @@ void F_Mesure::showEvent(QShowEvent* event)
 {
     Form_Paint();
     QWidget::showEvent(event);
+    // A port problem found while the window was loading is shown once the window is up (and
+    // raised by whoever showed it), so that the box stands over it rather than behind it.
+    if (!pendingPortMessage_.isEmpty())
+        QTimer::singleShot(0, this, [this] {
+            const QString text = std::exchange(pendingPortMessage_, QString());
+            if (!text.isEmpty())
+                context_.dialogs.notify(text, ui::Icon::Warning, {}, this);
+        });
 }
 
 void F_Mesure::Minuterie1_Timer()
@@ -297,12 +307,15 @@ void F_Mesure::reportPortProblem(const QString& what)
     // keep the timer from firing until someone closed it, and an unattended installation would
     // stay stopped. The ticks go on beneath the box and the measurement carries on by itself
     // once the port is back, whether or not the box has been closed yet.
-    context_.dialogs.notify(QStringLiteral("The serial port COM%1 (%2) %3\n\n"
-                                           "The channels show \"Out of order\" meanwhile. The program tries the "
-                                           "port again every second and carries on by itself once it is back.")
-                                .arg(context_.settings.portNumber)
-                                .arg(serial::deviceForPort(context_.settings.portNumber), what),
-                            ui::Icon::Warning);
+    const QString text = QStringLiteral("The serial port COM%1 (%2) %3\n\n"
+                                        "The channels show \"Out of order\" meanwhile. The program tries the "
+                                        "port again every second and carries on by itself once it is back.")
+                             .arg(context_.settings.portNumber)
+                             .arg(serial::deviceForPort(context_.settings.portNumber), what);
+    if (isVisible())
+        context_.dialogs.notify(text, ui::Icon::Warning, {}, this);
+    else
+        pendingPortMessage_ = text;
 }
 
 void F_Mesure::showValue(int channel, const QString& text)
@@ -358,7 +371,8 @@ void F_Mesure::closeEvent(QCloseEvent* event)
                              windowTitle(), [window = QPointer<F_Mesure>(this)](ui::Answer answer) {
                                  if (window)
                                      window->quitAnswered(answer);
-                             });
+                             },
+                             this);
         return;
     }
     if (!context_.flags.CycleRunning)

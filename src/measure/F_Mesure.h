@@ -106,6 +106,7 @@ private:
     PanelLayout layout_{};
     bool unloadByProgram_ = false;
     bool portProblemReported_ = false;
+    QString pendingPortMessage_; // a port problem found before the window was on screen
     bool quitQuestionOpen_ = false;
     bool ending_ = false; // the user confirmed the end of the program
 };

@@ -6,6 +6,8 @@
 
 #include <functional>
 
+class QWidget;
+
 namespace ui {
 
 enum class Icon { None, Information, Warning, Critical, Question };
@@ -24,12 +26,13 @@ public:
 
     // Shows an OK box and returns at once; the box stays until the user closes it. For
     // messages raised while the measurement runs: a box that waited for its answer inside a
-    // timer handler would keep that timer from firing until someone clicked OK.
-    virtual void notify(const QString& text, Icon icon, const QString& title = {}) = 0;
+    // timer handler would keep that timer from firing until someone clicked OK. The box stands
+    // over `owner` (null: the active window), so that raising that window never hides it.
+    virtual void notify(const QString& text, Icon icon, const QString& title = {}, QWidget* owner = nullptr) = 0;
 
     // Asks a question without waiting for the answer, which reaches `onAnswer` later (once).
     virtual void ask(const QString& text, Icon icon, Buttons buttons, const QString& title,
-                     std::function<void(Answer)> onAnswer) = 0;
+                     std::function<void(Answer)> onAnswer, QWidget* owner = nullptr) = 0;
 
     // The system beep that precedes most refusals.
     virtual void beep() = 0;

@@ -23,12 +23,13 @@ QMessageBox::Icon toQt(Icon icon)
 
 // The box is owned by its parent window when there is one, and deletes itself once closed
 // when it is shown without waiting.
-QMessageBox* makeBox(const QString& text, Icon icon, Buttons buttons, const QString& title)
+QMessageBox* makeBox(const QString& text, Icon icon, Buttons buttons, const QString& title,
+                     QWidget* owner = nullptr)
 {
     const QMessageBox::StandardButtons standard =
         buttons == Buttons::Ok ? QMessageBox::StandardButtons(QMessageBox::Ok) : (QMessageBox::Yes | QMessageBox::No);
     auto* box = new QMessageBox(toQt(icon), title.isEmpty() ? QApplication::applicationName() : title, text,
-                                standard, QApplication::activeWindow());
+                                standard, owner ? owner : QApplication::activeWindow());
     box->setTextFormat(Qt::PlainText);
     if (buttons == Buttons::YesNoDefaultNo) {
         box->setDefaultButton(QMessageBox::No);
@@ -53,18 +54,18 @@ Answer QtDialogs::message(const QString& text, Icon icon, Buttons buttons, const
     return answerOf(buttons, box->exec());
 }
 
-void QtDialogs::notify(const QString& text, Icon icon, const QString& title)
+void QtDialogs::notify(const QString& text, Icon icon, const QString& title, QWidget* owner)
 {
-    QMessageBox* box = makeBox(text, icon, Buttons::Ok, title);
+    QMessageBox* box = makeBox(text, icon, Buttons::Ok, title, owner);
     box->setAttribute(Qt::WA_DeleteOnClose);
     // Window-modal and shown without a nested event loop: the caller returns at once.
     box->open();
 }
 
 void QtDialogs::ask(const QString& text, Icon icon, Buttons buttons, const QString& title,
-                    std::function<void(Answer)> onAnswer)
+                    std::function<void(Answer)> onAnswer, QWidget* owner)
 {
-    QMessageBox* box = makeBox(text, icon, buttons, title);
+    QMessageBox* box = makeBox(text, icon, buttons, title, owner);
     box->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(box, &QMessageBox::finished, box,
                      [buttons, onAnswer = std::move(onAnswer)](int pressed) { onAnswer(answerOf(buttons, pressed)); });

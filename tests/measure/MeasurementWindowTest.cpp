@@ -221,6 +221,9 @@ TEST_F(MeasurementWindowTest, APortThatCannotBeOpenedIsReportedOnceWithoutWaitin
                                             "The channels show \"Out of order\" meanwhile. The program tries the port "
                                             "again every second and carries on by itself once it is back.")
                                  .arg(serial::deviceForPort(2));
+    // The box comes once the window is on screen, over it.
+    EXPECT_TRUE(dialogs.boxes.isEmpty());
+    QCoreApplication::processEvents();
     ASSERT_EQ(dialogs.boxes.size(), 1);
     EXPECT_EQ(dialogs.boxes[0].text, expected);
     EXPECT_EQ(dialogs.boxes[0].icon, ui::Icon::Warning);

@@ -12,13 +12,13 @@ ui::Answer ScriptedDialogs::message(const QString& text, ui::Icon icon, ui::Butt
     return nextAnswer(text);
 }
 
-void ScriptedDialogs::notify(const QString& text, ui::Icon icon, const QString& title)
+void ScriptedDialogs::notify(const QString& text, ui::Icon icon, const QString& title, QWidget* /*owner*/)
 {
     boxes.append(Box{text, icon, ui::Buttons::Ok, title, false});
 }
 
 void ScriptedDialogs::ask(const QString& text, ui::Icon icon, ui::Buttons buttons, const QString& title,
-                          std::function<void(ui::Answer)> onAnswer)
+                          std::function<void(ui::Answer)> onAnswer, QWidget* /*owner*/)
 {
     boxes.append(Box{text, icon, buttons, title, false});
     onAnswer(buttons == ui::Buttons::Ok ? ui::Answer::Ok : nextAnswer(text));

@@ -25,9 +25,9 @@ public:
 
     ui::Answer message(const QString& text, ui::Icon icon, ui::Buttons buttons = ui::Buttons::Ok,
                        const QString& title = {}) override;
-    void notify(const QString& text, ui::Icon icon, const QString& title = {}) override;
+    void notify(const QString& text, ui::Icon icon, const QString& title = {}, QWidget* owner = nullptr) override;
     void ask(const QString& text, ui::Icon icon, ui::Buttons buttons, const QString& title,
-             std::function<void(ui::Answer)> onAnswer) override;
+             std::function<void(ui::Answer)> onAnswer, QWidget* owner = nullptr) override;
     void beep() override { ++beeps; }
 
     // Queues the answer for the next Yes/No box.
