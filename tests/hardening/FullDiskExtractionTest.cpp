@@ -44,6 +44,18 @@ protected:
     }
     QStringList files() const { return QDir(disk.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
 
+    // A short extraction whose two files fit: their names and contents, for comparing later.
+    void extractEarlierResults(QStringList& names, QList<QByteArray>& contents)
+    {
+        testing_support::writeFile(loggerPath, logger_test::header("PUMP A          ", "06", 10, "PUMP A          ", "01", 6)
+                                                   + logger_test::record(logger_test::values(1, 2, 3, 4)));
+        ASSERT_EQ(extract(ReplaceAnswer::Append).status, ExtractionOutcome::Status::Done);
+        names = files();
+        ASSERT_EQ(names.size(), 2);
+        for (const QString& name : names)
+            contents << testing_support::readFile(disk.filePath(name));
+    }
+
     QTemporaryDir inputDir;
     QString loggerPath = inputDir.filePath(QStringLiteral("big.log"));
     SmallFileSystem disk;
@@ -64,15 +76,9 @@ TEST_F(FullDiskExtraction, StopsWithTheReasonAndLeavesNoIncompleteFile)
 TEST_F(FullDiskExtraction, AFileBeingExtendedIsCutBackToWhatItWas)
 {
     // A short earlier extraction, then a long one appended to it that does not fit.
-    const QByteArray shortLogger = logger_test::header("PUMP A          ", "06", 10, "PUMP A          ", "01", 6)
-        + logger_test::record(logger_test::values(1, 2, 3, 4));
-    testing_support::writeFile(loggerPath, shortLogger);
-    ASSERT_EQ(extract(ReplaceAnswer::Append).status, ExtractionOutcome::Status::Done);
-    const QStringList before = files();
-    ASSERT_EQ(before.size(), 2);
+    QStringList before;
     QList<QByteArray> contents;
-    for (const QString& name : before)
-        contents << testing_support::readFile(disk.filePath(name));
+    ASSERT_NO_FATAL_FAILURE(extractEarlierResults(before, contents));
 
     testing_support::writeFile(loggerPath, bigLoggerFile());
     const ExtractionOutcome outcome = extract(ReplaceAnswer::Append);
@@ -85,15 +91,9 @@ TEST_F(FullDiskExtraction, AFileBeingExtendedIsCutBackToWhatItWas)
 TEST_F(FullDiskExtraction, AFileBeingReplacedStaysAsItWasAndNoTemporaryFileIsLeft)
 {
     // Earlier results, then a run answered "replace" whose new files do not fit.
-    const QByteArray shortLogger = logger_test::header("PUMP A          ", "06", 10, "PUMP A          ", "01", 6)
-        + logger_test::record(logger_test::values(1, 2, 3, 4));
-    testing_support::writeFile(loggerPath, shortLogger);
-    ASSERT_EQ(extract(ReplaceAnswer::Append).status, ExtractionOutcome::Status::Done);
-    const QStringList before = files();
-    ASSERT_EQ(before.size(), 2);
+    QStringList before;
     QList<QByteArray> contents;
-    for (const QString& name : before)
-        contents << testing_support::readFile(disk.filePath(name));
+    ASSERT_NO_FATAL_FAILURE(extractEarlierResults(before, contents));
 
     testing_support::writeFile(loggerPath, bigLoggerFile());
     const ExtractionOutcome outcome = extract(ReplaceAnswer::Replace);
