@@ -8,6 +8,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libqt6serialport6
   libgtest-dev libgmock-dev
+  libqt6sql6-sqlite sqlite3
   libmodbus-dev socat time
   fonts-dejavu-core
 )
