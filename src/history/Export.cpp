@@ -3,6 +3,7 @@
 #include "common/Cp1252.h"
 #include "common/SafeFiles.h"
 #include "common/TextFiles.h"
+#include "history/HistoryQuery.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -13,7 +14,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -134,12 +134,6 @@ QByteArray encodeText(const QString& text, ExportFormat format, char separator)
     return bytes;
 }
 
-QString connectionName()
-{
-    static std::atomic<int> counter{0};
-    return QStringLiteral("zentlog-export-%1").arg(++counter);
-}
-
 } // namespace
 
 QByteArray exportNumberText(double value, char decimalSeparator)
@@ -193,7 +187,7 @@ struct Exporter::Run {
     bool over = false;
     char decimal = '.';
     char separator = '\t';
-    QString connection;
+    ReadOnlyHistory history;
     std::vector<Cursor> cursors;
     std::optional<common::AtomicWriter> writer;
     QByteArray buffer;
@@ -201,16 +195,12 @@ struct Exporter::Run {
 
     ~Run() { closeDatabase(); }
 
-    QSqlDatabase database() const { return QSqlDatabase::database(connection, false); }
+    QSqlDatabase database() const { return history.database(); }
 
     void closeDatabase()
     {
-        if (connection.isEmpty())
-            return;
         cursors.clear(); // every query before its connection goes
-        database().close();
-        QSqlDatabase::removeDatabase(connection);
-        connection.clear();
+        history.close();
     }
 
     bool end(ExportOutcome::Status status, const QString& message = {})
@@ -336,13 +326,6 @@ bool Exporter::start()
     if (request.fromMs >= request.toMs)
         return run.fail(QStringLiteral("The start of the period must come before its end."));
 
-    // The history first: a pipe or a device at its name would make the open wait for ever.
-    const QFileInfo database(request.databasePath);
-    if (!database.exists())
-        return run.fail(QStringLiteral("The history file \"%1\" does not exist.").arg(request.databasePath));
-    if (!database.isFile())
-        return run.fail(QStringLiteral("The history file \"%1\" is not a regular file.").arg(request.databasePath));
-
     // The target: only a regular file is replaced, and never through a link.
     if (request.targetPath.isEmpty())
         return run.fail(QStringLiteral("Choose the file to export to."));
@@ -352,24 +335,16 @@ bool Exporter::start()
                             .arg(request.targetPath, common::entryKindText(kind)));
     }
     if (kind == common::EntryKind::Regular
-        && common::identityAt(request.targetPath).sameFileAs(common::identityAt(database.canonicalFilePath()))) {
+        && common::identityAt(request.targetPath)
+               .sameFileAs(common::identityAt(QFileInfo(request.databasePath).canonicalFilePath()))) {
         return run.fail(QStringLiteral("\"%1\" is the history file itself: choose another file to export to.")
                             .arg(request.targetPath));
     }
 
     run.decimal = exportDecimalSeparator(request.locale);
     run.separator = exportFieldSeparator(request.format, request.locale);
-    run.connection = connectionName();
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), run.connection);
-        db.setDatabaseName(request.databasePath);
-        // Read-only: the program may be recording into the file at the same moment.
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-        if (!db.open()) {
-            return run.fail(
-                QStringLiteral("The history file \"%1\" could not be opened: %2").arg(request.databasePath, db.lastError().text()));
-        }
-    }
+    if (const QString error = run.history.open(request.databasePath); !error.isEmpty())
+        return run.fail(error);
 
     const auto readError = [&run](const QSqlQuery& query) {
         return run.fail(QStringLiteral("The history file \"%1\" could not be read: %2")
