@@ -170,14 +170,25 @@ char exportFieldSeparator(ExportFormat format, const QLocale& locale)
     return exportDecimalSeparator(locale) == ',' ? ';' : ',';
 }
 
-// One channel's rows in time order, read through the index on (channel, time_ms).
+// One channel's rows in time order, read through the index on (channel, time_ms). Its statement
+// runs only during one slice of the export and is reset at the end of it: a running statement
+// holds SQLite's read lock, which would keep the recorder from committing (in the default
+// rollback journal mode) for as long as the export lasts. The next slice starts the statement
+// again after the last row written, which (time_ms, id) identifies.
 struct Cursor {
     std::unique_ptr<QSqlQuery> query;
+    bool running = false;
+    bool exhausted = false;
     bool hasRow = false;
     qint64 timeMs = 0;
+    qint64 id = 0;
+    bool wroteAny = false;
+    qint64 lastTimeMs = 0;
+    qint64 lastId = 0;
     int channel = 0;
     std::array<TextCell, ColumnCount> texts;
 };
+constexpr int kIdColumn = ColumnCount;
 
 struct Exporter::Run {
     ExportRequest request;
@@ -273,14 +284,37 @@ struct Exporter::Run {
 
     bool advance(Cursor& cursor)
     {
-        cursor.hasRow = cursor.query->next();
-        if (cursor.hasRow) {
+        while ((cursor.hasRow = cursor.query->next())) {
             cursor.timeMs = cursor.query->value(Time).toLongLong();
-            return true;
+            cursor.id = cursor.query->value(kIdColumn).toLongLong();
+            // Rows of the last time written that the previous slice wrote already.
+            if (!cursor.wroteAny || cursor.timeMs != cursor.lastTimeMs || cursor.id > cursor.lastId)
+                return true;
         }
         if (cursor.query->lastError().isValid())
             return fail(QStringLiteral("The history could not be read: %1").arg(cursor.query->lastError().text()));
+        cursor.exhausted = true;
+        pause(cursor);
         return true;
+    }
+
+    bool resume(Cursor& cursor)
+    {
+        cursor.query->bindValue(0, cursor.channel);
+        cursor.query->bindValue(1, cursor.wroteAny ? cursor.lastTimeMs : request.fromMs);
+        cursor.query->bindValue(2, request.toMs);
+        if (!cursor.query->exec())
+            return fail(QStringLiteral("The history could not be read: %1").arg(cursor.query->lastError().text()));
+        cursor.running = true;
+        return advance(cursor);
+    }
+
+    void pause(Cursor& cursor)
+    {
+        if (cursor.running)
+            cursor.query->finish();
+        cursor.running = false;
+        cursor.hasRow = false;
     }
 };
 
@@ -369,18 +403,11 @@ bool Exporter::start()
         cursor.query = std::make_unique<QSqlQuery>(run.database());
         cursor.query->setForwardOnly(true);
         cursor.query->prepare(QStringLiteral(
-            "SELECT time_ms, channel, tag, type, ok, value, unit, temperature, value2, unit2, total_day, total"
+            "SELECT time_ms, channel, tag, type, ok, value, unit, temperature, value2, unit2, total_day, total, id"
             " FROM readings WHERE channel = ? AND time_ms >= ? AND time_ms < ? ORDER BY time_ms, id"));
-        cursor.query->addBindValue(channel);
-        cursor.query->addBindValue(request.fromMs);
-        cursor.query->addBindValue(request.toMs);
-        if (!cursor.query->exec())
+        if (cursor.query->lastError().isValid())
             return readError(*cursor.query);
         run.cursors.push_back(std::move(cursor));
-    }
-    for (Cursor& cursor : run.cursors) {
-        if (!run.advance(cursor))
-            return false;
     }
 
     run.writer.emplace(request.targetPath);
@@ -400,6 +427,10 @@ bool Exporter::step(qint64 maxRows)
     Run& run = *run_;
     if (run.over || !run.writer)
         return false;
+    for (Cursor& cursor : run.cursors) {
+        if (!cursor.exhausted && !cursor.running && !run.resume(cursor))
+            return false;
+    }
     for (qint64 n = 0; n < maxRows; ++n) {
         // The earliest row of all channels; at one time, the lower channel first.
         Cursor* next = nullptr;
@@ -416,12 +447,17 @@ bool Exporter::step(qint64 maxRows)
             return run.end(ExportOutcome::Status::Done);
         }
         run.appendRow(*next);
+        next->wroteAny = true;
+        next->lastTimeMs = next->timeMs;
+        next->lastId = next->id;
         ++run.done;
         if (run.buffer.size() >= kFlushBytes && !run.writeOut())
             return false;
         if (!run.advance(*next))
             return false;
     }
+    for (Cursor& cursor : run.cursors)
+        run.pause(cursor);
     return true;
 }
 

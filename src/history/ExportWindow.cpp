@@ -100,6 +100,7 @@ void ExportWindow::build()
     fileLabel->setBuddy(target_);
     browse_ = new QPushButton(QStringLiteral("..."), this);
     browse_->setObjectName(QStringLiteral("Browse"));
+    browse_->setMaximumWidth(browse_->fontMetrics().horizontalAdvance(browse_->text()) + 24);
     connect(browse_, &QPushButton::clicked, this, &ExportWindow::Browse_Click);
     fileRow->addWidget(fileLabel);
     fileRow->addWidget(target_, 1);

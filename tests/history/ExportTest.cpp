@@ -9,6 +9,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -309,4 +312,64 @@ TEST_F(ExportTest, AFullDiskStopsTheExportWithTheReasonAndNoFile)
     EXPECT_TRUE(outcome.message.contains(QStringLiteral("No space left on device"))) << outcome.message.toStdString();
     EXPECT_EQ(readFile(target), "earlier export");
     EXPECT_EQ(QDir(disk.path()).entryList(QDir::Files | QDir::Hidden), QStringList({QStringLiteral("out.csv")}));
+}
+
+TEST_F(ExportTest, TheRecorderCommitsWhileAnExportIsUnderWay)
+{
+    {
+        history_test::TestDatabase db(dbPath);
+        db.addSeries(0, utcMs("2026-12-09T01:00:00"), 20000);
+    }
+    history::Exporter exporter(request(ExportFormat::Csv));
+    ASSERT_TRUE(exporter.start());
+    ASSERT_TRUE(exporter.step(1000));
+
+    // A second connection, as the recorder's, in SQLite's default rollback journal mode: a
+    // statement of the export left running between slices would hold the read lock and make
+    // this commit fail at once with "database is locked".
+    {
+        QSqlDatabase writer = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("recorder"));
+        writer.setDatabaseName(dbPath);
+        writer.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));
+        ASSERT_TRUE(writer.open());
+        QSqlQuery insert(writer);
+        EXPECT_TRUE(insert.exec(QStringLiteral("INSERT INTO readings (time_ms, channel, tag, type, ok, text) VALUES (%1, 0, "
+                                               "'LATE', 'pH', 0, 'Out of order')")
+                                    .arg(utcMs("2026-12-09T20:00:00"))))
+            << insert.lastError().text().toStdString();
+        writer.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("recorder"));
+
+    while (exporter.step(1000)) {
+    }
+    ASSERT_EQ(exporter.outcome().status, ExportOutcome::Status::Done) << exporter.outcome().message.toStdString();
+    EXPECT_EQ(exporter.outcome().rows, 20001); // the new reading falls in the period, after those written
+    EXPECT_EQ(readFile(target).count(",LATE,"), 1);
+}
+
+TEST_F(ExportTest, ReadingsOfOneTimeSplitAcrossSlicesAreEachWrittenOnce)
+{
+    {
+        history_test::TestDatabase db(dbPath);
+        for (int i = 0; i < 7; ++i) {
+            for (int channel : {2, 0}) {
+                db.add({utcMs("2026-12-09T05:00:00"), channel, QStringLiteral("T%1").arg(i), QStringLiteral("pH"), true, double(i),
+                        {}, {}, {}, {}, {}, {}, QStringLiteral("t")});
+            }
+        }
+    }
+    history::Exporter exporter(request(ExportFormat::Xls));
+    ASSERT_TRUE(exporter.start());
+    while (exporter.step(3)) {
+    }
+    ASSERT_EQ(exporter.outcome().rows, 14);
+    QList<QByteArray> lines = readFile(target).split('\n');
+    lines.removeFirst();
+    lines.removeLast();
+    QStringList tags;
+    for (const QByteArray& line : lines)
+        tags << QString::fromLatin1(line.split('\t').at(1) + line.split('\t').at(2));
+    // At one time the lower channel first, and each channel's readings in the order recorded.
+    EXPECT_EQ(tags, QStringList({"1T0", "1T1", "1T2", "1T3", "1T4", "1T5", "1T6", "3T0", "3T1", "3T2", "3T3", "3T4", "3T5", "3T6"}));
 }
