@@ -5,6 +5,7 @@
 #include "measure/StationReaders.h"
 #include "measure/ValueText.h"
 #include "config/ConfigW.h"
+#include "history/ExportWindow.h"
 #include "logger/Extraction.h"
 #include "serial/ConfLS.h"
 #include "serial/PortComFile.h"
@@ -39,6 +40,7 @@ Application::~Application()
 {
     delete measurement_.data();
     delete extraction_.data();
+    delete historyExport_.data();
     delete confLS_.data();
     delete configW_.data();
 }
@@ -141,6 +143,24 @@ void Application::showExtraction(bool resetMode)
     }
     // While an extraction runs neither button comes on: the mode applies when it ends.
     extraction_->setResetMode(resetMode);
+}
+
+history::ExportWindow* Application::historyExportWindow() const
+{
+    return historyExport_.data();
+}
+
+void Application::showHistoryExport()
+{
+    if (!historyExport_) {
+        historyExport_ = new history::ExportWindow(dialogs_, programTitle_, directory_);
+        historyExport_->setAttribute(Qt::WA_DeleteOnClose);
+        historyExport_->Form_Load();
+    } else {
+        historyExport_->show();
+        historyExport_->raise();
+        historyExport_->activateWindow();
+    }
 }
 
 } // namespace app

@@ -22,6 +22,9 @@
 namespace logger {
 class Extraction;
 }
+namespace history {
+class ExportWindow;
+}
 namespace ui {
 class Dialogs;
 }
@@ -66,6 +69,8 @@ public:
     void showApplicationConfig();
     void startMeasurement();
     void showExtraction(bool resetMode);
+    // The export of the measurement history; "history.sqlite" is in directory().
+    void showHistoryExport();
 
     // The measurement window while it is loaded, else null.
     measure::F_Mesure* measurementWindow() const { return measurement_.data(); }
@@ -75,6 +80,7 @@ public:
     config::ConfigW* applicationConfigWindow() const;
     serial::ConfLS* serialInterfaceWindow() const;
     logger::Extraction* extractionWindow() const;
+    history::ExportWindow* historyExportWindow() const;
 
     // Makes a second port control with which the serial interface window probes the other
     // ports while the program's port is held open.
@@ -106,6 +112,7 @@ private:
     QPointer<config::ConfigW> configW_;
     QPointer<serial::ConfLS> confLS_;
     QPointer<logger::Extraction> extraction_;
+    QPointer<history::ExportWindow> historyExport_;
 };
 
 } // namespace app

@@ -55,6 +55,10 @@ ZENTLOG::ZENTLOG(Application& application, QWidget* parent)
     addCommand(logger_, "RAZfich", &ZENTLOG::RAZfich_Click);
     addCommand(logger_, "Extract", &ZENTLOG::Extract_Click);
 
+    history_ = menuBar()->addMenu(QString());
+    history_->setObjectName(QStringLiteral("History"));
+    addCommand(history_, "Export", &ZENTLOG::Export_Click);
+
     // The size before the window is maximised: the screen's free area, so that the logo,
     // centred once from it, stands in the middle of the maximised window too.
     if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -94,6 +98,8 @@ void ZENTLOG::Form_Load()
     logger_->setTitle(QStringLiteral("&Logger"));
     findChild<QAction*>(QStringLiteral("RAZfich"))->setText(QStringLiteral("&Init./Erase file"));
     findChild<QAction*>(QStringLiteral("Extract"))->setText(QStringLiteral("&Data Extraction"));
+    history_->setTitle(QStringLiteral("&History"));
+    findChild<QAction*>(QStringLiteral("Export"))->setText(QStringLiteral("&Export..."));
 }
 
 void ZENTLOG::closeEvent(QCloseEvent* event)
@@ -141,6 +147,11 @@ void ZENTLOG::RAZfich_Click()
 void ZENTLOG::Extract_Click()
 {
     app_.showExtraction(false);
+}
+
+void ZENTLOG::Export_Click()
+{
+    app_.showHistoryExport();
 }
 
 } // namespace app

@@ -25,6 +25,7 @@ public:
     void Mesure_Click();
     void RAZfich_Click();
     void Extract_Click();
+    void Export_Click();
 
     QLabel* Picture1() const { return picture1_; }
 
@@ -43,6 +44,7 @@ private:
     QMenu* fichier_ = nullptr;
     QMenu* config_ = nullptr;
     QMenu* logger_ = nullptr;
+    QMenu* history_ = nullptr;
     QAction* mesure_ = nullptr;
 };
 

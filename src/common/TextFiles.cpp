@@ -24,54 +24,56 @@ QString refuseSpecialTarget(const QString& path)
     return {};
 }
 
-// A save through QSaveFile that cannot report success without the bytes on disk. Qt 6.4's
-// QSaveFile buffers what it is given and flushes it inside commit(), which then ignores a failed
-// flush (a full disk) and renames an empty file over the target. So the file is written
-// unbuffered, every write is checked, and the size on disk is compared with what was written
-// before commit(), which is left with nothing to do but sync and rename. The destructor throws
-// the temporary file away whenever commit() was not reached.
-class AtomicWriter {
-public:
-    explicit AtomicWriter(const QString& path)
-        : file_(path)
-    {
-    }
-
-    QString open()
-    {
-        if (QString refusal = refuseSpecialTarget(file_.fileName()); !refusal.isEmpty())
-            return refusal;
-        if (!file_.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-            return file_.errorString();
-        return {};
-    }
-
-    QString write(QByteArrayView bytes)
-    {
-        if (file_.write(bytes.data(), bytes.size()) != bytes.size())
-            return file_.errorString();
-        written_ += bytes.size();
-        return {};
-    }
-
-    QString commit()
-    {
-        if (!file_.flush())
-            return file_.errorString();
-        const qint64 onDisk = file_.size();
-        if (onDisk != written_)
-            return QStringLiteral("only %1 of its %2 bytes reached the disk").arg(onDisk).arg(written_);
-        if (!file_.commit())
-            return file_.errorString();
-        return {};
-    }
-
-private:
-    QSaveFile file_;
-    qint64 written_ = 0;
-};
-
 } // namespace
+
+AtomicWriter::AtomicWriter(const QString& path)
+    : file_(path)
+{
+}
+
+AtomicWriter::~AtomicWriter() = default;
+
+QString AtomicWriter::open()
+{
+    if (QString refusal = refuseSpecialTarget(file_.fileName()); !refusal.isEmpty())
+        return refusal;
+    if (!file_.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return file_.errorString();
+    return {};
+}
+
+QString AtomicWriter::write(QByteArrayView bytes)
+{
+    // An unbuffered write may take only part of a large block (the last free bytes of a disk)
+    // without an error; writing the rest then gives the reason, "No space left on device".
+    while (!bytes.isEmpty()) {
+        const qint64 written = file_.write(bytes.data(), bytes.size());
+        if (written <= 0)
+            return file_.errorString();
+        written_ += written;
+        bytes = bytes.sliced(written);
+    }
+    return {};
+}
+
+QString AtomicWriter::commit()
+{
+    if (!file_.flush())
+        return file_.errorString();
+    const qint64 onDisk = file_.size();
+    if (onDisk != written_)
+        return QStringLiteral("only %1 of its %2 bytes reached the disk").arg(onDisk).arg(written_);
+    if (!file_.commit())
+        return file_.errorString();
+    return {};
+}
+
+void AtomicWriter::discard()
+{
+    file_.cancelWriting();
+    if (file_.isOpen())
+        file_.commit(); // after cancelWriting() this only removes the temporary file
+}
 
 FileRead readSmallFile(const QString& path, qint64 maxBytes)
 {

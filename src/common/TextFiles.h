@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QSaveFile>
 #include <QString>
 #include <QStringList>
 
@@ -24,6 +25,31 @@ struct FileRead {
 // `maxBytes` is refused; one of exactly `maxBytes` is read. At most the size the file had when it
 // was opened is read, so that a file that keeps growing cannot hold the program.
 FileRead readSmallFile(const QString& path, qint64 maxBytes);
+
+// A save through QSaveFile that cannot report success without the bytes on disk. Qt 6.4's
+// QSaveFile buffers what it is given and flushes it inside commit(), which then ignores a failed
+// flush (a full disk) and renames an empty file over the target. So the file is written
+// unbuffered, every write is checked, and the size on disk is compared with what was written
+// before commit(), which is left with nothing to do but sync and rename. The temporary file is
+// thrown away whenever commit() was not reached. Large outputs are streamed through write().
+class AtomicWriter {
+public:
+    explicit AtomicWriter(const QString& path);
+    ~AtomicWriter();
+    AtomicWriter(const AtomicWriter&) = delete;
+    AtomicWriter& operator=(const AtomicWriter&) = delete;
+
+    // Each returns an empty string on success, otherwise the reason for the user.
+    QString open();
+    QString write(QByteArrayView bytes);
+    QString commit();
+    // Throws the temporary file away now; the target is left as it was.
+    void discard();
+
+private:
+    QSaveFile file_;
+    qint64 written_ = 0;
+};
 
 // Writes the bytes to a temporary file beside `path` and renames it over `path` once every byte
 // is on disk. Refuses a name that holds something other than a regular file. Returns an empty

@@ -73,7 +73,8 @@ TEST_F(MainWindowTest, LoadsMaximisedWithTheEnglishMenusAndAnEmptyTitle)
                                        QStringLiteral("&Configuration"), QStringLiteral("  &Serial interface"),
                                        QStringLiteral("  &Application"), QStringLiteral("&Measurement"),
                                        QStringLiteral("&Logger"), QStringLiteral("  &Init./Erase file"),
-                                       QStringLiteral("  &Data Extraction")}));
+                                       QStringLiteral("  &Data Extraction"), QStringLiteral("&History"),
+                                       QStringLiteral("  &Export...")}));
     EXPECT_TRUE(app.mainWindow().isVisible());
     EXPECT_TRUE(app.mainWindow().windowState() & Qt::WindowMaximized);
     EXPECT_EQ(app.mainWindow().windowTitle(), QString());
