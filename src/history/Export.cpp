@@ -257,7 +257,7 @@ struct Exporter::Run {
                 buffer += separator;
             switch (column) {
             case Time: appendLocalTime(buffer, cursor.timeMs, request.format, offsets); break;
-            case Channel: appendPadded(buffer, cursor.channel + 1, 1); break;
+            case Channel: appendPadded(buffer, cursor.channel, 1); break;
             case Ok: appendPadded(buffer, query.value(column).toLongLong(), 1); break;
             case Tag:
             case Type:
@@ -351,7 +351,7 @@ bool Exporter::start()
     QList<int> channels;
     for (int channel : request.channels) {
         if (channel < 0 || channel >= kExportChannelCount)
-            return run.fail(QStringLiteral("There is no channel %1.").arg(channel + 1));
+            return run.fail(QStringLiteral("There is no channel %1.").arg(channel));
         if (!channels.contains(channel))
             channels << channel;
     }

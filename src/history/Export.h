@@ -74,7 +74,7 @@ QByteArray exportNumberText(double value, char decimalSeparator);
 char exportDecimalSeparator(const QLocale& locale);
 char exportFieldSeparator(ExportFormat format, const QLocale& locale);
 
-// 1 to 4 for the user, 0 to 3 in the database.
+// Channels 0 to 3, as the program shows them ("Input 0" to "Input 3") and the database keeps them.
 inline constexpr int kExportChannelCount = 4;
 
 } // namespace history

@@ -75,8 +75,8 @@ void ExportWindow::build()
     auto* channelBox = new QGroupBox(tr("Channels"), this);
     auto* channelLayout = new QHBoxLayout(channelBox);
     for (int i = 0; i < kExportChannelCount; ++i) {
-        auto* box = new QCheckBox(tr("Channel %1").arg(i + 1), channelBox);
-        box->setObjectName(QStringLiteral("Channel_%1").arg(i + 1));
+        auto* box = new QCheckBox(tr("Input %1").arg(i), channelBox);
+        box->setObjectName(QStringLiteral("Channel_%1").arg(i));
         channelLayout->addWidget(box);
         channels_[std::size_t(i)] = box;
     }

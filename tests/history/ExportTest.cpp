@@ -103,10 +103,10 @@ TEST_F(ExportTest, XlsIsTabSeparatedWindows1252InTimeOrder)
     EXPECT_EQ(outcome.rows, 4);
     EXPECT_EQ(readFile(target),
               QByteArray("time\tchannel\ttag\ttype\tok\tvalue\tunit\ttemperature\tvalue2\tunit2\ttotal_day\ttotal\r\n"
-                         "2026-12-09 03:00:01\t1\tPH 1\tpH\t1\t7.25\tpH\t21.5\t\t\t\t\r\n"
-                         "2026-12-09 03:00:01\t2\tO2\tOxygen\t0\t\t\t\t\t\t\t\r\n"
-                         "2026-12-09 03:00:01\t3\tFLOW; \"IN\"\tFlow\t1\t123456789\tm\xb3/h\t\t\t\t12.5\t0.0001\r\n"
-                         "2026-12-09 03:00:02\t2\tO2\tOxygen\t1\t-2.5\tmg/l\t20\t95\t%\t\t\r\n"));
+                         "2026-12-09 03:00:01\t0\tPH 1\tpH\t1\t7.25\tpH\t21.5\t\t\t\t\r\n"
+                         "2026-12-09 03:00:01\t1\tO2\tOxygen\t0\t\t\t\t\t\t\t\r\n"
+                         "2026-12-09 03:00:01\t2\tFLOW; \"IN\"\tFlow\t1\t123456789\tm\xb3/h\t\t\t\t12.5\t0.0001\r\n"
+                         "2026-12-09 03:00:02\t1\tO2\tOxygen\t1\t-2.5\tmg/l\t20\t95\t%\t\t\r\n"));
     EXPECT_EQ(filesInWork(), QStringList({QStringLiteral("history.sqlite"), QStringLiteral("out.xls")}));
 }
 
@@ -119,7 +119,7 @@ TEST_F(ExportTest, XlsWritesTheLocaleDecimalCommaAndKeepsTabsOutOfTexts)
     }
     const ExportOutcome outcome = history::exportReadings(request(ExportFormat::Xls, QLocale(QLocale::French, QLocale::France)));
     ASSERT_EQ(outcome.status, ExportOutcome::Status::Done) << outcome.message.toStdString();
-    EXPECT_EQ(readFile(target).split('\n').at(1), QByteArray("2026-12-09 11:00:00\t1\tA B  C\tpH\t1\t7,25\tpH\t21,5\t\t\t\t\r"));
+    EXPECT_EQ(readFile(target).split('\n').at(1), QByteArray("2026-12-09 11:00:00\t0\tA B  C\tpH\t1\t7,25\tpH\t21,5\t\t\t\t\r"));
 }
 
 TEST_F(ExportTest, CsvIsUtf8Rfc4180WithIsoTimesAndTheLocaleSeparators)
@@ -130,10 +130,10 @@ TEST_F(ExportTest, CsvIsUtf8Rfc4180WithIsoTimesAndTheLocaleSeparators)
     ASSERT_EQ(outcome.status, ExportOutcome::Status::Done) << outcome.message.toStdString();
     EXPECT_EQ(readFile(target),
               QByteArray("time;channel;tag;type;ok;value;unit;temperature;value2;unit2;total_day;total\r\n"
-                         "2026-12-09T03:00:01.000+01:00;1;PH 1;pH;1;7,25;pH;21,5;;;;\r\n"
-                         "2026-12-09T03:00:01.250+01:00;2;O2;Oxygen;0;;;;;;;\r\n"
-                         "2026-12-09T03:00:01.250+01:00;3;\"FLOW; \"\"IN\"\"\";Flow;1;123456789;m\xc2\xb3/h;;;;12,5;0,0001\r\n"
-                         "2026-12-09T03:00:02.000+01:00;2;O2;Oxygen;1;-2,5;mg/l;20;95;%;;\r\n"));
+                         "2026-12-09T03:00:01.000+01:00;0;PH 1;pH;1;7,25;pH;21,5;;;;\r\n"
+                         "2026-12-09T03:00:01.250+01:00;1;O2;Oxygen;0;;;;;;;\r\n"
+                         "2026-12-09T03:00:01.250+01:00;2;\"FLOW; \"\"IN\"\"\";Flow;1;123456789;m\xc2\xb3/h;;;;12,5;0,0001\r\n"
+                         "2026-12-09T03:00:02.000+01:00;1;O2;Oxygen;1;-2,5;mg/l;20;95;%;;\r\n"));
 
     // With a decimal point the separator is a comma; the tag with a quote is still quoted, and
     // no number needs quotes.
@@ -141,8 +141,8 @@ TEST_F(ExportTest, CsvIsUtf8Rfc4180WithIsoTimesAndTheLocaleSeparators)
     ASSERT_EQ(outcome.status, ExportOutcome::Status::Done) << outcome.message.toStdString();
     const QList<QByteArray> lines = readFile(target).split('\n');
     ASSERT_EQ(lines.size(), 6);
-    EXPECT_EQ(lines[1], "2026-12-09T03:00:01.000+01:00,1,PH 1,pH,1,7.25,pH,21.5,,,,\r");
-    EXPECT_EQ(lines[3], "2026-12-09T03:00:01.250+01:00,3,\"FLOW; \"\"IN\"\"\",Flow,1,123456789,m\xc2\xb3/h,,,,12.5,0.0001\r");
+    EXPECT_EQ(lines[1], "2026-12-09T03:00:01.000+01:00,0,PH 1,pH,1,7.25,pH,21.5,,,,\r");
+    EXPECT_EQ(lines[3], "2026-12-09T03:00:01.250+01:00,2,\"FLOW; \"\"IN\"\"\",Flow,1,123456789,m\xc2\xb3/h,,,,12.5,0.0001\r");
 }
 
 TEST_F(ExportTest, CsvTimesKeepTheRepeatedHourApartWhenTheClocksGoBack)
@@ -175,8 +175,8 @@ TEST_F(ExportTest, AReadingAtTheStartIsInAndOneAtTheEndIsOut)
     ASSERT_EQ(history::exportReadings(request(ExportFormat::Xls)).rows, 2);
     const QList<QByteArray> lines = readFile(target).split('\n');
     ASSERT_EQ(lines.size(), 4);
-    EXPECT_TRUE(lines[1].startsWith("2026-12-09 01:00:00\t4\t")) << lines[1].constData();
-    EXPECT_TRUE(lines[2].startsWith("2026-12-10 00:59:59\t4\t")) << lines[2].constData();
+    EXPECT_TRUE(lines[1].startsWith("2026-12-09 01:00:00\t3\t")) << lines[1].constData();
+    EXPECT_TRUE(lines[2].startsWith("2026-12-10 00:59:59\t3\t")) << lines[2].constData();
 }
 
 TEST_F(ExportTest, OnlyTheChosenChannelsAreExported)
@@ -371,5 +371,5 @@ TEST_F(ExportTest, ReadingsOfOneTimeSplitAcrossSlicesAreEachWrittenOnce)
     for (const QByteArray& line : lines)
         tags << QString::fromLatin1(line.split('\t').at(1) + line.split('\t').at(2));
     // At one time the lower channel first, and each channel's readings in the order recorded.
-    EXPECT_EQ(tags, QStringList({"1T0", "1T1", "1T2", "1T3", "1T4", "1T5", "1T6", "3T0", "3T1", "3T2", "3T3", "3T4", "3T5", "3T6"}));
+    EXPECT_EQ(tags, QStringList({"0T0", "0T1", "0T2", "0T3", "0T4", "0T5", "0T6", "2T0", "2T1", "2T2", "2T3", "2T4", "2T5", "2T6"}));
 }

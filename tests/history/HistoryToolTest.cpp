@@ -78,8 +78,8 @@ TEST_F(HistoryToolTest, InfoTellsRowsAndTimesPerChannelAndTheFileSize)
     const ToolRun run = tool({QStringLiteral("info")});
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_EQ(run.out, QStringLiteral("history.sqlite: %1 bytes\n"
-                                      "channel 1: 2 readings from 2026-12-09T03:00:00+01:00 to 2026-12-09T04:00:00+01:00\n"
-                                      "channel 4: 1 readings from 2026-12-09T03:00:00+01:00 to 2026-12-09T03:00:00+01:00\n")
+                                      "channel 0: 2 readings from 2026-12-09T03:00:00+01:00 to 2026-12-09T04:00:00+01:00\n"
+                                      "channel 3: 1 readings from 2026-12-09T03:00:00+01:00 to 2026-12-09T03:00:00+01:00\n")
                            .arg(before.size()));
     // Read-only: not a byte of the file changes, and SQLite leaves no journal beside it.
     EXPECT_EQ(readFile(inWork(QStringLiteral("history.sqlite"))), before);
@@ -100,22 +100,22 @@ TEST_F(HistoryToolTest, ExportsXlsByDefaultIntoTheWorkingDirectory)
     EXPECT_EQ(run.out, QStringLiteral("3 readings written to history.xls\n"));
     EXPECT_EQ(readFile(inWork(QStringLiteral("history.xls"))),
               QByteArray("time\tchannel\ttag\ttype\tok\tvalue\tunit\ttemperature\tvalue2\tunit2\ttotal_day\ttotal\r\n"
-                         "2026-12-09 03:00:00\t1\tPH 1\tpH\t1\t7.25\tpH\t21.5\t\t\t\t\r\n"
-                         "2026-12-09 03:00:00\t4\tT\xb0\tTemperature\t0\t\t\t\t\t\t\t\r\n"
-                         "2026-12-09 04:00:00\t1\tPH 1\tpH\t1\t0.0001\tpH\t21\t\t\t\t\r\n"));
+                         "2026-12-09 03:00:00\t0\tPH 1\tpH\t1\t7.25\tpH\t21.5\t\t\t\t\r\n"
+                         "2026-12-09 03:00:00\t3\tT\xb0\tTemperature\t0\t\t\t\t\t\t\t\r\n"
+                         "2026-12-09 04:00:00\t0\tPH 1\tpH\t1\t0.0001\tpH\t21\t\t\t\t\r\n"));
 }
 
 TEST_F(HistoryToolTest, ExportsCsvWithTheLocaleSeparatorsAndTheChosenChannel)
 {
     fillSample();
     const ToolRun run = tool({QStringLiteral("export"), QStringLiteral("--format"), QStringLiteral("csv"), QStringLiteral("--channel"),
-                              QStringLiteral("1"), QStringLiteral("--output"), QStringLiteral("ph.csv")},
+                              QStringLiteral("0"), QStringLiteral("--output"), QStringLiteral("ph.csv")},
                              QStringLiteral("fr_FR.UTF-8"));
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_EQ(readFile(inWork(QStringLiteral("ph.csv"))),
               QByteArray("time;channel;tag;type;ok;value;unit;temperature;value2;unit2;total_day;total\r\n"
-                         "2026-12-09T03:00:00.000+01:00;1;PH 1;pH;1;7,25;pH;21,5;;;;\r\n"
-                         "2026-12-09T04:00:00.000+01:00;1;PH 1;pH;1;0,0001;pH;21;;;;\r\n"));
+                         "2026-12-09T03:00:00.000+01:00;0;PH 1;pH;1;7,25;pH;21,5;;;;\r\n"
+                         "2026-12-09T04:00:00.000+01:00;0;PH 1;pH;1;0,0001;pH;21;;;;\r\n"));
 }
 
 TEST_F(HistoryToolTest, FromIsInToIsOutAndAnEmptyPeriodExitsWithOne)
@@ -143,7 +143,7 @@ TEST_F(HistoryToolTest, UsageAndFileErrorsExitWithTwo)
     const QList<QStringList> wrong{
         {},
         {QStringLiteral("purge")},
-        {QStringLiteral("export"), QStringLiteral("--channel"), QStringLiteral("0")},
+        {QStringLiteral("export"), QStringLiteral("--channel"), QStringLiteral("4")},
         {QStringLiteral("export"), QStringLiteral("--format"), QStringLiteral("ods")},
         {QStringLiteral("export"), QStringLiteral("--from"), QStringLiteral("yesterday")},
         {QStringLiteral("export"), QStringLiteral("--from"), QStringLiteral("2026-12-10"), QStringLiteral("--to"), QStringLiteral("2026-12-09")},

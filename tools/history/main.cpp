@@ -94,7 +94,7 @@ int info(const QString& path)
         print(stdout, QStringLiteral("no readings"));
     for (const history::ChannelSummary& channel : summary.channels) {
         print(stdout, QStringLiteral("channel %1: %2 readings from %3 to %4")
-                          .arg(channel.channel + 1)
+                          .arg(channel.channel)
                           .arg(channel.rows)
                           .arg(localIso(channel.firstMs), localIso(channel.lastMs)));
     }
@@ -115,7 +115,7 @@ int main(int argc, char* argv[])
                                   QStringLiteral("T"));
     const QCommandLineOption to(QStringLiteral("to"), QStringLiteral("Time at which the export stops (excluded)."),
                                 QStringLiteral("T"));
-    const QCommandLineOption channel(QStringLiteral("channel"), QStringLiteral("A channel to export, 1 to 4 (repeatable)."),
+    const QCommandLineOption channel(QStringLiteral("channel"), QStringLiteral("A channel to export, 0 to 3 (repeatable)."),
                                      QStringLiteral("N"));
     const QCommandLineOption format(QStringLiteral("format"), QStringLiteral("xls (default) or csv."), QStringLiteral("F"));
     const QCommandLineOption output(QStringLiteral("output"), QStringLiteral("The file to write."), QStringLiteral("FILE"));
@@ -167,9 +167,9 @@ int main(int argc, char* argv[])
     for (const QString& value : parser.values(channel)) {
         bool ok = false;
         const int number = value.toInt(&ok);
-        if (!ok || number < 1 || number > history::kExportChannelCount)
-            return usageError(QStringLiteral("--channel: \"%1\" is not a channel from 1 to 4").arg(value));
-        request.channels << number - 1;
+        if (!ok || number < 0 || number >= history::kExportChannelCount)
+            return usageError(QStringLiteral("--channel: \"%1\" is not a channel from 0 to 3").arg(value));
+        request.channels << number;
     }
     if (request.channels.isEmpty())
         request.channels = {0, 1, 2, 3};
