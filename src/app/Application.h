@@ -19,6 +19,9 @@
 #include <functional>
 #include <memory>
 
+namespace history {
+class Recorder;
+}
 namespace logger {
 class Extraction;
 }
@@ -67,6 +70,10 @@ public:
     void startMeasurement();
     void showExtraction(bool resetMode);
 
+    // The recorder of the measurement history while the measurement has been started with the
+    // history on ("zentlog.ini"), else null.
+    history::Recorder* recorder() const { return recorder_.get(); }
+
     // The measurement window while it is loaded, else null.
     measure::F_Mesure* measurementWindow() const { return measurement_.data(); }
     // How a channel's station is read and its value text made; tests put their own here.
@@ -86,6 +93,7 @@ public:
 private:
     void createApplicationConfig();
     void showMainWindowAgain();
+    void startRecorder();
 
     ui::Dialogs& dialogs_;
     std::unique_ptr<serial::SerialControl> port_;
@@ -100,6 +108,7 @@ private:
     measure::StationValues stationValues_;
     measure::ChannelReader reader_;
     QPointer<measure::F_Mesure> measurement_;
+    std::unique_ptr<history::Recorder> recorder_;
     std::function<std::unique_ptr<serial::SerialControl>()> probePortFactory_;
     // Top-level windows own themselves: they are deleted when closed through their close box,
     // and those still there when the program ends are deleted with the application object.
