@@ -1,0 +1,179 @@
+// The real program measuring stations that zentlog-sim serves records every channel visit into
+// "history.sqlite": each row holds the text the panel showed at that cycle and the numbers that
+// text shows; a viewer holding the write lock costs the measurement nothing and loses nothing.
+
+#include "app/Application.h"
+#include "history/Recorder.h"
+#include "measure/F_Mesure.h"
+
+#include "HistoryFiles.h"
+#include "ProgramOnSim.h"
+#include "PtyPeer.h"
+#include "ScriptedDialogs.h"
+#include "SimProcess.h"
+#include "TestFiles.h"
+
+#include <QDir>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using testing_support::Channel;
+using testing_support::ScriptedDialogs;
+using testing_support::SimProcess;
+using testing_support::waitFor;
+
+namespace {
+
+struct Row {
+    int channel = 0;
+    bool ok = false;
+    QString type;
+    QString text;
+    std::vector<QVariant> numbers; // value, temperature, value2, total_day, total
+};
+
+std::vector<Row> readRows(const QString& path)
+{
+    std::vector<Row> rows;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("e2e-rows"));
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        if (db.open()) {
+            QSqlQuery q(db);
+            q.exec(QStringLiteral("SELECT channel, ok, type, text, value, temperature, value2, total_day, total "
+                                  "FROM readings ORDER BY id"));
+            while (q.next())
+                rows.push_back(Row{q.value(0).toInt(), q.value(1).toBool(), q.value(2).toString(), q.value(3).toString(),
+                                   {q.value(4), q.value(5), q.value(6), q.value(7), q.value(8)}});
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("e2e-rows"));
+    return rows;
+}
+
+std::vector<double> numbersIn(const QString& text)
+{
+    static const QRegularExpression number(QStringLiteral("(?<![A-Za-z0-9.])-?[0-9]+(?:\\.[0-9]*)?"));
+    std::vector<double> numbers;
+    for (auto it = number.globalMatch(text); it.hasNext();)
+        numbers.push_back(it.next().captured().toDouble());
+    return numbers;
+}
+
+class HistoryE2E : public ::testing::Test {
+protected:
+    ~HistoryE2E() override
+    {
+        app.reset();
+        qunsetenv("ZENTLOG_COM1");
+    }
+    void start(const QStringList& stations, const std::array<Channel, 4>& channels)
+    {
+        sim = std::make_unique<SimProcess>(stations);
+        app = testing_support::startMeasuring(dialogs, dir.path(), sim->linkPath(), channels);
+        ASSERT_NE(app->measurementWindow(), nullptr);
+        QObject::connect(app->measurementWindow(), &measure::F_Mesure::cycleCompleted, [this](qint64 ms) {
+            std::array<QString, 4> texts;
+            for (int i = 0; i < 4; ++i)
+                texts[static_cast<size_t>(i)] = app->measurementWindow()->valueText(i);
+            shown.push_back(texts);
+            durations.push_back(ms);
+        });
+    }
+    QString dbPath() const { return QDir(dir.path()).filePath(QStringLiteral("history.sqlite")); }
+
+    QTemporaryDir dir;
+    ScriptedDialogs dialogs;
+    std::unique_ptr<SimProcess> sim;
+    std::unique_ptr<app::Application> app;
+    std::vector<std::array<QString, 4>> shown; // the panels' texts at the end of every cycle
+    std::vector<qint64> durations;
+};
+
+} // namespace
+
+TEST_F(HistoryE2E, TenCyclesOfFourChannelsAreFortyRowsAsShown)
+{
+    // Drifting values, so that every cycle shows other numbers; station 4 never answers.
+    start({QStringLiteral("1 0 ph"), QStringLiteral("2 0 flow"), QStringLiteral("3 0 r_627"),
+           QStringLiteral("4 0 conductivity silent")},
+          {Channel{1, 2, "1", true}, Channel{1, 5, "2", true}, Channel{1, 13, "3", true}, Channel{1, 1, "4", true}});
+    waitFor([&] { return shown.size() >= 10; }, 90000);
+    ASSERT_GE(shown.size(), 10u);
+    // Stop before reading: no cycle more runs meanwhile.
+    app->measurementWindow()->Minuterie1().stop();
+    const std::vector<Row> rows = readRows(dbPath());
+    ASSERT_EQ(rows.size(), 4 * shown.size());
+    for (std::size_t cycle = 0; cycle < 10; ++cycle) {
+        for (int channel = 0; channel < 4; ++channel) {
+            const Row& row = rows[cycle * 4 + static_cast<std::size_t>(channel)];
+            SCOPED_TRACE(QStringLiteral("cycle %1 channel %2: %3").arg(cycle).arg(channel).arg(row.text).toStdString());
+            EXPECT_EQ(row.channel, channel);
+            EXPECT_EQ(row.text, shown[cycle][static_cast<size_t>(channel)]);
+            EXPECT_EQ(row.ok, channel != 3);
+            std::vector<double> numbers;
+            for (const QVariant& n : row.numbers)
+                if (!n.isNull())
+                    numbers.push_back(n.toDouble());
+            if (channel == 1) { // the flow: value, temperature, then the two totals
+                EXPECT_EQ(numbers.size(), 4u);
+            }
+            EXPECT_EQ(numbersIn(row.text), numbers);
+        }
+    }
+    EXPECT_EQ(rows[0].type, QStringLiteral("pH"));
+    EXPECT_EQ(rows[1].type, QStringLiteral("Flow"));
+    EXPECT_EQ(rows[2].type, QStringLiteral("R_627"));
+    EXPECT_EQ(rows[3].text, QStringLiteral("Out of order"));
+    EXPECT_TRUE(dialogs.boxes.isEmpty());
+}
+
+TEST_F(HistoryE2E, AViewerHoldingTheWriteLockNeitherSlowsTheMeasurementNorLosesReadings)
+{
+    start({QStringLiteral("1 0 ph"), QStringLiteral("2 0 orp")},
+          {Channel{1, 2, "1", true}, Channel{1, 3, "2", true}, Channel{0, -1, "", true}, Channel{0, -1, "", true}});
+    waitFor([&] { return shown.size() >= 2; }, 20000);
+    ASSERT_GE(shown.size(), 2u);
+    {
+        history_test::LockHolder viewer(dbPath());
+        ASSERT_TRUE(viewer.holding());
+        const std::size_t before = shown.size();
+        waitFor([&] { return shown.size() >= before + 6; }, 30000);
+        ASSERT_GE(shown.size(), before + 6);
+        ASSERT_EQ(dialogs.boxes.size(), 1);
+        EXPECT_FALSE(dialogs.boxes[0].waited);
+        EXPECT_TRUE(dialogs.boxes[0].text.contains(dbPath())) << dialogs.boxes[0].text.toStdString();
+        EXPECT_TRUE(dialogs.boxes[0].text.contains(QStringLiteral("locked")));
+        // Two stations on a pseudo-terminal answer in a few milliseconds; waiting 50 ms for the
+        // lock now and then keeps a cycle far below its second.
+        for (std::size_t k = before; k < shown.size(); ++k)
+            EXPECT_LT(durations[k], 800) << "cycle " << k;
+        EXPECT_GT(app->recorder()->pendingCount(), 0u);
+    }
+    // The lock is gone: the kept readings are written within a few seconds.
+    waitFor([&] { return app->recorder()->pendingCount() == 0 && !app->recorder()->failing(); }, 20000);
+    app->measurementWindow()->Minuterie1().stop();
+    EXPECT_EQ(app->recorder()->pendingCount(), 0u);
+    EXPECT_EQ(readRows(dbPath()).size(), 2 * shown.size());
+    EXPECT_EQ(dialogs.boxes.size(), 1);
+}
+
+TEST_F(HistoryE2E, WithTheHistoryOffNothingIsRecorded)
+{
+    testing_support::writeFile(QDir(dir.path()).filePath(QStringLiteral("zentlog.ini")), "[history]\nenabled=false\n");
+    start({QStringLiteral("1 0 ph")},
+          {Channel{1, 2, "1", true}, Channel{0, -1, "", true}, Channel{0, -1, "", true}, Channel{0, -1, "", true}});
+    waitFor([&] { return shown.size() >= 2; }, 20000);
+    ASSERT_GE(shown.size(), 2u);
+    EXPECT_EQ(app->recorder(), nullptr);
+    EXPECT_FALSE(QFileInfo::exists(dbPath()));
+    EXPECT_TRUE(dialogs.boxes.isEmpty());
+}
