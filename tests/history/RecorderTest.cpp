@@ -249,3 +249,23 @@ TEST_F(RecorderTest, AMalformedDatabaseIsMovedAsideAndANewOneStarted)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(RecorderTest, ALinkAtTheNameIsNeverWrittenThrough)
+{
+    QTemporaryDir elsewhere;
+    const QString target = elsewhere.filePath(QStringLiteral("precious.txt"));
+    testing_support::writeFile(target, "keep me\n");
+    ASSERT_TRUE(QFile::link(target, dbPath(dir.path())));
+    auto recorder = makeRecorder(dir.path());
+    for (int cycle = 1; cycle <= 3; ++cycle)
+        EXPECT_FALSE(recorder->recordCycle(cycleReadings(cycle)));
+    EXPECT_EQ(testing_support::readFile(target), QByteArray("keep me\n"));
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains(QStringLiteral("not a regular file"))) << messages[0].toStdString();
+    EXPECT_EQ(recorder->pendingCount(), 12u);
+    EXPECT_FALSE(QFileInfo::exists(target + QStringLiteral("-wal")));
+}
+
+} // namespace
