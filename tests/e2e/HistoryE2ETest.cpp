@@ -3,6 +3,8 @@
 // text shows; a viewer holding the write lock costs the measurement nothing and loses nothing.
 
 #include "app/Application.h"
+#include "app/ZENTLOG.h"
+#include "serial/QtSerialControl.h"
 #include "history/Recorder.h"
 #include "measure/F_Mesure.h"
 
@@ -14,6 +16,7 @@
 #include "TestFiles.h"
 
 #include <QDir>
+#include <QFile>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -176,4 +179,92 @@ TEST_F(HistoryE2E, WithTheHistoryOffNothingIsRecorded)
     EXPECT_EQ(app->recorder(), nullptr);
     EXPECT_FALSE(QFileInfo::exists(dbPath()));
     EXPECT_TRUE(dialogs.boxes.isEmpty());
+}
+
+namespace {
+
+// The program measuring two stations with its files on a small tmpfs.
+class HistoryOnTmpFs : public HistoryE2E {
+protected:
+    void SetUp() override
+    {
+        if (!disk.mounted())
+            GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+    }
+    void startThere()
+    {
+        sim = std::make_unique<SimProcess>(QStringList{QStringLiteral("1 0 ph"), QStringLiteral("2 0 orp")});
+        app = testing_support::startMeasuring(
+            dialogs, disk.path(), sim->linkPath(),
+            {Channel{1, 2, "1", true}, Channel{1, 3, "2", true}, Channel{0, -1, "", true}, Channel{0, -1, "", true}});
+        ASSERT_NE(app->measurementWindow(), nullptr);
+        QObject::connect(app->measurementWindow(), &measure::F_Mesure::cycleCompleted, [this](qint64 ms) {
+            shown.push_back({});
+            durations.push_back(ms);
+        });
+    }
+    QString path() const { return QDir(disk.path()).filePath(QStringLiteral("history.sqlite")); }
+    // Lets `cycles` more cycles run under the fault: one message, each cycle well within its second.
+    void measureThroughTheFault(std::size_t cycles, const QString& reason)
+    {
+        const std::size_t before = shown.size();
+        waitFor([&] { return shown.size() >= before + cycles; }, 40000);
+        ASSERT_GE(shown.size(), before + cycles);
+        ASSERT_EQ(dialogs.boxes.size(), 1) << dialogs.texts().join(QStringLiteral(" | ")).toStdString();
+        EXPECT_FALSE(dialogs.boxes[0].waited);
+        EXPECT_TRUE(dialogs.boxes[0].text.contains(path())) << dialogs.boxes[0].text.toStdString();
+        EXPECT_TRUE(dialogs.boxes[0].text.contains(reason)) << dialogs.boxes[0].text.toStdString();
+        for (std::size_t k = before; k < shown.size(); ++k)
+            EXPECT_LT(durations[k], 800) << "cycle " << k;
+        EXPECT_GT(app->recorder()->pendingCount(), 0u);
+    }
+    // Once the fault is gone every reading of every cycle is in the file.
+    void expectEveryReadingWritten()
+    {
+        waitFor([&] { return app->recorder()->pendingCount() == 0 && !app->recorder()->failing(); }, 20000);
+        app->measurementWindow()->Minuterie1().stop();
+        EXPECT_EQ(app->recorder()->pendingCount(), 0u);
+        EXPECT_EQ(history_test::rowCount(path()), qint64(2 * shown.size()));
+        EXPECT_EQ(dialogs.boxes.size(), 1);
+    }
+
+    history_test::TmpFs disk{"2m"};
+};
+
+} // namespace
+
+TEST_F(HistoryOnTmpFs, AReadOnlyFolderNeitherSlowsTheMeasurementNorLosesReadings)
+{
+    testing_support::writeFile(QDir(disk.path()).filePath(QStringLiteral("config.txt")),
+                               testing_support::configFor({Channel{1, 2, "1", true}, Channel{1, 3, "2", true},
+                                                           Channel{0, -1, "", true}, Channel{0, -1, "", true}}));
+    testing_support::writeFile(QDir(disk.path()).filePath(QStringLiteral("PortCom.dat")), " 1  0 \r\n 0 \r\n 0 \r\n");
+    ASSERT_TRUE(disk.setReadOnly(true));
+    // The program's files are there already and only read; it writes them only when they differ.
+    sim = std::make_unique<SimProcess>(QStringList{QStringLiteral("1 0 ph"), QStringLiteral("2 0 orp")});
+    qputenv("ZENTLOG_COM1", sim->linkPath().toLocal8Bit());
+    app = std::make_unique<app::Application>(dialogs, std::make_unique<serial::QtSerialControl>(), disk.path());
+    app->mainWindow().Form_Load();
+    app->mainWindow().Mesure_Click();
+    ASSERT_NE(app->measurementWindow(), nullptr);
+    QObject::connect(app->measurementWindow(), &measure::F_Mesure::cycleCompleted, [this](qint64 ms) {
+        shown.push_back({});
+        durations.push_back(ms);
+    });
+    measureThroughTheFault(4, QStringLiteral("unable to open"));
+    ASSERT_TRUE(disk.setReadOnly(false));
+    expectEveryReadingWritten();
+}
+
+TEST_F(HistoryOnTmpFs, AFullDiskNeitherSlowsTheMeasurementNorLosesReadings)
+{
+    startThere();
+    waitFor([&] { return shown.size() >= 2; }, 20000);
+    ASSERT_GE(shown.size(), 2u);
+    disk.fill(QStringLiteral("filler"));
+    // A page holds about thirty readings: a few dozen cycles need new pages.
+    measureThroughTheFault(25, QStringLiteral("full"));
+    ASSERT_TRUE(QFile::remove(QDir(disk.path()).filePath(QStringLiteral("filler"))));
+    expectEveryReadingWritten();
+    EXPECT_EQ(history_test::queryValue(path(), QStringLiteral("PRAGMA integrity_check")).toString(), QStringLiteral("ok"));
 }
