@@ -5,6 +5,7 @@
 #include "app/Application.h"
 #include "app/ZENTLOG.h"
 #include "serial/QtSerialControl.h"
+#include "ui/QtDialogs.h"
 #include "history/Recorder.h"
 #include "measure/F_Mesure.h"
 
@@ -15,7 +16,9 @@
 #include "SimProcess.h"
 #include "TestFiles.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QMessageBox>
 #include <QFile>
 #include <QRegularExpression>
 #include <QSqlDatabase>
@@ -267,4 +270,41 @@ TEST_F(HistoryOnTmpFs, AFullDiskNeitherSlowsTheMeasurementNorLosesReadings)
     ASSERT_TRUE(QFile::remove(QDir(disk.path()).filePath(QStringLiteral("filler"))));
     expectEveryReadingWritten();
     EXPECT_EQ(history_test::queryValue(path(), QStringLiteral("PRAGMA integrity_check")).toString(), QStringLiteral("ok"));
+}
+
+TEST(HistoryMessageBoxE2E, TheHistorysBoxOnTheScreenDoesNotHoldTheMeasurement)
+{
+    QTemporaryDir dir;
+    ui::QtDialogs dialogs;
+    SimProcess sim({QStringLiteral("1 0 ph"), QStringLiteral("2 0 orp")});
+    auto app = testing_support::startMeasuring(
+        dialogs, dir.path(), sim.linkPath(),
+        {Channel{1, 2, "1", true}, Channel{1, 3, "2", true}, Channel{0, -1, "", true}, Channel{0, -1, "", true}});
+    ASSERT_NE(app->measurementWindow(), nullptr);
+    int cycles = 0;
+    QObject::connect(app->measurementWindow(), &measure::F_Mesure::cycleCompleted, [&](qint64) { ++cycles; });
+    waitFor([&] { return cycles >= 2; }, 20000);
+    const QString path = QDir(dir.path()).filePath(QStringLiteral("history.sqlite"));
+    const auto historyBox = [&]() -> QMessageBox* {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible() && box->text().contains(path))
+                return box;
+        return nullptr;
+    };
+    {
+        history_test::LockHolder viewer(path);
+        ASSERT_TRUE(viewer.holding());
+        waitFor([&] { return historyBox() != nullptr; }, 20000);
+        ASSERT_NE(historyBox(), nullptr);
+        // The box stays up, nobody answers it, and the cycles go on beneath it.
+        const int before = cycles;
+        waitFor([&] { return cycles >= before + 4; }, 20000);
+        EXPECT_GE(cycles, before + 4);
+        EXPECT_NE(historyBox(), nullptr);
+    }
+    waitFor([&] { return app->recorder()->pendingCount() == 0; }, 20000);
+    app->measurementWindow()->Minuterie1().stop();
+    EXPECT_EQ(history_test::rowCount(path), qint64(2 * cycles));
+    app.reset();
+    qunsetenv("ZENTLOG_COM1");
 }
