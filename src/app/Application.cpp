@@ -6,9 +6,12 @@
 #include "measure/ValueText.h"
 #include "config/ConfigW.h"
 #include "history/ExportWindow.h"
+#include "history/HistorySettings.h"
+#include "history/Recorder.h"
 #include "logger/Extraction.h"
 #include "serial/ConfLS.h"
 #include "serial/PortComFile.h"
+#include "ui/Dialogs.h"
 
 #include <QCoreApplication>
 
@@ -20,12 +23,12 @@ Application::Application(ui::Dialogs& dialogs, std::unique_ptr<serial::SerialCon
     , directory_(std::move(directory))
     , channels_(dialogs, directory_)
     , quitHandler_([] { QCoreApplication::exit(0); })
-    , reader_([this](int16_t type, double address, int16_t startRegister) -> std::optional<QString> {
+    , reader_([this](int16_t type, double address, int16_t startRegister) -> std::optional<measure::ShownValue> {
         // The reader decodes into the shared values, and the channel's text is made from them
         // before the next channel is read.
         if (!measure::ReadStation(type, *port_, address, startRegister, stationValues_, {}, &lateReplies_))
             return std::nullopt;
-        return measure::FormatChannelValue(type, stationValues_);
+        return measure::FormatChannelReading(type, stationValues_);
     })
 {
     // The live configuration is held by the configuration window: the first read of a channel
@@ -39,6 +42,7 @@ Application::Application(ui::Dialogs& dialogs, std::unique_ptr<serial::SerialCon
 Application::~Application()
 {
     delete measurement_.data();
+    recorder_.reset();
     delete extraction_.data();
     delete historyExport_.data();
     delete confLS_.data();
@@ -112,9 +116,13 @@ void Application::showMainWindowAgain()
 void Application::startMeasurement()
 {
     if (!measurement_) {
+        startRecorder();
         measurement_ = new measure::F_Mesure(measure::MeasurementContext{
             dialogs_, channels_, flags_, *port_, serialSettings_, programTitle_, directory_, reader_,
-            [this] { showMainWindowAgain(); }, [this] { quit(); }});
+            [this] { showMainWindowAgain(); }, [this] { quit(); }, [this](std::vector<measure::Reading> readings) {
+                if (recorder_)
+                    recorder_->recordCycle(std::move(readings));
+            }});
         measurement_->setWindowState(Qt::WindowMaximized);
         measurement_->Form_Load();
     }
@@ -123,6 +131,26 @@ void Application::startMeasurement()
     measurement_->raise();
     measurement_->Minuterie1().setInterval(1000);
     measurement_->Minuterie1().start();
+}
+
+void Application::startRecorder()
+{
+    if (recorder_)
+        return;
+    const history::HistorySettings settings = history::HistorySettings::load(directory_);
+    // Messages from the history never wait for OK: they come from within a measurement cycle.
+    const auto tell = [this](const QString& text) {
+        dialogs_.notify(text, ui::Icon::Warning, {}, measurement_.data());
+    };
+    if (!settings.problem.isEmpty())
+        tell(settings.problem);
+    if (!settings.enabled)
+        return;
+    history::Recorder::Options options;
+    options.directory = directory_;
+    options.retentionDays = settings.retentionDays;
+    options.report = tell;
+    recorder_ = std::make_unique<history::Recorder>(std::move(options));
 }
 
 logger::Extraction* Application::extractionWindow() const

@@ -19,6 +19,9 @@
 #include <functional>
 #include <memory>
 
+namespace history {
+class Recorder;
+}
 namespace logger {
 class Extraction;
 }
@@ -72,6 +75,10 @@ public:
     // The export of the measurement history; "history.sqlite" is in directory().
     void showHistoryExport();
 
+    // The recorder of the measurement history while the measurement has been started with the
+    // history on ("zentlog.ini"), else null.
+    history::Recorder* recorder() const { return recorder_.get(); }
+
     // The measurement window while it is loaded, else null.
     measure::F_Mesure* measurementWindow() const { return measurement_.data(); }
     // How a channel's station is read and its value text made; tests put their own here.
@@ -92,6 +99,7 @@ public:
 private:
     void createApplicationConfig();
     void showMainWindowAgain();
+    void startRecorder();
 
     ui::Dialogs& dialogs_;
     std::unique_ptr<serial::SerialControl> port_;
@@ -106,6 +114,7 @@ private:
     measure::StationValues stationValues_;
     measure::ChannelReader reader_;
     QPointer<measure::F_Mesure> measurement_;
+    std::unique_ptr<history::Recorder> recorder_;
     std::function<std::unique_ptr<serial::SerialControl>()> probePortFactory_;
     // Top-level windows own themselves: they are deleted when closed through their close box,
     // and those still there when the program ends are deleted with the application object.

@@ -108,9 +108,14 @@ void roundTo(Decimal& d, std::size_t decimals)
 
 QString FormatWithPattern(double value, const QString& pattern)
 {
+    return FormatWithPatternParts(value, pattern).text;
+}
+
+PatternText FormatWithPatternParts(double value, const QString& pattern)
+{
     const NumberSection section = findNumberSection(pattern);
     if (section.begin < 0)
-        return pattern;
+        return {pattern, std::nullopt, pattern.trimmed()};
 
     if (!std::isfinite(value))
         value = 0;
@@ -134,8 +139,18 @@ QString FormatWithPattern(double value, const QString& pattern)
     if (section.hasSeparator)
         number += "." + d.fraction;
 
-    return pattern.left(section.begin) + QString::fromLatin1(number.data(), static_cast<qsizetype>(number.size()))
+    PatternText out;
+    out.text = pattern.left(section.begin) + QString::fromLatin1(number.data(), static_cast<qsizetype>(number.size()))
         + pattern.mid(section.end);
+    out.after = pattern.mid(section.end).trimmed();
+    // The number is read back from the very digits written, so it is what the text shows.
+    if (!integer.empty() || !d.fraction.empty()) {
+        double shown = 0;
+        const auto result = std::from_chars(number.data(), number.data() + number.size(), shown);
+        if (result.ec == std::errc())
+            out.shown = shown;
+    }
+    return out;
 }
 
 } // namespace measure

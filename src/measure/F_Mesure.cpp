@@ -73,6 +73,7 @@ F_Mesure::F_Mesure(MeasurementContext context, QWidget* parent)
     , cycle_(context_.channels, context_.flags, context_.reader, [this](int i, const QString& text) { showValue(i, text); })
 {
     setObjectName(QStringLiteral("F_Mesure"));
+    cycle_.setReadingsSink(context_.recordCycle);
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral(" [ Mesure ]"));
     setColours(this, Qt::black, kLightGrey);

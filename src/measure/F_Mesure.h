@@ -40,6 +40,7 @@ struct MeasurementContext {
     ChannelReader reader;
     std::function<void()> showMainWindow;
     std::function<void()> endProgram;
+    ReadingsSink recordCycle; // takes the readings of every completed cycle; may be empty
 };
 
 // A value text as its value label shows it: one line per line, every blank kept.

@@ -2,6 +2,9 @@
 
 #include "config/AddressText.h"
 #include "config/ChannelConfiguration.h"
+#include "config/MeasurementTypes.h"
+
+#include <QDateTime>
 
 namespace measure {
 
@@ -35,6 +38,7 @@ MeasurementCycle::MeasurementCycle(config::ChannelConfiguration& channels, Measu
 void MeasurementCycle::RunMeasurementCycle()
 {
     const CycleRunningGuard running(flags_.CycleRunning);
+    std::vector<Reading> readings;
     for (int i = 0; i < config::kChannelCount; ++i) {
         // The configuration is read afresh at every visit, so unconfirmed edits count at once.
         if (channels_.selected(i) == 1) {
@@ -42,13 +46,24 @@ void MeasurementCycle::RunMeasurementCycle()
             const double address = config::addressValue(channels_.stationAddress(i));
             const int16_t type = channels_.measurementType(i);
             if (config::isMeasurementType(type)) {
-                const std::optional<QString> text = reader_(type, address, startRegister);
-                show_(i, text.value_or(kOutOfOrder));
+                Reading reading;
+                reading.timeMs = QDateTime::currentMSecsSinceEpoch();
+                reading.channel = i;
+                reading.tag = channels_.tag(i);
+                reading.typeName = config::measurementTypeTexts[static_cast<size_t>(type)].trimmed();
+                std::optional<ShownValue> value = reader_(type, address, startRegister);
+                reading.ok = value.has_value();
+                reading.shown = value ? std::move(*value) : ShownValue(kOutOfOrder);
+                // The panel shows the very text the reading holds.
+                show_(i, reading.shown.text);
+                readings.push_back(std::move(reading));
             }
         }
         if (flags_.stopRequested())
             break;
     }
+    if (readings_ && !readings.empty())
+        readings_(std::move(readings));
 }
 
 } // namespace measure

@@ -77,12 +77,52 @@ QString blanks(int count)
     return QString(count, u' ');
 }
 
-QString temperaturePart(const StationValues& values, int16_t type)
-{
-    const QString pattern = type == config::TypeResistivity ? QStringLiteral("###0.0 \u00B0C")
-                                                            : QStringLiteral("###0.0  \u00B0C");
-    return FormatWithPattern(values.Temperature.value_or(0), pattern);
-}
+// The value text is put together piece by piece, and every piece that shows a number puts that
+// number, as shown, into the reading at the same time: the text and the numbers are one.
+class Composer {
+public:
+    ShownValue result;
+
+    Composer& main(const PatternText& part)
+    {
+        result.text += part.text;
+        result.value = part.shown;
+        if (part.shown)
+            result.unit = part.after;
+        return *this;
+    }
+    Composer& mainWithUnit(const PatternText& part, const QString& unit)
+    {
+        result.text += part.text;
+        result.value = part.shown;
+        if (part.shown)
+            result.unit = unit.trimmed();
+        return *this;
+    }
+    Composer& text(const QString& piece)
+    {
+        result.text += piece;
+        return *this;
+    }
+    Composer& temperature(const StationValues& values, int16_t type)
+    {
+        const QString pattern = type == config::TypeResistivity ? QStringLiteral("###0.0 \u00B0C")
+                                                                : QStringLiteral("###0.0  \u00B0C");
+        const PatternText part = FormatWithPatternParts(values.Temperature.value_or(0), pattern);
+        result.text += part.text;
+        result.temperature = part.shown;
+        return *this;
+    }
+    Composer& second(double value, const QString& pattern)
+    {
+        const PatternText part = FormatWithPatternParts(value, pattern);
+        result.text += part.text;
+        result.value2 = part.shown;
+        if (part.shown)
+            result.unit2 = part.after;
+        return *this;
+    }
+};
 
 template <typename Table>
 // Replaces `raw` by raw / divisor of the row for `code` and returns the row's pattern; for a
@@ -101,75 +141,105 @@ QString RangeDivisor(const Table& table, const Number& code, Number& raw, const 
     return noRangePattern;
 }
 
-// The value part of a code-and-raw station; the raw field is scaled in place.
+// The value part of a code-and-raw station; the raw field is scaled in place. A code outside
+// the table shows no digit, so the reading has no value then.
 template <typename Table>
-QString scaledValue(const Table& table, const Number& code, Number& raw, const QString& noRange,
-                    const QString& unit = {})
+PatternText scaledValue(const Table& table, const Number& code, Number& raw, const QString& noRange,
+                        const std::optional<QString>& unit = std::nullopt)
 {
     const QString pattern = RangeDivisor(table, code, raw, noRange);
     const bool inTable = pattern != noRange;
-    return FormatWithPattern(raw.value_or(0), inTable ? pattern + unit : pattern);
+    PatternText part = FormatWithPatternParts(raw.value_or(0), inTable && unit ? pattern + *unit : pattern);
+    if (!inTable)
+        part.shown.reset();
+    else if (unit)
+        part.after = unit->trimmed();
+    return part;
 }
 
-QString totalLine(const Number& total)
+// A flow totaliser line; its number is empty when the station's digits were not decimal.
+QString totalLine(const Number& total, Number& shown)
 {
-    return total ? FormatWithPattern(*total, kTotalPattern) : kTotalNotANumber;
+    if (!total) {
+        shown.reset();
+        return kTotalNotANumber;
+    }
+    const PatternText part = FormatWithPatternParts(*total, kTotalPattern);
+    shown = part.shown;
+    return part.text;
 }
 
 } // namespace
 
 QString FormatChannelValue(int16_t type, StationValues& v)
 {
+    return FormatChannelReading(type, v).text;
+}
+
+ShownValue FormatChannelReading(int16_t type, StationValues& v)
+{
+    Composer c;
     switch (type) {
     case config::TypeResistivity:
-        return scaledValue(kResistivity, v.ResistivityRange, v.ResistivityRaw, kNoRange) + blanks(1)
-            + temperaturePart(v, type);
+        c.main(scaledValue(kResistivity, v.ResistivityRange, v.ResistivityRaw, kNoRange)).text(blanks(1));
+        break;
     case config::TypeConductivity:
-        return scaledValue(kConductivity, v.ConductivityRange, v.ConductivityRaw, kNoRange) + blanks(5)
-            + temperaturePart(v, type);
+        c.main(scaledValue(kConductivity, v.ConductivityRange, v.ConductivityRaw, kNoRange)).text(blanks(5));
+        break;
     case config::TypeConductivitySwitch:
-        return scaledValue(kConductivitySwitch, v.ConductivityRange, v.ConductivityRaw, kNoRange) + blanks(5)
-            + temperaturePart(v, type);
+        c.main(scaledValue(kConductivitySwitch, v.ConductivityRange, v.ConductivityRaw, kNoRange)).text(blanks(5));
+        break;
     case config::TypeNaCl:
     case config::TypeNaOH:
     case config::TypeHCl:
     case config::TypeH2SO4:
         v.ConductivityRaw = v.ConductivityRaw.value_or(0) / 1000;
-        return FormatWithPattern(*v.ConductivityRaw, QStringLiteral(" ##0.0  %")) + blanks(5)
-            + temperaturePart(v, type);
+        c.main(FormatWithPatternParts(*v.ConductivityRaw, QStringLiteral(" ##0.0  %"))).text(blanks(5));
+        break;
     case config::TypePH:
-        return FormatWithPattern(v.PhValue.value_or(0), QStringLiteral("###0.00 pH   ")) + blanks(2)
-            + temperaturePart(v, type);
+        c.main(FormatWithPatternParts(v.PhValue.value_or(0), QStringLiteral("###0.00 pH   "))).text(blanks(2));
+        break;
     case config::TypeORP:
-        return FormatWithPattern(v.OrpMillivolts.value_or(0), QStringLiteral("###0 mV   ")) + blanks(2)
-            + temperaturePart(v, type);
+        c.main(FormatWithPatternParts(v.OrpMillivolts.value_or(0), QStringLiteral("###0 mV   "))).text(blanks(2));
+        break;
     case config::TypeChlorine:
-        return FormatWithPattern(v.ChlorineValue.value_or(0), QStringLiteral("###0.000 mg/l ")) + blanks(2)
-            + temperaturePart(v, type);
+        c.main(FormatWithPatternParts(v.ChlorineValue.value_or(0), QStringLiteral("###0.000 mg/l ")))
+            .text(blanks(2));
+        break;
     case config::TypeOxygen:
         v.OxygenUnit = static_cast<double>(static_cast<int>(v.OxygenUnit.value_or(0)) & 1);
-        return scaledValue(kOxygen, v.OxygenUnit, v.OxygenRaw, kNoRange) + blanks(3) + temperaturePart(v, type);
+        c.main(scaledValue(kOxygen, v.OxygenUnit, v.OxygenRaw, kNoRange)).text(blanks(3));
+        break;
     case config::TypeFlow:
-        return scaledValue(kFlow, v.FlowRange, v.FlowRate, kFlowNoRange) + blanks(4) + temperaturePart(v, type)
-            + kCrLf + totalLine(v.FlowTotal1) + kCrLf + totalLine(v.FlowTotal2);
+        c.main(scaledValue(kFlow, v.FlowRange, v.FlowRate, kFlowNoRange)).text(blanks(4)).temperature(v, type);
+        c.text(kCrLf + totalLine(v.FlowTotal1, c.result.totalDay));
+        c.text(kCrLf + totalLine(v.FlowTotal2, c.result.total));
+        return c.result;
     case config::TypeTurbidity:
-        return scaledValue(kDecimalCode, v.TurbidityDecimalCode, v.TurbidityRaw, kNoRange,
-                           v.TurbidityUnit.value_or(QString()))
-            + blanks(5) + temperaturePart(v, type);
+        c.main(scaledValue(kDecimalCode, v.TurbidityDecimalCode, v.TurbidityRaw, kNoRange,
+                           v.TurbidityUnit.value_or(QString())))
+            .text(blanks(5));
+        break;
     case config::Type381:
-        return scaledValue(kDecimalCode, v.Model381DecimalCode, v.Model381Raw, kNoRange,
-                           v.Model381Unit.value_or(QString()))
-            + blanks(5) + temperaturePart(v, type);
+        c.main(scaledValue(kDecimalCode, v.Model381DecimalCode, v.Model381Raw, kNoRange,
+                           v.Model381Unit.value_or(QString())))
+            .text(blanks(5));
+        break;
     case config::Type452:
-        return scaledValue(kDecimalCode, v.Model452DecimalCode, v.Model452Raw, kNoRange,
-                           v.Model452Unit.value_or(QString()))
-            + blanks(5) + temperaturePart(v, type);
+        c.main(scaledValue(kDecimalCode, v.Model452DecimalCode, v.Model452Raw, kNoRange,
+                           v.Model452Unit.value_or(QString())))
+            .text(blanks(5));
+        break;
     case config::TypeR627:
-        return scaledValue(kResistivity, v.ResistivityRange, v.ResistivityRaw, kNoRange) + kCrLf
-            + FormatWithPattern(v.SecondResistivityRaw.value_or(0) / 100, QStringLiteral("#0.00 MOhm"));
+        // Two resistivities and no temperature.
+        c.main(scaledValue(kResistivity, v.ResistivityRange, v.ResistivityRaw, kNoRange)).text(kCrLf);
+        c.second(v.SecondResistivityRaw.value_or(0) / 100, QStringLiteral("#0.00 MOhm"));
+        return c.result;
     default:
         return {};
     }
+    c.temperature(v, type);
+    return c.result;
 }
 
 } // namespace measure

@@ -107,3 +107,28 @@ TEST_F(MeasurementCycleTest, AStopRequestEndsTheCycleAfterTheCurrentChannel)
     EXPECT_EQ(shown[1], QStringLiteral("4.00 pH")); // the channel under way completes
     EXPECT_FALSE(flags.CycleRunning);
 }
+
+TEST_F(MeasurementCycleTest, HandsOverOneReadingPerVisitWithTheTextShown)
+{
+    select(0, config::TypePH, QStringLiteral("3"), true);
+    select(1, config::TypeFlow, QStringLiteral("4"), true);
+    channels.setTag(0, QStringLiteral("Tank"));
+    answers[3] = QStringLiteral("7.00 pH");
+    std::vector<std::vector<Reading>> handed;
+    cycle.setReadingsSink([&](std::vector<Reading> readings) { handed.push_back(std::move(readings)); });
+    cycle.RunMeasurementCycle();
+    ASSERT_EQ(handed.size(), 1u);
+    const std::vector<Reading>& readings = handed[0];
+    ASSERT_EQ(readings.size(), 2u);
+    EXPECT_EQ(readings[0].channel, 0);
+    EXPECT_EQ(readings[0].tag, QStringLiteral("Tank"));
+    EXPECT_EQ(readings[0].typeName, QStringLiteral("pH"));
+    EXPECT_TRUE(readings[0].ok);
+    EXPECT_EQ(readings[0].shown.text, shown[0]);
+    EXPECT_EQ(readings[1].typeName, QStringLiteral("Flow")); // the list's trailing blank is not part of the name
+    EXPECT_FALSE(readings[1].ok);
+    EXPECT_EQ(readings[1].shown.text, kOutOfOrder);
+    EXPECT_FALSE(readings[1].shown.value);
+    EXPECT_LE(readings[0].timeMs, readings[1].timeMs);
+    EXPECT_GT(readings[0].timeMs, 1'700'000'000'000); // UTC milliseconds, not seconds
+}

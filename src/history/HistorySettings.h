@@ -1,0 +1,25 @@
+#pragma once
+// The options of "zentlog.ini" (INI format, in the working directory) that concern the history:
+//   [history]
+//   enabled=true          record every reading into "history.sqlite"
+//   retention_days=400    readings older than this are deleted
+// A missing file or key means the default; reading never creates the file.
+
+#include <QString>
+
+namespace history {
+
+inline constexpr char kSettingsFileName[] = "zentlog.ini";
+
+struct HistorySettings {
+    bool enabled = true;
+    int retentionDays = 400;
+    // What was wrong in the file (a value that is no number, a negative count); empty when fine.
+    // The defaults stand in for anything unusable.
+    QString problem;
+
+    // Reads "zentlog.ini" from `directory` (empty: the working directory).
+    static HistorySettings load(const QString& directory = {});
+};
+
+} // namespace history
