@@ -54,6 +54,7 @@ HistorySummary summarizeHistory(const QString& path)
     if (summary.error = history.open(path); !summary.error.isEmpty())
         return summary;
     summary.fileBytes = QFileInfo(path).size();
+    summary.journalBytes = QFileInfo(path + QStringLiteral("-wal")).size();
     {
         QSqlQuery query(history.database());
         query.setForwardOnly(true);

@@ -37,6 +37,8 @@ struct ChannelSummary {
 struct HistorySummary {
     QString error; // empty when the rest is valid
     qint64 fileBytes = 0;
+    // Readings committed but not yet moved into the file itself wait in its "-wal" journal.
+    qint64 journalBytes = 0;
     QList<ChannelSummary> channels; // those with rows, in channel order
 };
 

@@ -89,7 +89,13 @@ int info(const QString& path)
     const history::HistorySummary summary = history::summarizeHistory(path);
     if (!summary.error.isEmpty())
         return fileError(summary.error);
-    print(stdout, QStringLiteral("%1: %2 bytes").arg(QDir::toNativeSeparators(path)).arg(summary.fileBytes));
+    if (summary.journalBytes > 0)
+        print(stdout, QStringLiteral("%1: %2 bytes, and %3 bytes in its journal")
+                          .arg(QDir::toNativeSeparators(path))
+                          .arg(summary.fileBytes)
+                          .arg(summary.journalBytes));
+    else
+        print(stdout, QStringLiteral("%1: %2 bytes").arg(QDir::toNativeSeparators(path)).arg(summary.fileBytes));
     if (summary.channels.isEmpty())
         print(stdout, QStringLiteral("no readings"));
     for (const history::ChannelSummary& channel : summary.channels) {
