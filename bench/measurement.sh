@@ -3,7 +3,9 @@
 # offscreen) against zentlog-sim pacing its replies at 9600 baud.
 #   - share of a core used while measuring four answering stations (target: under 1 %);
 #   - cycle time of four answering stations against the bytes' wire time;
-#   - extra cost of one silent station beyond its 2000 ms limit (target: under 50 ms).
+#   - extra cost of one silent station beyond its 2000 ms limit (target: under 50 ms);
+#   - the share of a core the measurement history costs: the four stations again with recording
+#     off in "zentlog.ini" (target: a difference under 0.1 % of a core).
 # Usage: bench/measurement.sh [BUILD_DIR]   (default build/default, built beforehand)
 #        SECONDS_ANSWERING=60 SECONDS_SILENT=20 change the run lengths.
 set -euo pipefail
@@ -42,6 +44,10 @@ value() { awk -v k="$2" '$1 == k { print $2 }' "$work/$1"; }
 calc() { awk "BEGIN { printf \"%.${2:-1}f\", $1 }"; }
 
 run four "$answering" "1 0 ph" "2 0 conductivity" "3 0 flow" "1 20 orp"
+recorded=$(sqlite3 "$work/history.sqlite" 'SELECT count(*) FROM readings' 2>/dev/null || echo none)
+printf '[history]\nenabled=false\n' >"$work/zentlog.ini"
+run unrecorded "$answering" "1 0 ph" "2 0 conductivity" "3 0 flow" "1 20 orp"
+rm -f "$work/zentlog.ini"
 run silent "$silent" "1 0 ph" "2 0 conductivity" "3 0 flow silent" "1 20 orp"
 
 wire=$(calc "4 * 29 * 10 / 9600 * 1000" 1)   # 8 + 21 bytes of 10 bits per station
@@ -56,6 +62,10 @@ Four answering stations, ${answering} s: $(value four cycles) cycles
   cycle time (median / max):  ${four_cycle} / $(value four cycle_ms_max) ms, wire time ${wire} ms
   per station:                ${per_station} ms (its bytes: 30.2 ms)
   resident memory:            $(value four rss_kib_start) -> $(value four rss_kib_end) KiB
+  readings recorded:          ${recorded}
+The same without recording, ${answering} s: $(value unrecorded cycles) cycles
+  share of a core:            $(value unrecorded cpu_share_percent) %
+  recording costs:            $(calc "$(value four cpu_share_percent) - $(value unrecorded cpu_share_percent)" 3) % of a core   (target < 0.1 %)
 One of them silent, ${silent} s: $(value silent cycles) cycles
   cycle time (median):        ${silent_cycle} ms
   cost of the silent station beyond its 2000 ms limit: ${extra} ms   (target < 50 ms)

@@ -413,6 +413,10 @@ bool Exporter::start()
     run.writer.emplace(request.targetPath);
     if (const QString error = run.writer->open(); !error.isEmpty())
         return run.fail(QStringLiteral("\"%1\" could not be written: %2").arg(request.targetPath, error));
+    // The byte order mark is how a spreadsheet on Windows knows the file is UTF-8; without it
+    // "°C" and "µS" come out garbled there.
+    if (request.format == ExportFormat::Csv)
+        run.buffer += "\xEF\xBB\xBF";
     for (int column = 0; column < ColumnCount; ++column) {
         if (column > 0)
             run.buffer += run.separator;

@@ -129,7 +129,7 @@ TEST_F(ExportTest, CsvIsUtf8Rfc4180WithIsoTimesAndTheLocaleSeparators)
     ExportOutcome outcome = history::exportReadings(request(ExportFormat::Csv, QLocale(QLocale::French, QLocale::France)));
     ASSERT_EQ(outcome.status, ExportOutcome::Status::Done) << outcome.message.toStdString();
     EXPECT_EQ(readFile(target),
-              QByteArray("time;channel;tag;type;ok;value;unit;temperature;value2;unit2;total_day;total\r\n"
+              QByteArray("\xEF\xBB\xBFtime;channel;tag;type;ok;value;unit;temperature;value2;unit2;total_day;total\r\n"
                          "2026-12-09T03:00:01.000+01:00;0;PH 1;pH;1;7,25;pH;21,5;;;;\r\n"
                          "2026-12-09T03:00:01.250+01:00;1;O2;Oxygen;0;;;;;;;\r\n"
                          "2026-12-09T03:00:01.250+01:00;2;\"FLOW; \"\"IN\"\"\";Flow;1;123456789;m\xc2\xb3/h;;;;12,5;0,0001\r\n"

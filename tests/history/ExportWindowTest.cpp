@@ -129,7 +129,7 @@ TEST_F(ExportWindowTest, ExportsTheChosenPeriodAndSaysHowManyReadings)
     EXPECT_EQ(window->Progress()->value(), window->Progress()->maximum());
     const QByteArray csv = readFile(inDir(QStringLiteral("history.csv")));
     EXPECT_EQ(csv.count('\n'), 3001);
-    EXPECT_TRUE(csv.startsWith("time,channel,tag,")) << csv.left(40).constData();
+    EXPECT_TRUE(csv.startsWith("\xEF\xBB\xBFtime,channel,tag,")) << csv.left(40).constData();
     EXPECT_TRUE(window->ExportButton()->isEnabled());
 }
 

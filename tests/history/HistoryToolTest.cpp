@@ -113,7 +113,7 @@ TEST_F(HistoryToolTest, ExportsCsvWithTheLocaleSeparatorsAndTheChosenChannel)
                              QStringLiteral("fr_FR.UTF-8"));
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_EQ(readFile(inWork(QStringLiteral("ph.csv"))),
-              QByteArray("time;channel;tag;type;ok;value;unit;temperature;value2;unit2;total_day;total\r\n"
+              QByteArray("\xEF\xBB\xBFtime;channel;tag;type;ok;value;unit;temperature;value2;unit2;total_day;total\r\n"
                          "2026-12-09T03:00:00.000+01:00;0;PH 1;pH;1;7,25;pH;21,5;;;;\r\n"
                          "2026-12-09T04:00:00.000+01:00;0;PH 1;pH;1;0,0001;pH;21;;;;\r\n"));
 }
