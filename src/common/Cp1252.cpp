@@ -28,6 +28,17 @@ bool representableInCp1252(const QString& text)
     return !encoder.hasError() && fromCp1252(bytes) == text;
 }
 
+char cp1252DecimalSeparator(const QLocale& locale)
+{
+    const QString separator = locale.decimalPoint();
+    if (separator.size() == 1 && representableInCp1252(separator)) {
+        const QByteArray byte = toCp1252(separator);
+        if (byte.size() == 1)
+            return byte[0];
+    }
+    return '.';
+}
+
 } // namespace common
 
 namespace common {

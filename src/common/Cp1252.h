@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QLocale>
 #include <QString>
 
 namespace common {
@@ -11,6 +12,9 @@ QString fromCp1252(QByteArrayView bytes);
 QByteArray toCp1252(const QString& text);
 // True when every character of the text has a byte of its own in Windows-1252.
 bool representableInCp1252(const QString& text);
+// The locale's decimal separator as its Windows-1252 byte, for files a spreadsheet in that
+// locale reads; "." where the locale's separator has no single byte there.
+char cp1252DecimalSeparator(const QLocale& locale);
 
 } // namespace common
 

@@ -154,13 +154,8 @@ QByteArray exportNumberText(double value, char decimalSeparator)
 
 char exportDecimalSeparator(const QLocale& locale)
 {
-    const QString separator = locale.decimalPoint();
-    if (separator.size() == 1 && common::representableInCp1252(separator)) {
-        const QByteArray byte = common::toCp1252(separator);
-        if (byte.size() == 1)
-            return byte[0];
-    }
-    return '.';
+    // The same separator as the logger extraction files, which these users already open.
+    return common::cp1252DecimalSeparator(locale);
 }
 
 char exportFieldSeparator(ExportFormat format, const QLocale& locale)

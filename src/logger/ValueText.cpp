@@ -70,13 +70,7 @@ QString ScaledValueText(int16_t raw, int divisor, char decimalSeparator)
 
 char DecimalSeparatorOf(const QLocale& locale)
 {
-    const QString separator = locale.decimalPoint();
-    if (separator.size() == 1 && common::representableInCp1252(separator)) {
-        const QByteArray byte = common::toCp1252(separator);
-        if (byte.size() == 1)
-            return byte[0];
-    }
-    return '.';
+    return common::cp1252DecimalSeparator(locale);
 }
 
 } // namespace logger

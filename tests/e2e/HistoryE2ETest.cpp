@@ -13,6 +13,7 @@
 #include "ProgramOnSim.h"
 #include "PtyPeer.h"
 #include "ScriptedDialogs.h"
+#include "TextNumbers.h"
 #include "SimProcess.h"
 #include "TestFiles.h"
 
@@ -20,7 +21,6 @@
 #include <QDir>
 #include <QMessageBox>
 #include <QFile>
-#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -65,14 +65,7 @@ std::vector<Row> readRows(const QString& path)
     return rows;
 }
 
-std::vector<double> numbersIn(const QString& text)
-{
-    static const QRegularExpression number(QStringLiteral("(?<![A-Za-z0-9.])-?[0-9]+(?:\\.[0-9]*)?"));
-    std::vector<double> numbers;
-    for (auto it = number.globalMatch(text); it.hasNext();)
-        numbers.push_back(it.next().captured().toDouble());
-    return numbers;
-}
+using testing_support::numbersIn;
 
 class HistoryE2E : public ::testing::Test {
 protected:

@@ -6,6 +6,8 @@
 #include "config/MeasurementTypes.h"
 #include "measure/ValueText.h"
 
+#include "TextNumbers.h"
+
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
@@ -17,15 +19,7 @@ using namespace measure;
 
 namespace {
 
-// The numbers of a text: digits not glued to a letter (the 3 of "m3/h" is part of a unit).
-std::vector<double> numbersIn(const QString& text)
-{
-    static const QRegularExpression number(QStringLiteral("(?<![A-Za-z0-9.])-?[0-9]+(?:\\.[0-9]*)?"));
-    std::vector<double> numbers;
-    for (auto it = number.globalMatch(text); it.hasNext();)
-        numbers.push_back(it.next().captured().toDouble());
-    return numbers;
-}
+using testing_support::numbersIn;
 
 std::vector<double> present(std::initializer_list<Number> fields)
 {
