@@ -3,6 +3,7 @@
 
 #include "ExportTestDatabase.h"
 #include "TestFiles.h"
+#include "ToolRun.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -22,35 +23,20 @@ using testing_support::writeFile;
 
 namespace {
 
-struct ToolRun {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using testing_support::ToolRun;
 
 class HistoryToolTest : public ::testing::Test {
 protected:
     QProcessEnvironment environment(const QString& locale) const
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("LC_ALL"), locale);
+        QProcessEnvironment env = testing_support::environmentWithLocale(locale);
         env.insert(QStringLiteral("TZ"), QStringLiteral("CET-1CEST,M3.5.0,M10.5.0/3"));
         return env;
     }
 
     ToolRun tool(const QStringList& arguments, const QString& locale = QStringLiteral("C"))
     {
-        QProcess process;
-        process.setProcessEnvironment(environment(locale));
-        process.setWorkingDirectory(work.path());
-        process.start(QStringLiteral(ZENTLOG_HISTORY), arguments);
-        EXPECT_TRUE(process.waitForFinished(120000)) << "the tool did not end";
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished();
-        }
-        return {process.exitCode(), QString::fromLocal8Bit(process.readAllStandardOutput()),
-                QString::fromLocal8Bit(process.readAllStandardError())};
+        return testing_support::runTool(QStringLiteral(ZENTLOG_HISTORY), arguments, work.path(), environment(locale), 120000);
     }
     QString inWork(const QString& name) const { return QDir(work.path()).filePath(name); }
     QStringList filesInWork() const { return QDir(work.path()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name); }

@@ -2,6 +2,7 @@
 
 #include "LoggerFiles.h"
 #include "TestFiles.h"
+#include "ToolRun.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -19,29 +20,14 @@ using testing_support::writeFile;
 
 namespace {
 
-struct ToolRun {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using testing_support::ToolRun;
 
 class ExtractToolTest : public ::testing::Test {
 protected:
     ToolRun tool(const QStringList& arguments, const QString& locale = QStringLiteral("C"))
     {
-        QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("LC_ALL"), locale);
-        process.setProcessEnvironment(env);
-        process.setWorkingDirectory(work.path());
-        process.start(QStringLiteral(ZENTLOG_EXTRACT), arguments);
-        EXPECT_TRUE(process.waitForFinished(60000)) << "the tool did not end";
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished();
-        }
-        return {process.exitCode(), QString::fromLocal8Bit(process.readAllStandardOutput()),
-                QString::fromLocal8Bit(process.readAllStandardError())};
+        return testing_support::runTool(QStringLiteral(ZENTLOG_EXTRACT), arguments, work.path(),
+                                        testing_support::environmentWithLocale(locale), 60000);
     }
     QString inWork(const QString& name) const { return QDir(work.path()).filePath(name); }
 
