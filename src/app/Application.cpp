@@ -115,8 +115,8 @@ void Application::showMainWindowAgain()
 
 void Application::startMeasurement()
 {
-    if (!measurement_) {
-        startRecorder();
+    const bool loading = !measurement_;
+    if (loading) {
         measurement_ = new measure::F_Mesure(measure::MeasurementContext{
             dialogs_, channels_, flags_, *port_, serialSettings_, programTitle_, directory_, reader_,
             [this] { showMainWindowAgain(); }, [this] { quit(); }, [this](std::vector<measure::Reading> readings) {
@@ -129,6 +129,9 @@ void Application::startMeasurement()
     measurement_->setWindowState(measurement_->windowState() | Qt::WindowMaximized);
     measurement_->show();
     measurement_->raise();
+    // Once the measurement window is up, so that a message about the history stands over it.
+    if (loading)
+        startRecorder();
     measurement_->Minuterie1().setInterval(1000);
     measurement_->Minuterie1().start();
 }
