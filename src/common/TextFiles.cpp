@@ -14,7 +14,7 @@ const QString kNotRegular = QStringLiteral("it is not a regular file");
 
 // What stands at a name we are about to replace, when it is not a file we may replace: a
 // directory, or a FIFO or device that a writer could block on.
-QString refuseSpecialTarget(const QString& path)
+QString refuseNonRegularTarget(const QString& path)
 {
     const QFileInfo info(path);
     if (info.isDir())
@@ -35,7 +35,7 @@ AtomicWriter::~AtomicWriter() = default;
 
 QString AtomicWriter::open()
 {
-    if (QString refusal = refuseSpecialTarget(file_.fileName()); !refusal.isEmpty())
+    if (QString refusal = refuseNonRegularTarget(file_.fileName()); !refusal.isEmpty())
         return refusal;
     if (!file_.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return file_.errorString();
@@ -91,8 +91,8 @@ FileRead readSmallFile(const QString& path, qint64 maxBytes)
     QFile file;
     QString reason;
     if (!openForReading(file, path, reason)) {
-        const bool special = QFileInfo::exists(path) && !QFileInfo(path).isFile();
-        return refuse(special ? FileRead::Status::NotRegular : FileRead::Status::Unreadable, reason);
+        const bool notRegular = QFileInfo::exists(path) && !QFileInfo(path).isFile();
+        return refuse(notRegular ? FileRead::Status::NotRegular : FileRead::Status::Unreadable, reason);
     }
     // The size now that it is open: what is appended from here on is not read.
     const qint64 size = file.size();

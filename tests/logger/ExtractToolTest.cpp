@@ -98,7 +98,7 @@ TEST_F(ExtractToolTest, ReportsAnIgnoredFragmentAndStillSucceeds)
     EXPECT_TRUE(run.err.contains(QStringLiteral("3 bytes"))) << run.err.toStdString();
 }
 
-TEST_F(ExtractToolTest, RefusesLinksAndSpecialFilesWithAMessage)
+TEST_F(ExtractToolTest, RefusesLinksPipesAndDevicesWithAMessage)
 {
     writeFile(inWork(QStringLiteral("pump.log")), logger_test::workedExample());
     QDir(work.path()).mkdir(QStringLiteral("out"));

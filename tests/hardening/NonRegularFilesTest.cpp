@@ -56,7 +56,7 @@ bool isFifo(const QString& path)
     return ::lstat(path.toLocal8Bit().constData(), &status) == 0 && S_ISFIFO(status.st_mode);
 }
 
-class SpecialFiles : public ::testing::Test {
+class NonRegularFiles : public ::testing::Test {
 protected:
     QString configPath() const { return dir.filePath(QStringLiteral("config.txt")); }
     QString portComPath() const { return dir.filePath(QStringLiteral("PortCom.dat")); }
@@ -77,7 +77,7 @@ protected:
 
 } // namespace
 
-TEST_F(SpecialFiles, AFifoIsNeitherReadNorWrittenAndStaysAFifo)
+TEST_F(NonRegularFiles, AFifoIsNeitherReadNorWrittenAndStaysAFifo)
 {
     makeFifo(configPath());
     makeFifo(portComPath());
@@ -107,7 +107,7 @@ TEST_F(SpecialFiles, AFifoIsNeitherReadNorWrittenAndStaysAFifo)
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size(), 2);
 }
 
-TEST_F(SpecialFiles, ALinkToAFifoIsRefusedLikeTheFifo)
+TEST_F(NonRegularFiles, ALinkToAFifoIsRefusedLikeTheFifo)
 {
     const QString fifo = dir.filePath(QStringLiteral("pipe"));
     makeFifo(fifo);
@@ -122,7 +122,7 @@ TEST_F(SpecialFiles, ALinkToAFifoIsRefusedLikeTheFifo)
     EXPECT_TRUE(isFifo(fifo));
 }
 
-TEST_F(SpecialFiles, ADirectoryAtTheNameIsRefusedAndLeftAlone)
+TEST_F(NonRegularFiles, ADirectoryAtTheNameIsRefusedAndLeftAlone)
 {
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("config.txt")));
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("PortCom.dat")));
