@@ -23,12 +23,14 @@ Application::Application(ui::Dialogs& dialogs, std::unique_ptr<serial::SerialCon
     , directory_(std::move(directory))
     , channels_(dialogs, directory_)
     , quitHandler_([] { QCoreApplication::exit(0); })
-    , reader_([this](int16_t type, double address, int16_t startRegister) -> std::optional<measure::ShownValue> {
+    , reader_([this](int16_t type, double address, int16_t startRegister) {
         // The reader decodes into the shared values, and the channel's text is made from them
         // before the next channel is read.
-        if (!measure::ReadStation(type, *port_, address, startRegister, stationValues_, {}, &lateReplies_))
-            return std::nullopt;
-        return measure::FormatChannelReading(type, stationValues_);
+        measure::ChannelRead read;
+        read.exchange = measure::ReadStation(type, *port_, address, startRegister, stationValues_, {}, &lateReplies_);
+        if (read.exchange.ok())
+            read.value = measure::FormatChannelReading(type, stationValues_);
+        return read;
     })
 {
     // The live configuration is held by the configuration window: the first read of a channel
@@ -119,10 +121,13 @@ void Application::startMeasurement()
     if (loading) {
         measurement_ = new measure::F_Mesure(measure::MeasurementContext{
             dialogs_, channels_, flags_, *port_, serialSettings_, programTitle_, directory_, reader_,
-            [this] { showMainWindowAgain(); }, [this] { quit(); }, [this](std::vector<measure::Reading> readings) {
+            [this] { showMainWindowAgain(); }, [this] { quit(); },
+            [this](std::vector<measure::Reading> readings) {
                 if (recorder_)
                     recorder_->recordCycle(std::move(readings));
-            }});
+            },
+            [this](int channel, const diagnostics::Exchange& exchange) { recordVisit(channel, exchange); },
+            &lineCounters_});
         measurement_->setWindowState(Qt::WindowMaximized);
         measurement_->Form_Load();
     }
@@ -134,6 +139,29 @@ void Application::startMeasurement()
         startRecorder();
     measurement_->Minuterie1().setInterval(1000);
     measurement_->Minuterie1().start();
+}
+
+void Application::recordVisit(int channel, const diagnostics::Exchange& exchange)
+{
+    lineCounters_.recordVisit(channel, exchange.endedAtMs, exchange.outcome, exchange.replyMs);
+    if (!exchange.request.isEmpty()) {
+        const diagnostics::StationBlock block{static_cast<uint8_t>(exchange.request[0]),
+                                              (static_cast<uint8_t>(exchange.request[2]) << 8)
+                                                  | static_cast<uint8_t>(exchange.request[3])};
+        requestedBy_[block] = channel;
+    }
+    // A late reply is counted for the channel whose request it answered.
+    for (const diagnostics::StationBlock& late : exchange.lateReplies) {
+        if (const auto owner = requestedBy_.find(late); owner != requestedBy_.end())
+            lineCounters_.recordLateReply(owner->second, exchange.endedAtMs);
+    }
+    emit visitRecorded(channel);
+}
+
+void Application::resetLineCounters()
+{
+    lineCounters_.reset();
+    emit visitRecorded(-1);
 }
 
 void Application::startRecorder()

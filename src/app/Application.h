@@ -4,6 +4,7 @@
 // window on first use.
 
 #include "config/ChannelConfiguration.h"
+#include "diagnostics/LineCounters.h"
 #include "measure/F_Mesure.h"
 #include "measure/MeasurementCycle.h"
 #include "measure/MeasurementFlags.h"
@@ -17,6 +18,7 @@
 #include <QString>
 
 #include <functional>
+#include <map>
 #include <memory>
 
 namespace history {
@@ -79,6 +81,10 @@ public:
     // history on ("zentlog.ini"), else null.
     history::Recorder* recorder() const { return recorder_.get(); }
 
+    // The line's counters per channel since the user last reset them.
+    const diagnostics::LineCounters& lineCounters() const { return lineCounters_; }
+    void resetLineCounters();
+
     // The measurement window while it is loaded, else null.
     measure::F_Mesure* measurementWindow() const { return measurement_.data(); }
     // How a channel's station is read and its value text made; tests put their own here.
@@ -96,7 +102,12 @@ public:
         probePortFactory_ = std::move(factory);
     }
 
+signals:
+    // A channel visit has been counted (-1: the counters were reset).
+    void visitRecorded(int channel);
+
 private:
+    void recordVisit(int channel, const diagnostics::Exchange& exchange);
     void createApplicationConfig();
     void showMainWindowAgain();
     void startRecorder();
@@ -115,6 +126,9 @@ private:
     measure::ChannelReader reader_;
     QPointer<measure::F_Mesure> measurement_;
     std::unique_ptr<history::Recorder> recorder_;
+    diagnostics::LineCounters lineCounters_;
+    // The channel that last asked each station block, to which a late reply from it belongs.
+    std::map<diagnostics::StationBlock, int> requestedBy_;
     std::function<std::unique_ptr<serial::SerialControl>()> probePortFactory_;
     // Top-level windows own themselves: they are deleted when closed through their close box,
     // and those still there when the program ends are deleted with the application object.

@@ -30,6 +30,8 @@ struct Exchange {
     // Late replies to earlier, unanswered requests that were recognised and thrown away during
     // this exchange (before its request went out, or among the bytes of its wait).
     std::vector<StationBlock> lateReplies;
+
+    bool ok() const { return outcome.ok(); }
 };
 
 } // namespace diagnostics

@@ -15,8 +15,18 @@ QString ensureSchema(QSqlDatabase& db)
     }
     if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next())
         return query.lastError().text();
-    if (query.value(0).toInt() < kSchemaVersion
-        && !query.exec(QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion)))
+    const int version = query.value(0).toInt();
+    if (version >= kSchemaVersion)
+        return {};
+    // A file of the first layout gains the outcome column; its rows keep NULL there.
+    bool hasOutcome = false;
+    if (!query.exec(QStringLiteral("PRAGMA table_info(readings)")))
+        return query.lastError().text();
+    while (query.next())
+        hasOutcome = hasOutcome || query.value(1).toString() == QLatin1String("outcome");
+    if (!hasOutcome && !query.exec(QStringLiteral("ALTER TABLE readings ADD COLUMN outcome TEXT")))
+        return query.lastError().text();
+    if (!query.exec(QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion)))
         return query.lastError().text();
     return {};
 }

@@ -12,7 +12,8 @@ namespace history {
 inline constexpr char kHistoryFileName[] = "history.sqlite";
 
 // PRAGMA user_version of the layout below.
-inline constexpr int kSchemaVersion = 1;
+// 1: the first layout. 2: adds `outcome`.
+inline constexpr int kSchemaVersion = 2;
 
 // One row per channel visit of a measurement cycle:
 //   time_ms      UTC milliseconds since 1970 when the channel was read
@@ -25,6 +26,9 @@ inline constexpr int kSchemaVersion = 1;
 //   value2, unit2      the second value and its unit, for the types that have one
 //   total_day, total   the flow totals
 //   text         the panel's text, exactly as shown (CR LF between lines)
+//   outcome      how the visit ended: "value", or why there was none ("no_reply",
+//                "invalid_crc", "exception_2", "port_lost", ...); NULL in rows recorded before
+//                the layout had it
 // NULL wherever the type has no such field or the channel was "Out of order".
 inline constexpr char kCreateReadings[] =
     "CREATE TABLE IF NOT EXISTS readings ("
@@ -41,12 +45,14 @@ inline constexpr char kCreateReadings[] =
     " unit2 TEXT,"
     " total_day REAL,"
     " total REAL,"
-    " text TEXT NOT NULL)";
+    " text TEXT NOT NULL,"
+    " outcome TEXT)";
 inline constexpr char kCreateReadingsIndex[] =
     "CREATE INDEX IF NOT EXISTS readings_channel_time ON readings (channel, time_ms)";
 
-// Creates the tables and index when missing and sets the version; an empty string on success,
-// otherwise the reason. The database must be open.
+// Creates the tables and index when missing, adds the columns an older layout lacks, and sets the
+// version; an empty string on success, otherwise the reason. The database must be open. A file
+// of a newer layout is left as it is: its extra columns are not ours to touch.
 QString ensureSchema(QSqlDatabase& db);
 
 } // namespace history

@@ -17,7 +17,7 @@ namespace history {
 namespace {
 
 constexpr char kInsert[] = "INSERT INTO readings (time_ms, channel, tag, type, ok, value, unit, temperature,"
-                           " value2, unit2, total_day, total, text) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)";
+                           " value2, unit2, total_day, total, text, outcome) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?)";
 
 // SQLite's primary result codes for a file that is not a database or is damaged.
 constexpr int kSqliteCorrupt = 11;
@@ -165,6 +165,7 @@ bool Recorder::writePending()
         insert_->bindValue(10, number(ok ? r.shown.totalDay : std::nullopt));
         insert_->bindValue(11, number(ok ? r.shown.total : std::nullopt));
         insert_->bindValue(12, r.shown.text);
+        insert_->bindValue(13, ok ? QStringLiteral("value") : r.outcome.code());
         if (!insert_->exec()) {
             const QSqlError error = insert_->lastError();
             db_.rollback();

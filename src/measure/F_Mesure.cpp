@@ -2,6 +2,7 @@
 
 #include "config/ChannelConfiguration.h"
 #include "config/MeasurementTypes.h"
+#include "diagnostics/LineCounters.h"
 #include "measure/Bezel.h"
 #include "serial/SerialControl.h"
 #include "serial/SerialDevices.h"
@@ -10,6 +11,7 @@
 #include "ui/Twips.h"
 
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QFrame>
@@ -74,6 +76,11 @@ F_Mesure::F_Mesure(MeasurementContext context, QWidget* parent)
 {
     setObjectName(QStringLiteral("F_Mesure"));
     cycle_.setReadingsSink(context_.recordCycle);
+    cycle_.setVisitSink([this](int channel, const diagnostics::Exchange& exchange) {
+        if (context_.recordVisit)
+            context_.recordVisit(channel, exchange);
+        updateToolTip(channel);
+    });
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral(" [ Mesure ]"));
     setColours(this, Qt::black, kLightGrey);
@@ -343,6 +350,27 @@ void F_Mesure::showValue(int channel, const QString& text)
         label->setFont(font);
     label->setText(shown);
     emit valueShown(channel);
+}
+
+void F_Mesure::updateToolTip(int channel)
+{
+    if (context_.lineCounters == nullptr || channel < 0 || channel >= kPanelCount)
+        return;
+    const diagnostics::ChannelCounters& counters = context_.lineCounters->channel(channel);
+    const auto timeText = [](qint64 ms) {
+        return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    };
+    QStringList lines;
+    if (counters.lastFailure && counters.consecutiveFailures > 0)
+        lines << QStringLiteral("Last failure: %1 (%2)").arg(counters.lastFailure->describe(), timeText(counters.lastFailureMs));
+    lines << (counters.lastValidMs ? QStringLiteral("Last valid reading: %1").arg(timeText(*counters.lastValidMs))
+                                   : QStringLiteral("No valid reading since the counters were reset"));
+    const QString tip = lines.join(QLatin1Char('\n'));
+    for (QWidget* control : {static_cast<QWidget*>(etiquette3_[static_cast<size_t>(channel)]),
+                             static_cast<QWidget*>(dessin1_[static_cast<size_t>(channel)])}) {
+        if (control->toolTip() != tip)
+            control->setToolTip(tip);
+    }
 }
 
 void F_Mesure::Commande1_Click()

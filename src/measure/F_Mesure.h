@@ -22,6 +22,9 @@ namespace serial {
 class SerialControl;
 struct SerialSettings;
 }
+namespace diagnostics {
+class LineCounters;
+}
 namespace ui {
 class Dialogs;
 enum class Answer;
@@ -41,6 +44,9 @@ struct MeasurementContext {
     std::function<void()> showMainWindow;
     std::function<void()> endProgram;
     ReadingsSink recordCycle; // takes the readings of every completed cycle; may be empty
+    VisitSink recordVisit;    // told of every channel visit; may be empty
+    // The line's counters, read for the panels' tooltips once each visit has been recorded; may be null.
+    const diagnostics::LineCounters* lineCounters = nullptr;
 };
 
 // A value text as its value label shows it: one line per line, every blank kept.
@@ -84,6 +90,8 @@ private:
     void buildControls();
     void applyLayout();
     void showValue(int channel, const QString& text);
+    // The panel's tooltip: why its last visit failed, and when it last had a value.
+    void updateToolTip(int channel);
     // Form_Paint once the configuration is there to be read.
     void refreshPanels();
     bool ensurePortOpen();

@@ -26,6 +26,23 @@ private:
 };
 } // namespace
 
+ChannelRead ChannelRead::of(ShownValue shown)
+{
+    ChannelRead read;
+    read.value = std::move(shown);
+    read.exchange.outcome = diagnostics::Outcome::value();
+    read.exchange.endedAtMs = QDateTime::currentMSecsSinceEpoch();
+    return read;
+}
+
+ChannelRead ChannelRead::failed(diagnostics::Outcome outcome)
+{
+    ChannelRead read;
+    read.exchange.outcome = outcome;
+    read.exchange.endedAtMs = QDateTime::currentMSecsSinceEpoch();
+    return read;
+}
+
 MeasurementCycle::MeasurementCycle(config::ChannelConfiguration& channels, MeasurementFlags& flags,
                                    ChannelReader reader, ValueSink show)
     : channels_(channels)
@@ -51,12 +68,17 @@ void MeasurementCycle::RunMeasurementCycle()
                 reading.channel = i;
                 reading.tag = channels_.tag(i);
                 reading.typeName = config::measurementTypeTexts[static_cast<size_t>(type)].trimmed();
-                std::optional<ShownValue> value = reader_(type, address, startRegister);
-                reading.ok = value.has_value();
-                reading.shown = value ? std::move(*value) : ShownValue(kOutOfOrder);
+                ChannelRead read = reader_(type, address, startRegister);
+                reading.ok = read.value.has_value();
+                reading.outcome = read.exchange.outcome;
+                reading.shown = read.value ? std::move(*read.value) : ShownValue(kOutOfOrder);
                 // The panel shows the very text the reading holds.
                 show_(i, reading.shown.text);
                 readings.push_back(std::move(reading));
+                if (visits_)
+                    visits_(i, read.exchange);
+            } else if (visits_) {
+                visits_(i, ChannelRead::failed(diagnostics::Outcome::of(diagnostics::OutcomeKind::NoType)).exchange);
             }
         }
         if (flags_.stopRequested())

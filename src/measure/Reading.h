@@ -3,6 +3,7 @@
 // behind it, as shown (rounded as the text rounds them, so that the text and the numbers never
 // disagree). The history records these.
 
+#include "diagnostics/Outcome.h"
 #include "measure/StationValues.h"
 
 #include <QString>
@@ -31,14 +32,15 @@ struct ShownValue {
     Number total;       // flow: the total
 };
 
-// One channel visit. `ok` false: the station did not answer, the text is "Out of order" and no
-// number is set.
+// One channel visit. `ok` false: there was no value, the text is "Out of order", no number is
+// set, and `outcome` says why.
 struct Reading {
     qint64 timeMs = 0; // UTC milliseconds since 1970
     int channel = 0;
     QString tag;
     QString typeName;
     bool ok = false;
+    diagnostics::Outcome outcome;
     ShownValue shown;
 };
 

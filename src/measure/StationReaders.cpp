@@ -3,9 +3,10 @@
 #include "config/MeasurementTypes.h"
 #include "measure/ReplyWords.h"
 #include "measure/UnitTables.h"
-#include "serial/LateReplies.h"
 #include "serial/ModbusFrame.h"
-#include "serial/SerialControl.h"
+#include "serial/StationExchange.h"
+
+#include <QDateTime>
 
 #include <cmath>
 
@@ -17,28 +18,22 @@ constexpr int kRegisterMain = 3;
 constexpr int kRegisterTemperature = 4;
 
 // Asks the station for its 8 registers. On success `frame` holds the checked reply.
-bool exchange(StationLink link, double address, int16_t startRegister, QByteArray& frame)
+diagnostics::Exchange exchange(StationLink link, double address, int16_t startRegister, QByteArray& frame)
 {
     const std::optional<uint8_t> addressByte = stationAddressByte(address);
-    if (!addressByte || !link.port.PortOpen())
-        return false;
+    if (!addressByte) {
+        diagnostics::Exchange nothingSent;
+        nothingSent.outcome = diagnostics::Outcome::of(diagnostics::OutcomeKind::NoAddress);
+        nothingSent.endedAtMs = QDateTime::currentMSecsSinceEpoch();
+        return nothingSent;
+    }
     serial::ModbusRequest request;
     request.Address = *addressByte;
     request.FunctionCode = 3;
     request.StartRegister = startRegister;
     request.RegisterCount = 8;
     serial::BuildReadRequest(request);
-    if (link.lateReplies != nullptr) {
-        link.lateReplies->waitBefore(link.port, request);
-        if (!link.port.PortOpen())
-            return false;
-    }
-    link.port.setInBufferCount(0);
-    link.port.Output(request.Frame);
-    const serial::ReplyOutcome outcome = serial::awaitReplyFrame(link.port, request, frame, link.limits);
-    if (link.lateReplies != nullptr)
-        link.lateReplies->note(request, outcome, link.limits);
-    return outcome == serial::ReplyOutcome::Reply;
+    return serial::exchangeWithStation(link.port, request, link.limits, link.lateReplies, frame);
 }
 
 double temperatureOf(const ReplyWords& words)
@@ -48,13 +43,13 @@ double temperatureOf(const ReplyWords& words)
 
 // The reader's fields from a reply, in the order the reader writes them.
 template <typename Decode>
-bool readWith(StationLink link, double address, int16_t startRegister, Decode decode)
+diagnostics::Exchange readWith(StationLink link, double address, int16_t startRegister, Decode decode)
 {
     QByteArray frame;
-    if (!exchange(link, address, startRegister, frame))
-        return false;
-    decode(ReplyWords(frame));
-    return true;
+    diagnostics::Exchange result = exchange(link, address, startRegister, frame);
+    if (result.ok())
+        decode(ReplyWords(frame));
+    return result;
 }
 
 void setUnit(Text& field, const std::optional<QString>& unit)
@@ -64,7 +59,7 @@ void setUnit(Text& field, const std::optional<QString>& unit)
 }
 
 // Range code, signed value and temperature: resistivity and conductivity stations.
-bool readRangeStation(StationLink link, double address, int16_t startRegister, StationValues& values,
+diagnostics::Exchange readRangeStation(StationLink link, double address, int16_t startRegister, StationValues& values,
                       Number StationValues::*range, Number StationValues::*raw)
 {
     return readWith(link, address, startRegister, [&](const ReplyWords& w) {
@@ -76,7 +71,7 @@ bool readRangeStation(StationLink link, double address, int16_t startRegister, S
 
 // Decimal code, unit from the station's table, signed value and temperature: turbidity, 381
 // and 452 stations.
-bool readDecimalCodeStation(StationLink link, double address, int16_t startRegister, StationValues& values,
+diagnostics::Exchange readDecimalCodeStation(StationLink link, double address, int16_t startRegister, StationValues& values,
                             Number StationValues::*code, Text StationValues::*unit, Number StationValues::*raw,
                             std::optional<QString> (*unitTable)(uint8_t))
 {
@@ -100,19 +95,19 @@ std::optional<uint8_t> stationAddressByte(double address)
     return static_cast<uint8_t>(rounded);
 }
 
-bool ReadResistivityStation(StationLink link, double address, int16_t startRegister, StationValues& values)
+diagnostics::Exchange ReadResistivityStation(StationLink link, double address, int16_t startRegister, StationValues& values)
 {
     return readRangeStation(link, address, startRegister, values, &StationValues::ResistivityRange,
                             &StationValues::ResistivityRaw);
 }
 
-bool ReadConductivityStation(StationLink link, double address, int16_t startRegister, StationValues& values)
+diagnostics::Exchange ReadConductivityStation(StationLink link, double address, int16_t startRegister, StationValues& values)
 {
     return readRangeStation(link, address, startRegister, values, &StationValues::ConductivityRange,
                             &StationValues::ConductivityRaw);
 }
 
-bool ReadPhStation(StationLink link, double address, int16_t startRegister, StationValues& values)
+diagnostics::Exchange ReadPhStation(StationLink link, double address, int16_t startRegister, StationValues& values)
 {
     return readWith(link, address, startRegister, [&](const ReplyWords& w) {
         values.PhValue = w.signedWord(kRegisterMain) / 100.0;
@@ -120,7 +115,7 @@ bool ReadPhStation(StationLink link, double address, int16_t startRegister, Stat
     });
 }
 
-bool ReadOrpStation(StationLink link, double address, int16_t startRegister, StationValues& values)
+diagnostics::Exchange ReadOrpStation(StationLink link, double address, int16_t startRegister, StationValues& values)
 {
     return readWith(link, address, startRegister, [&](const ReplyWords& w) {
         values.OrpMillivolts = w.signedWord(kRegisterMain);
@@ -128,7 +123,7 @@ bool ReadOrpStation(StationLink link, double address, int16_t startRegister, Sta
     });
 }
 
-bool ReadOxygenStation(StationLink link, double address, int16_t startRegister, StationValues& values)
+diagnostics::Exchange ReadOxygenStation(StationLink link, double address, int16_t startRegister, StationValues& values)
 {
     return readWith(link, address, startRegister, [&](const ReplyWords& w) {
         values.OxygenUnit = w.codeByte();
@@ -137,7 +132,7 @@ bool ReadOxygenStation(StationLink link, double address, int16_t startRegister, 
     });
 }
 
-bool ReadFlowStation(StationLink link, double address, int16_t startRegister, StationValues& values)
+diagnostics::Exchange ReadFlowStation(StationLink link, double address, int16_t startRegister, StationValues& values)
 {
     return readWith(link, address, startRegister, [&](const ReplyWords& w) {
         values.FlowRange = w.codeByte();
@@ -148,7 +143,7 @@ bool ReadFlowStation(StationLink link, double address, int16_t startRegister, St
     });
 }
 
-bool ReadChlorineStation(StationLink link, double address, int16_t startRegister, StationValues& values)
+diagnostics::Exchange ReadChlorineStation(StationLink link, double address, int16_t startRegister, StationValues& values)
 {
     return readWith(link, address, startRegister, [&](const ReplyWords& w) {
         values.ChlorineValue = w.signedWord(kRegisterMain) / 1000.0;
@@ -156,13 +151,13 @@ bool ReadChlorineStation(StationLink link, double address, int16_t startRegister
     });
 }
 
-bool ReadTurbidityStation(StationLink link, double address, int16_t startRegister, StationValues& values)
+diagnostics::Exchange ReadTurbidityStation(StationLink link, double address, int16_t startRegister, StationValues& values)
 {
     return readDecimalCodeStation(link, address, startRegister, values, &StationValues::TurbidityDecimalCode,
                                   &StationValues::TurbidityUnit, &StationValues::TurbidityRaw, turbidityUnit);
 }
 
-bool ReadDualResistivityStation(StationLink link, double address, int16_t startRegister, StationValues& values)
+diagnostics::Exchange ReadDualResistivityStation(StationLink link, double address, int16_t startRegister, StationValues& values)
 {
     return readWith(link, address, startRegister, [&](const ReplyWords& w) {
         values.ResistivityRange = w.codeByte();
@@ -171,19 +166,19 @@ bool ReadDualResistivityStation(StationLink link, double address, int16_t startR
     });
 }
 
-bool ReadModel381Station(StationLink link, double address, int16_t startRegister, StationValues& values)
+diagnostics::Exchange ReadModel381Station(StationLink link, double address, int16_t startRegister, StationValues& values)
 {
     return readDecimalCodeStation(link, address, startRegister, values, &StationValues::Model381DecimalCode,
                                   &StationValues::Model381Unit, &StationValues::Model381Raw, model381Unit);
 }
 
-bool ReadModel452Station(StationLink link, double address, int16_t startRegister, StationValues& values)
+diagnostics::Exchange ReadModel452Station(StationLink link, double address, int16_t startRegister, StationValues& values)
 {
     return readDecimalCodeStation(link, address, startRegister, values, &StationValues::Model452DecimalCode,
                                   &StationValues::Model452Unit, &StationValues::Model452Raw, model452Unit);
 }
 
-bool ReadStation(int16_t type, serial::SerialControl& port, double address, int16_t startRegister,
+diagnostics::Exchange ReadStation(int16_t type, serial::SerialControl& port, double address, int16_t startRegister,
                  StationValues& values, const serial::ReplyLimits& limits, serial::LateReplies* lateReplies)
 {
     const StationLink link{port, limits, lateReplies};
@@ -204,7 +199,12 @@ bool ReadStation(int16_t type, serial::SerialControl& port, double address, int1
     case config::TypeR627: return ReadDualResistivityStation(link, address, startRegister, values);
     case config::Type381: return ReadModel381Station(link, address, startRegister, values);
     case config::Type452: return ReadModel452Station(link, address, startRegister, values);
-    default: return false;
+    default: {
+        diagnostics::Exchange nothingSent;
+        nothingSent.outcome = diagnostics::Outcome::of(diagnostics::OutcomeKind::NoType);
+        nothingSent.endedAtMs = QDateTime::currentMSecsSinceEpoch();
+        return nothingSent;
+    }
     }
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 // The station readers: each asks one station for its 8 registers from the start register (0 for
 // a "Master" channel, 20 for an "Ext." one) and, when a valid reply came in time, decodes it into
-// its fields of StationValues. On failure no field is touched.
+// its fields of StationValues. On failure no field is touched. Each returns the exchange: its
+// outcome says whether there was a value and, if not, why.
 
+#include "diagnostics/Exchange.h"
 #include "measure/StationValues.h"
 #include "serial/ReplyReception.h"
 
@@ -28,21 +30,21 @@ struct StationLink {
     serial::LateReplies* lateReplies = nullptr;
 };
 
-bool ReadResistivityStation(StationLink link, double address, int16_t startRegister, StationValues& values);
-bool ReadConductivityStation(StationLink link, double address, int16_t startRegister, StationValues& values);
-bool ReadPhStation(StationLink link, double address, int16_t startRegister, StationValues& values);
-bool ReadOrpStation(StationLink link, double address, int16_t startRegister, StationValues& values);
-bool ReadOxygenStation(StationLink link, double address, int16_t startRegister, StationValues& values);
-bool ReadFlowStation(StationLink link, double address, int16_t startRegister, StationValues& values);
-bool ReadChlorineStation(StationLink link, double address, int16_t startRegister, StationValues& values);
-bool ReadTurbidityStation(StationLink link, double address, int16_t startRegister, StationValues& values);
-bool ReadDualResistivityStation(StationLink link, double address, int16_t startRegister, StationValues& values);
-bool ReadModel381Station(StationLink link, double address, int16_t startRegister, StationValues& values);
-bool ReadModel452Station(StationLink link, double address, int16_t startRegister, StationValues& values);
+diagnostics::Exchange ReadResistivityStation(StationLink link, double address, int16_t startRegister, StationValues& values);
+diagnostics::Exchange ReadConductivityStation(StationLink link, double address, int16_t startRegister, StationValues& values);
+diagnostics::Exchange ReadPhStation(StationLink link, double address, int16_t startRegister, StationValues& values);
+diagnostics::Exchange ReadOrpStation(StationLink link, double address, int16_t startRegister, StationValues& values);
+diagnostics::Exchange ReadOxygenStation(StationLink link, double address, int16_t startRegister, StationValues& values);
+diagnostics::Exchange ReadFlowStation(StationLink link, double address, int16_t startRegister, StationValues& values);
+diagnostics::Exchange ReadChlorineStation(StationLink link, double address, int16_t startRegister, StationValues& values);
+diagnostics::Exchange ReadTurbidityStation(StationLink link, double address, int16_t startRegister, StationValues& values);
+diagnostics::Exchange ReadDualResistivityStation(StationLink link, double address, int16_t startRegister, StationValues& values);
+diagnostics::Exchange ReadModel381Station(StationLink link, double address, int16_t startRegister, StationValues& values);
+diagnostics::Exchange ReadModel452Station(StationLink link, double address, int16_t startRegister, StationValues& values);
 
-// Reads the station of measurement type 0..15 with the reader of that type. False, with nothing
-// sent, for any other type.
-bool ReadStation(int16_t type, serial::SerialControl& port, double address, int16_t startRegister,
+// Reads the station of measurement type 0..15 with the reader of that type; the outcome NoType,
+// with nothing sent, for any other type.
+diagnostics::Exchange ReadStation(int16_t type, serial::SerialControl& port, double address, int16_t startRegister,
                  StationValues& values, const serial::ReplyLimits& limits = {},
                  serial::LateReplies* lateReplies = nullptr);
 

@@ -7,13 +7,20 @@
 // reply has come or the limits' lateReplyMs since the time-out have passed; what comes meanwhile
 // is thrown away. A late reply to a request for the same registers is no danger: it holds what
 // was asked for.
+//
+// Late replies that come at other moments (while another station is asked, or between two
+// exchanges) are recognised for a while after the time-out, so that the diagnostics count them
+// for the station that owed them, not as damaged replies of the station being asked.
 
+#include "diagnostics/Exchange.h"
 #include "serial/ModbusFrame.h"
 #include "serial/ReplyReception.h"
 
 #include <QDeadlineTimer>
 
 #include <map>
+#include <optional>
+#include <vector>
 
 namespace serial {
 
@@ -21,16 +28,21 @@ class SerialControl;
 
 class LateReplies {
 public:
-    // Before `request` is written to `port`: waits, when needed, as described above.
-    void waitBefore(SerialControl& port, const ModbusRequest& request);
+    // Before `request` is written to `port`: waits, when needed, as described above. The station
+    // block whose late reply came meanwhile, if one did.
+    std::optional<diagnostics::StationBlock> waitBefore(SerialControl& port, const ModbusRequest& request);
     // After the exchange of `request` ended with `outcome`.
     void note(const ModbusRequest& request, ReplyOutcome outcome, const ReplyLimits& limits);
+    // Takes out of `bytes` every late reply still owed and recognised there; returns whose they were.
+    std::vector<diagnostics::StationBlock> recognise(QByteArray& bytes);
 
 private:
     struct Unanswered {
         ModbusRequest request;
-        QDeadlineTimer lateUntil;
+        QDeadlineTimer lateUntil; // the next request for other registers waits until then
+        QDeadlineTimer forgetAt;  // recognised until then
     };
+    void forgetExpired();
     std::map<int16_t, Unanswered> byStation_;
 };
 

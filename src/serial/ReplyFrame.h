@@ -1,6 +1,7 @@
 #pragma once
 // Finding the reply to a read request among the bytes received from the line.
 
+#include "diagnostics/Outcome.h"
 #include "serial/ModbusFrame.h"
 
 #include <QByteArrayView>
@@ -27,5 +28,12 @@ struct ReplyScan {
 // a valid exception reply (function code + 0x80, exception code, correct CRC). Bytes before such
 // a frame (noise, a frame of another station, a damaged frame) are skipped.
 ReplyScan scanForReply(QByteArrayView bytes, const ModbusRequest& request);
+
+// Why `bytes`, received while waiting for the reply to `request`, held no valid reply: a damaged
+// frame of the station (CRC, function, length), a valid frame of another station, or bytes that
+// form no frame. None when there are no bytes, or when they hold a valid reply (one that came
+// only after the limit). Where several explanations fit, the frame of the station that comes
+// closest to a valid reply is the one named.
+diagnostics::InvalidReason diagnoseReply(QByteArrayView bytes, const ModbusRequest& request);
 
 } // namespace serial

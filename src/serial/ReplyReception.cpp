@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
 
@@ -78,10 +79,15 @@ WaitEnd waitOn(SerialControl& port, int limitMs, Check check)
 
 // Adds what the port has received to `received` and looks there for the reply to `request`. While
 // none is complete, bytes that can never begin one are dropped.
-ReplyScan takeAndScan(SerialControl& port, QByteArray& received, const ModbusRequest& request)
+ReplyScan takeAndScan(SerialControl& port, QByteArray& received, const ModbusRequest& request,
+                      QByteArray& everything)
 {
-    if (port.InBufferCount() > 0)
-        received.append(port.Input());
+    if (port.InBufferCount() > 0) {
+        const QByteArray bytes = port.Input();
+        received.append(bytes);
+        if (everything.size() < kMaxKeptBytes)
+            everything.append(bytes.first(std::min(bytes.size(), kMaxKeptBytes - everything.size())));
+    }
     const ReplyScan scan = scanForReply(received, request);
     if (scan.kind == ReplyScan::Incomplete) {
         received.remove(0, scan.discardable);
@@ -93,12 +99,13 @@ ReplyScan takeAndScan(SerialControl& port, QByteArray& received, const ModbusReq
 
 } // namespace
 
-ReplyOutcome awaitReplyFrame(SerialControl& port, const ModbusRequest& request, QByteArray& reply,
-                             const ReplyLimits& limits)
+ReplyWait awaitReply(SerialControl& port, const ModbusRequest& request, const ReplyLimits& limits)
 {
-    reply.clear();
-    if (!port.PortOpen())
-        return ReplyOutcome::PortClosed;
+    ReplyWait wait;
+    if (!port.PortOpen()) {
+        wait.outcome = ReplyOutcome::PortClosed;
+        return wait;
+    }
 
     // The request must leave the send buffer within its limit.
     const WaitEnd sent = waitOn(port, limits.sendMs, [&] {
@@ -107,8 +114,8 @@ ReplyOutcome awaitReplyFrame(SerialControl& port, const ModbusRequest& request, 
         return port.OutBufferCount() == 0 ? Step::Done : Step::Waiting;
     });
     switch (sent) {
-    case WaitEnd::Quit: return ReplyOutcome::Quit;
-    case WaitEnd::Lost: return ReplyOutcome::PortLost;
+    case WaitEnd::Quit: wait.outcome = ReplyOutcome::Quit; return wait;
+    case WaitEnd::Lost: wait.outcome = ReplyOutcome::PortLost; return wait;
     case WaitEnd::TimedOut:
         // What did not leave in time is dropped; the reply still gets its own wait, which
         // without a request normally ends in a time-out too.
@@ -116,43 +123,63 @@ ReplyOutcome awaitReplyFrame(SerialControl& port, const ModbusRequest& request, 
             port.setOutBufferCount(0);
         break;
     case WaitEnd::Failed:
-        return port.PortOpen() ? ReplyOutcome::TimedOut : ReplyOutcome::PortLost;
+        wait.outcome = port.PortOpen() ? ReplyOutcome::TimedOut : ReplyOutcome::PortLost;
+        return wait;
     case WaitEnd::Done: break;
     }
 
     // Then the complete, valid reply within a fresh limit.
+    QElapsedTimer sinceSent;
+    sinceSent.start();
     QByteArray received;
     bool exception = false;
-    QByteArray frame;
     const WaitEnd got = waitOn(port, limits.replyMs, [&] {
         if (!port.PortOpen())
             return Step::Failed;
-        const ReplyScan scan = takeAndScan(port, received, request);
+        const ReplyScan scan = takeAndScan(port, received, request, wait.received);
         switch (scan.kind) {
         case ReplyScan::Reply:
-            frame = received.sliced(scan.offset, scan.length);
-            return Step::Done;
+            wait.frame = received.sliced(scan.offset, scan.length);
+            break;
         case ReplyScan::Exception:
+            wait.frame = received.sliced(scan.offset, scan.length);
+            wait.exceptionCode = static_cast<uint8_t>(wait.frame[2]);
             exception = true;
-            return Step::Failed;
+            break;
         case ReplyScan::Incomplete:
             return Step::Waiting;
         }
-        return Step::Waiting;
+        // The check runs as soon as bytes arrive: now is when the last byte of the frame came.
+        wait.replyMs = static_cast<double>(sinceSent.nsecsElapsed()) / 1e6;
+        return exception ? Step::Failed : Step::Done;
     });
     switch (got) {
-    case WaitEnd::Done:
-        reply = frame;
-        return ReplyOutcome::Reply;
-    case WaitEnd::Quit: return ReplyOutcome::Quit;
-    case WaitEnd::Lost: return ReplyOutcome::PortLost;
-    case WaitEnd::TimedOut: return ReplyOutcome::TimedOut;
+    case WaitEnd::Done: wait.outcome = ReplyOutcome::Reply; break;
+    case WaitEnd::Quit: wait.outcome = ReplyOutcome::Quit; break;
+    case WaitEnd::Lost: wait.outcome = ReplyOutcome::PortLost; break;
+    case WaitEnd::TimedOut: wait.outcome = ReplyOutcome::TimedOut; break;
     case WaitEnd::Failed:
         if (exception)
-            return ReplyOutcome::Exception;
-        return port.PortOpen() ? ReplyOutcome::TimedOut : ReplyOutcome::PortLost;
+            wait.outcome = ReplyOutcome::Exception;
+        else
+            wait.outcome = port.PortOpen() ? ReplyOutcome::TimedOut : ReplyOutcome::PortLost;
+        break;
     }
-    return ReplyOutcome::TimedOut;
+    if (wait.outcome != ReplyOutcome::Reply && wait.outcome != ReplyOutcome::Exception) {
+        // A frame that completed only as the limit ran out is no reply.
+        wait.frame.clear();
+        wait.replyMs.reset();
+        wait.exceptionCode = 0;
+    }
+    return wait;
+}
+
+ReplyOutcome awaitReplyFrame(SerialControl& port, const ModbusRequest& request, QByteArray& reply,
+                             const ReplyLimits& limits)
+{
+    ReplyWait wait = awaitReply(port, request, limits);
+    reply = wait.outcome == ReplyOutcome::Reply ? std::move(wait.frame) : QByteArray();
+    return wait.outcome;
 }
 
 bool awaitLateReply(SerialControl& port, const ModbusRequest& request, int ms)
@@ -160,10 +187,12 @@ bool awaitLateReply(SerialControl& port, const ModbusRequest& request, int ms)
     if (!port.PortOpen() || ms <= 0)
         return false;
     QByteArray received;
+    QByteArray everything;
     const WaitEnd end = waitOn(port, ms, [&] {
         if (!port.PortOpen())
             return Step::Failed;
-        return takeAndScan(port, received, request).kind == ReplyScan::Incomplete ? Step::Waiting : Step::Done;
+        return takeAndScan(port, received, request, everything).kind == ReplyScan::Incomplete ? Step::Waiting
+                                                                                              : Step::Done;
     });
     return end == WaitEnd::Done;
 }

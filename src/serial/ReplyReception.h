@@ -5,6 +5,8 @@
 
 #include <QByteArray>
 
+#include <optional>
+
 namespace serial {
 
 class SerialControl;
@@ -27,6 +29,19 @@ enum class ReplyOutcome {
     PortLost,   // the port failed during the wait
     Quit,       // the application is quitting
 };
+
+// Everything a wait saw, for the diagnostics.
+struct ReplyWait {
+    ReplyOutcome outcome = ReplyOutcome::TimedOut;
+    QByteArray frame;    // the valid reply, or the exception reply, alone
+    QByteArray received; // every byte received during the wait (the first 4096)
+    // From the moment the request had left to the last byte of the reply or exception reply.
+    std::optional<double> replyMs;
+    int exceptionCode = 0; // with Exception
+};
+
+// As awaitReplyFrame, with everything the wait saw.
+ReplyWait awaitReply(SerialControl& port, const ModbusRequest& request, const ReplyLimits& limits = {});
 
 // Waits for the reply to `request`, whose frame has just been written to `port`. Runs a local
 // event loop, woken by the port's signals and by one single-shot timer, so that nothing is

@@ -35,7 +35,7 @@ protected:
     {
         QElapsedTimer clock;
         clock.start();
-        const bool ok = ReadStation(type, port, address, start, values);
+        const bool ok = ReadStation(type, port, address, start, values).ok();
         elapsedMs = clock.elapsed();
         return ok ? FormatChannelValue(type, values) : kOutOfOrder;
     }

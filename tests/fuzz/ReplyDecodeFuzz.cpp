@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     serial::OpenSerialPort(settings, port);
     port.setResponder([&](const QByteArray&) { port.receive(noise + reply); });
     measure::StationValues values;
-    if (!measure::ReadStation(type, port, address, start, values))
+    if (!measure::ReadStation(type, port, address, start, values).ok())
         return 0; // noise may itself hold another valid frame; nothing is decoded then
     const QString text = measure::FormatChannelValue(type, values);
     if (text.isEmpty() || text.contains(QStringLiteral("Out of order")))

@@ -31,7 +31,8 @@ protected:
                     calls.push_back(Call{type, address, start});
                     if (duringRead)
                         duringRead();
-                    return answers.count(address) ? std::optional<QString>(answers[address]) : std::nullopt;
+                    return answers.count(address) ? measure::ChannelRead::of(answers[address])
+                                                  : measure::ChannelRead::failed(diagnostics::Outcome::noReply(2000));
                 },
                 [this](int channel, const QString& text) { shown[channel] = text; })
     {

@@ -35,15 +35,15 @@ protected:
         port = fake.get();
         app = std::make_unique<app::Application>(dialogs, std::move(fake), dir.path());
         app->setQuitHandler([this] { ++quits; });
-        app->setChannelReader([this](int16_t type, double address, int16_t start) -> std::optional<QString> {
+        app->setChannelReader([this](int16_t type, double address, int16_t start) {
             reads << QStringLiteral("%1@%2/%3").arg(type).arg(address).arg(start);
             if (duringRead)
                 duringRead();
             if (silent.contains(address))
-                return std::nullopt;
+                return measure::ChannelRead::failed(diagnostics::Outcome::noReply(2000));
             if (replies.contains(address))
-                return replies.value(address);
-            return QStringLiteral("value %1").arg(address);
+                return measure::ChannelRead::of(replies.value(address));
+            return measure::ChannelRead::of(QStringLiteral("value %1").arg(address));
         });
         serial::LoadSerialSettings(app->serialSettings(), dialogs, dir.path());
         app->mainWindow().Form_Load();

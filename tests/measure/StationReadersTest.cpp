@@ -44,7 +44,7 @@ protected:
     bool read(int16_t type, const Registers& registers)
     {
         stations[1] = registers;
-        return ReadStation(type, port, 1.0, 0, values, kShort);
+        return ReadStation(type, port, 1.0, 0, values, kShort).ok();
     }
 
     serial::FakeSerialControl port;
@@ -56,15 +56,15 @@ TEST_F(StationReadersTest, EveryTypeSendsOneExactRequestFromItsStartRegister)
 {
     stations[1] = block(1, 1);
     for (int16_t type = 0; type < config::kMeasurementTypeCount; ++type)
-        EXPECT_TRUE(ReadStation(type, port, 1.0, type % 2 == 0 ? 0 : 20, values, kShort)) << type;
+        EXPECT_TRUE(ReadStation(type, port, 1.0, type % 2 == 0 ? 0 : 20, values, kShort).ok()) << type;
     const QByteArrayList sent = port.sentFrames();
     ASSERT_EQ(sent.size(), 16);
     EXPECT_EQ(sent[0], QByteArray::fromHex("010300000008440C"));
     EXPECT_EQ(sent[1], QByteArray::fromHex("0103001400080408"));
 
     // No type, nothing sent.
-    EXPECT_FALSE(ReadStation(-1, port, 1.0, 0, values, kShort));
-    EXPECT_FALSE(ReadStation(16, port, 1.0, 0, values, kShort));
+    EXPECT_FALSE(ReadStation(-1, port, 1.0, 0, values, kShort).ok());
+    EXPECT_FALSE(ReadStation(16, port, 1.0, 0, values, kShort).ok());
     EXPECT_EQ(port.sentFrames().size(), 16);
 }
 
@@ -72,9 +72,9 @@ TEST_F(StationReadersTest, TheAddressIsRoundedHalfToEven)
 {
     stations[2] = block(1, 1);
     stations[4] = block(1, 1);
-    EXPECT_TRUE(ReadStation(config::TypePH, port, 2.5, 0, values, kShort));
-    EXPECT_TRUE(ReadStation(config::TypePH, port, 3.5, 0, values, kShort));
-    EXPECT_TRUE(ReadStation(config::TypePH, port, 1.6, 0, values, kShort));
+    EXPECT_TRUE(ReadStation(config::TypePH, port, 2.5, 0, values, kShort).ok());
+    EXPECT_TRUE(ReadStation(config::TypePH, port, 3.5, 0, values, kShort).ok());
+    EXPECT_TRUE(ReadStation(config::TypePH, port, 1.6, 0, values, kShort).ok());
     ASSERT_EQ(port.sentFrames().size(), 3);
     EXPECT_EQ(port.sentFrames()[0][0], 2);
     EXPECT_EQ(port.sentFrames()[1][0], 4);
@@ -86,8 +86,8 @@ TEST_F(StationReadersTest, TheAddressIsRoundedHalfToEven)
     EXPECT_EQ(stationAddressByte(-3), std::nullopt);
     EXPECT_EQ(stationAddressByte(std::numeric_limits<double>::quiet_NaN()), std::nullopt);
     // An address that is no station is not sent at all.
-    EXPECT_FALSE(ReadStation(config::TypePH, port, 0.0, 0, values, kShort));
-    EXPECT_FALSE(ReadStation(config::TypePH, port, 300.0, 0, values, kShort));
+    EXPECT_FALSE(ReadStation(config::TypePH, port, 0.0, 0, values, kShort).ok());
+    EXPECT_FALSE(ReadStation(config::TypePH, port, 300.0, 0, values, kShort).ok());
     EXPECT_EQ(port.sentFrames().size(), 3);
 }
 
@@ -187,14 +187,14 @@ TEST_F(StationReadersTest, AFailedReadingTouchesNothing)
     ASSERT_TRUE(read(config::TypeTurbidity, block(0x0023, 1234)));
     const StationValues before = values;
     stations.clear();
-    EXPECT_FALSE(ReadStation(config::TypeTurbidity, port, 1.0, 0, values, kShort));
+    EXPECT_FALSE(ReadStation(config::TypeTurbidity, port, 1.0, 0, values, kShort).ok());
     EXPECT_EQ(values.TurbidityRaw, before.TurbidityRaw);
     EXPECT_EQ(values.TurbidityUnit, before.TurbidityUnit);
     EXPECT_EQ(values.Temperature, before.Temperature);
 
     // A reply for another station, or an old byte left in the buffer, is no reading either.
     port.setResponder([this](const QByteArray&) { port.receive(testing_support::readReply(2, block(0x0001, 1))); });
-    EXPECT_FALSE(ReadStation(config::TypeTurbidity, port, 1.0, 0, values, kShort));
+    EXPECT_FALSE(ReadStation(config::TypeTurbidity, port, 1.0, 0, values, kShort).ok());
     EXPECT_EQ(values.TurbidityDecimalCode, 3);
 }
 
@@ -206,7 +206,7 @@ TEST_F(StationReadersTest, TheReceiveBufferIsClearedBeforeTheRequest)
         EXPECT_EQ(port.InBufferCount(), 0);
         port.receive(testing_support::readReply(1, block(0x0001, 42)));
     });
-    ASSERT_TRUE(ReadStation(config::TypeORP, port, 1.0, 0, values, kShort));
+    ASSERT_TRUE(ReadStation(config::TypeORP, port, 1.0, 0, values, kShort).ok());
     EXPECT_EQ(values.OrpMillivolts, 42);
 }
 
@@ -238,7 +238,7 @@ protected:
     bool readAt(int16_t type, double address, int16_t start)
     {
         clock.start();
-        return ReadStation(type, port, address, start, values, kLimits, &late);
+        return ReadStation(type, port, address, start, values, kLimits, &late).ok();
     }
 
     const testing_support::Registers kPh = block(0, 700);
@@ -262,8 +262,8 @@ TEST_F(LateReplyTest, TheLateReplyOfOneBlockIsNotTakenForTheOtherBlock)
 
     // Without the watch, the late reply is taken for block 20's.
     answer(130);
-    EXPECT_FALSE(ReadStation(config::TypePH, port, 1, 0, values, kLimits));
-    ASSERT_TRUE(ReadStation(config::TypeORP, port, 1, 20, values, kLimits));
+    EXPECT_FALSE(ReadStation(config::TypePH, port, 1, 0, values, kLimits).ok());
+    ASSERT_TRUE(ReadStation(config::TypeORP, port, 1, 20, values, kLimits).ok());
     EXPECT_EQ(values.OrpMillivolts, 700);
 }
 

@@ -5,16 +5,29 @@
 #include "measure/StationReaders.h"
 #include "serial/SerialDevices.h"
 
+#include <algorithm>
+#include <array>
+#include <utility>
+
 namespace poll {
 
 const char* const kPollUsage =
     "usage: zentlog-poll (--device PATH | --port COMn) [--settings \"9600,n,8, 1\"]\n"
     "                    --address A --role Master|Ext --type N|NAME\n"
-    "                    [--watch [--interval MS] [--count N]]\n"
+    "                    [--watch [--interval MS] [--count N]] [--stats] [--trace]\n"
     "Reads one station once (or every second with --watch) and prints the value text the\n"
-    "measurement window shows. Exit status: 0 a reading, 1 \"Out of order\", 2 usage or port error.\n";
+    "measurement window shows. --stats prints the line's counters at the end, --trace every\n"
+    "frame in hex on standard error.\n"
+    "Exit status: 0 a reading, 1 \"Out of order\", 2 usage or port error.\n";
 
 namespace {
+
+// The options that take no value.
+constexpr std::array<std::pair<const char*, bool PollOptions::*>, 3> kFlags{{
+    {"--watch", &PollOptions::watch},
+    {"--stats", &PollOptions::stats},
+    {"--trace", &PollOptions::trace},
+}};
 
 std::optional<int16_t> typeFromText(const QString& text)
 {
@@ -36,8 +49,10 @@ std::optional<PollOptions> parsePollOptions(const QStringList& arguments, QStrin
     bool haveAddress = false, haveRole = false, haveType = false, havePort = false;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& arg = arguments[i];
-        if (arg == QLatin1String("--watch")) {
-            options.watch = true;
+        const auto flag = std::find_if(kFlags.begin(), kFlags.end(),
+                                       [&](const auto& entry) { return arg == QLatin1String(entry.first); });
+        if (flag != kFlags.end()) {
+            options.*(flag->second) = true;
             continue;
         }
         if (i + 1 >= arguments.size()) {

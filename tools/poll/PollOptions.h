@@ -19,6 +19,8 @@ struct PollOptions {
     bool watch = false;
     int intervalMs = 1000;   // between readings with --watch
     int count = 0;           // readings with --watch; 0: until interrupted
+    bool stats = false;      // --stats: one line of counters at the end
+    bool trace = false;      // --trace: every frame in hex on standard error
 };
 
 // The options from the arguments (without the program name); nothing and a message when they

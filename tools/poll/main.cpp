@@ -3,20 +3,50 @@
 
 #include "PollOptions.h"
 
+#include "diagnostics/LineCounters.h"
 #include "measure/StationReaders.h"
 #include "measure/ValueText.h"
+#include "serial/LateReplies.h"
 #include "serial/QtSerialControl.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QEventLoop>
 #include <QTextStream>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 
 namespace {
 
 enum ExitCode { kReading = 0, kOutOfOrder = 1, kFailure = 2 };
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+extern "C" void requestStop(int /*signal*/)
+{
+    stopRequested = 1;
+}
+
+// The frames of an exchange, as the frame trace writes them.
+QString traceLines(const diagnostics::Exchange& exchange, const QString& port)
+{
+    const auto time = [](qint64 ms) {
+        return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    };
+    const auto hex = [](const QByteArray& bytes) {
+        return bytes.isEmpty() ? QStringLiteral("-") : QString::fromLatin1(bytes.toHex(' ').toUpper());
+    };
+    QString result;
+    QString end = QStringLiteral(" | ") + exchange.outcome.code();
+    if (exchange.replyMs)
+        end += QStringLiteral(" %1 ms").arg(*exchange.replyMs, 0, 'f', 1);
+    if (exchange.request.isEmpty())
+        return QStringLiteral("%1 %2 --%3\n").arg(time(exchange.endedAtMs), port, end);
+    return QStringLiteral("%1 %2 TX %3\n%4 %2 RX %5%6\n")
+        .arg(time(exchange.sentAtMs), port, hex(exchange.request), time(exchange.endedAtMs), hex(exchange.received), end);
+}
 
 void pause(int ms)
 {
@@ -58,16 +88,44 @@ int main(int argc, char* argv[])
         return kFailure;
     }
 
+    // Ctrl-C or SIGTERM ends the run between two readings, or cuts a wait short; the counters
+    // of the readings that ended are printed all the same.
+    std::signal(SIGINT, requestStop);
+    std::signal(SIGTERM, requestStop);
+    QTimer stopWatch;
+    QObject::connect(&stopWatch, &QTimer::timeout, &app, [] {
+        if (stopRequested != 0)
+            QCoreApplication::exit(kOutOfOrder);
+    });
+    stopWatch.start(50);
+
     measure::StationValues values;
+    serial::LateReplies lateReplies;
+    diagnostics::ChannelCounters counters;
     int status = kReading;
+    const auto printStats = [&] {
+        if (options->stats)
+            out << diagnostics::statsLine(counters) << "\n";
+        out.flush();
+    };
     for (int reading = 0;; ++reading) {
         if (reading > 0)
             pause(options->intervalMs);
-        const bool ok = measure::ReadStation(options->type, port, options->address, options->startRegister, values);
+        if (stopRequested != 0)
+            break;
+        const diagnostics::Exchange exchange = measure::ReadStation(
+            options->type, port, options->address, options->startRegister, values, {}, &lateReplies);
+        if (stopRequested != 0)
+            break; // cut short: neither a reply nor a failure of the station
+        if (options->trace)
+            err << traceLines(exchange, portName) << Qt::flush;
+        diagnostics::countVisit(counters, exchange.endedAtMs, exchange.outcome, exchange.replyMs);
         if (!port.PortOpen()) {
             err << "zentlog-poll: " << portName << " stopped working: " << port.errorString() << "\n";
+            printStats();
             return kFailure;
         }
+        const bool ok = exchange.ok();
         const QString text = ok ? measure::FormatChannelValue(options->type, values) : measure::kOutOfOrder;
         for (const QString& line : text.split(QStringLiteral("\r\n")))
             out << line << "\n";
@@ -76,5 +134,6 @@ int main(int argc, char* argv[])
         if (!options->watch || (options->count > 0 && reading + 1 >= options->count))
             break;
     }
+    printStats();
     return status;
 }
