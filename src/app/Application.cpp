@@ -5,6 +5,7 @@
 #include "measure/StationReaders.h"
 #include "measure/ValueText.h"
 #include "config/ConfigW.h"
+#include "diagnostics/DiagnosticsWindow.h"
 #include "history/ExportWindow.h"
 #include "history/HistorySettings.h"
 #include "history/Recorder.h"
@@ -47,6 +48,7 @@ Application::~Application()
     recorder_.reset();
     delete extraction_.data();
     delete historyExport_.data();
+    delete diagnostics_.data();
     delete confLS_.data();
     delete configW_.data();
 }
@@ -127,7 +129,7 @@ void Application::startMeasurement()
                     recorder_->recordCycle(std::move(readings));
             },
             [this](int channel, const diagnostics::Exchange& exchange) { recordVisit(channel, exchange); },
-            &lineCounters_});
+            &lineCounters_, [this] { showDiagnostics(); }});
         measurement_->setWindowState(Qt::WindowMaximized);
         measurement_->Form_Load();
     }
@@ -220,6 +222,31 @@ void Application::showHistoryExport()
         historyExport_->raise();
         historyExport_->activateWindow();
     }
+}
+
+diagnostics::DiagnosticsWindow* Application::diagnosticsWindow() const
+{
+    return diagnostics_.data();
+}
+
+void Application::showDiagnostics()
+{
+    if (!diagnostics_) {
+        diagnostics_ = new diagnostics::DiagnosticsWindow(diagnostics::DiagnosticsWindow::Services{
+            lineCounters_, [this] { resetLineCounters(); },
+            [this](int channel) {
+                // Reading a channel's tag would load the configuration: only once it is there.
+                const QString number = QStringLiteral("Channel %1").arg(channel + 1);
+                if (!channels_.isLoaded() || channels_.selected(channel) != 1)
+                    return number;
+                const QString tag = channels_.tag(channel).trimmed();
+                return tag.isEmpty() ? number : QStringLiteral("%1\n%2").arg(number, tag);
+            },
+            programTitle_});
+        diagnostics_->setAttribute(Qt::WA_DeleteOnClose);
+        connect(this, &Application::visitRecorded, diagnostics_, &diagnostics::DiagnosticsWindow::refresh);
+    }
+    diagnostics_->Form_Load();
 }
 
 } // namespace app

@@ -33,6 +33,9 @@ class ExportWindow;
 namespace ui {
 class Dialogs;
 }
+namespace diagnostics {
+class DiagnosticsWindow;
+}
 namespace config {
 class ConfigW;
 }
@@ -76,6 +79,8 @@ public:
     void showExtraction(bool resetMode);
     // The export of the measurement history; "history.sqlite" is in directory().
     void showHistoryExport();
+    // The line's counters and last failures.
+    void showDiagnostics();
 
     // The recorder of the measurement history while the measurement has been started with the
     // history on ("zentlog.ini"), else null.
@@ -94,6 +99,7 @@ public:
     serial::ConfLS* serialInterfaceWindow() const;
     logger::Extraction* extractionWindow() const;
     history::ExportWindow* historyExportWindow() const;
+    diagnostics::DiagnosticsWindow* diagnosticsWindow() const;
 
     // Makes a second port control with which the serial interface window probes the other
     // ports while the program's port is held open.
@@ -136,6 +142,7 @@ private:
     QPointer<serial::ConfLS> confLS_;
     QPointer<logger::Extraction> extraction_;
     QPointer<history::ExportWindow> historyExport_;
+    QPointer<diagnostics::DiagnosticsWindow> diagnostics_;
 };
 
 } // namespace app

@@ -59,6 +59,11 @@ ZENTLOG::ZENTLOG(Application& application, QWidget* parent)
     history_->setObjectName(QStringLiteral("History"));
     addCommand(history_, "Export", &ZENTLOG::Export_Click);
 
+    // A command of its own beside the history: the counters describe the live line, whether or
+    // not the history records anything, and a technician on site should find them at once.
+    diagnostics_ = addCommand(nullptr, "Diagnostics", &ZENTLOG::Diagnostics_Click);
+    menuBar()->addAction(diagnostics_);
+
     // The size before the window is maximised: the screen's free area, so that the logo,
     // centred once from it, stands in the middle of the maximised window too.
     if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -100,6 +105,7 @@ void ZENTLOG::Form_Load()
     findChild<QAction*>(QStringLiteral("Extract"))->setText(QStringLiteral("&Data Extraction"));
     history_->setTitle(QStringLiteral("&History"));
     findChild<QAction*>(QStringLiteral("Export"))->setText(QStringLiteral("&Export..."));
+    diagnostics_->setText(QStringLiteral("&Diagnostics"));
 }
 
 void ZENTLOG::closeEvent(QCloseEvent* event)
@@ -152,6 +158,11 @@ void ZENTLOG::Extract_Click()
 void ZENTLOG::Export_Click()
 {
     app_.showHistoryExport();
+}
+
+void ZENTLOG::Diagnostics_Click()
+{
+    app_.showDiagnostics();
 }
 
 } // namespace app

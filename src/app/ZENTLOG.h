@@ -26,6 +26,7 @@ public:
     void RAZfich_Click();
     void Extract_Click();
     void Export_Click();
+    void Diagnostics_Click();
 
     QLabel* Picture1() const { return picture1_; }
 
@@ -46,6 +47,7 @@ private:
     QMenu* logger_ = nullptr;
     QMenu* history_ = nullptr;
     QAction* mesure_ = nullptr;
+    QAction* diagnostics_ = nullptr;
 };
 
 // Where the logo goes: the window's outer size less the picture's, halved, in twips.

@@ -10,6 +10,7 @@
 #include "ui/Dialogs.h"
 #include "ui/Twips.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -98,6 +99,17 @@ F_Mesure::F_Mesure(MeasurementContext context, QWidget* parent)
     connect(&context_.channels, &config::ChannelConfiguration::channelChanged, this, &F_Mesure::refreshPanels);
     connect(&context_.channels, &config::ChannelConfiguration::labelsChanged, this, &F_Mesure::refreshPanels);
     connect(&context_.port, &serial::SerialControl::portLost, this, &F_Mesure::portLost);
+
+    // The main window and its menus are hidden while measuring, and that is when the line's
+    // counters matter: the window's context menu and Ctrl+D open them.
+    if (context_.showDiagnostics) {
+        auto* diagnostics = new QAction(QStringLiteral("&Diagnostics..."), this);
+        diagnostics->setObjectName(QStringLiteral("ShowDiagnostics"));
+        diagnostics->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
+        connect(diagnostics, &QAction::triggered, this, [this] { context_.showDiagnostics(); });
+        addAction(diagnostics);
+        setContextMenuPolicy(Qt::ActionsContextMenu);
+    }
 }
 
 void F_Mesure::buildControls()

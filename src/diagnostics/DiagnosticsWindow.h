@@ -1,0 +1,49 @@
+#pragma once
+// The Diagnostics window: the line's counters for the four channels, updated after every channel
+// visit, a Reset button, and the last failures with their time, channel and reason.
+
+#include <QWidget>
+
+#include <functional>
+
+class QPushButton;
+class QTableWidget;
+
+namespace diagnostics {
+
+class LineCounters;
+
+class DiagnosticsWindow final : public QWidget {
+    Q_OBJECT
+public:
+    struct Services {
+        const LineCounters& counters;
+        std::function<void()> reset;              // resets the counters
+        std::function<QString(int)> channelName;  // the column heading of a channel (0..3)
+        QString programTitle;
+    };
+    explicit DiagnosticsWindow(Services services, QWidget* parent = nullptr);
+
+    void Form_Load();
+    // Shows the counters as they are now.
+    void refresh();
+    void Reset_Click();
+
+    QTableWidget* Counters() const { return counters_; }
+    QTableWidget* Failures() const { return failures_; }
+    QPushButton* ResetButton() const { return reset_; }
+
+private:
+    void build();
+
+    Services services_;
+    QTableWidget* counters_ = nullptr;
+    QTableWidget* failures_ = nullptr;
+    QPushButton* reset_ = nullptr;
+    QPushButton* close_ = nullptr;
+};
+
+// The rows of the counters table, top to bottom.
+QStringList counterRowNames();
+
+} // namespace diagnostics
