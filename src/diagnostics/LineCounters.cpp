@@ -102,6 +102,7 @@ ChannelCounters LineCounters::total() const
         sum.portClosed += c.portClosed;
         sum.notSent += c.notSent;
         sum.lateReplies += c.lateReplies;
+        sum.replyTimes.merge(c.replyTimes);
     }
     return sum;
 }

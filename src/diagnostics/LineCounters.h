@@ -59,7 +59,7 @@ public:
     const ChannelCounters& channel(int i) const { return channels_.at(static_cast<std::size_t>(i)); }
     // Oldest first, at most kRecentFailures.
     const std::deque<Failure>& recentFailures() const { return failures_; }
-    // Whole line: the sum over the channels.
+    // The whole line: the counts and reply times of every channel together (no last times).
     ChannelCounters total() const;
 
 private:

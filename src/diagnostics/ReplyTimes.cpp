@@ -17,6 +17,18 @@ void ReplyTimes::add(double ms)
     ++tenths_[std::llround(ms * 10)];
 }
 
+void ReplyTimes::merge(const ReplyTimes& other)
+{
+    if (other.count_ == 0)
+        return;
+    min_ = count_ == 0 ? other.min_ : std::min(min_, other.min_);
+    max_ = count_ == 0 ? other.max_ : std::max(max_, other.max_);
+    sum_ += other.sum_;
+    count_ += other.count_;
+    for (const auto& [tenths, n] : other.tenths_)
+        tenths_[tenths] += n;
+}
+
 std::optional<double> ReplyTimes::minimum() const
 {
     return count_ == 0 ? std::nullopt : std::optional(min_);

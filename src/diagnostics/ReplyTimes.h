@@ -13,6 +13,8 @@ class ReplyTimes {
 public:
     void add(double ms);
     void clear() { *this = {}; }
+    // Adds every time of `other`.
+    void merge(const ReplyTimes& other);
 
     uint64_t count() const { return count_; }
     std::optional<double> minimum() const;

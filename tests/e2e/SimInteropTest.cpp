@@ -10,6 +10,8 @@
 #include "serial/QtSerialControl.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -198,6 +200,54 @@ TEST(PollToolTest, PrintsTheValueTextAndSaysHowTheReadingWent)
         EXPECT_FALSE(run.errors.isEmpty());
     }
     EXPECT_EQ(sim.requests(), QStringList({"1 3 20 8", "2 3 0 8", "1 3 20 8", "1 3 20 8"}));
+}
+
+TEST(PollToolTest, StatsEndTheRunInOneLineThatScriptsRead)
+{
+    SimProcess sim({"1 0 ph fixed", "2 0 ph silent", "3 0 ph exception=6"});
+    using testing_support::runPoll;
+    const QStringList common{"--device", sim.linkPath(), "--role", "Master", "--type", "pH", "--stats"};
+
+    auto run = runPoll(common + QStringList{"--address", "1", "--watch", "--count", "3", "--interval", "0", "--trace"});
+    EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    const QStringList lines = run.output.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 4);
+    const QRegularExpression stats(QStringLiteral(
+        R"(^requests=3 replies=3 timeouts=0 invalid=0 exceptions=0 lost=0 reply_ms_min=\d+\.\d )"
+        R"(reply_ms_mean=\d+\.\d reply_ms_p95=\d+\.\d reply_ms_max=\d+\.\d$)"));
+    EXPECT_TRUE(stats.match(lines.last()).hasMatch()) << lines.last().toStdString();
+    // Each frame in hex on standard error, both ways, with the outcome.
+    const QRegularExpression tx(QStringLiteral(R"(\d\d:\d\d:\d\d\.\d{3} COM1 TX 01 03 00 00 00 08 44 0C\n)"));
+    const QRegularExpression rx(QStringLiteral(R"(COM1 RX 01 03 10( [0-9A-F]{2}){18} \| value \d+\.\d ms\n)"));
+    EXPECT_EQ(run.errors.count(tx), 3) << run.errors.toStdString();
+    EXPECT_EQ(run.errors.count(rx), 3) << run.errors.toStdString();
+
+    // Without a reply there is no time to give.
+    run = runPoll(common + QStringList{"--address", "2"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.output, "Out of order\nrequests=1 replies=0 timeouts=1 invalid=0 exceptions=0 lost=0 "
+                          "reply_ms_min=- reply_ms_mean=- reply_ms_p95=- reply_ms_max=-\n");
+    run = runPoll(common + QStringList{"--address", "3", "--trace"});
+    EXPECT_TRUE(run.output.endsWith("requests=1 replies=0 timeouts=0 invalid=0 exceptions=1 lost=0 "
+                                    "reply_ms_min=- reply_ms_mean=- reply_ms_p95=- reply_ms_max=-\n"));
+    EXPECT_TRUE(run.errors.contains(QStringLiteral("RX 03 83 06 "))) << run.errors.toStdString();
+    EXPECT_TRUE(run.errors.contains(QStringLiteral("| exception_6"))) << run.errors.toStdString();
+
+    // Ended by SIGTERM in the middle of an endless watch: the readings so far are counted.
+    QProcess poll;
+    poll.start(QStringLiteral(ZENTLOG_POLL), common + QStringList{"--address", "1", "--watch", "--interval", "100"});
+    ASSERT_TRUE(poll.waitForStarted());
+    QString output;
+    for (int i = 0; i < 100 && output.count(QStringLiteral("pH")) < 2; ++i) {
+        poll.waitForReadyRead(200);
+        output += QString::fromUtf8(poll.readAllStandardOutput());
+    }
+    poll.terminate();
+    ASSERT_TRUE(poll.waitForFinished(10000));
+    output += QString::fromUtf8(poll.readAllStandardOutput());
+    const QString last = output.split(u'\n', Qt::SkipEmptyParts).last();
+    const QRegularExpression interrupted(QStringLiteral(R"(^requests=(\d+) replies=\1 timeouts=0 .* reply_ms_max=\d+\.\d$)"));
+    EXPECT_TRUE(interrupted.match(last).hasMatch()) << output.toStdString();
 }
 
 TEST(SimToolTest, RefusesABadConfigurationAndNeverReplacesAFile)

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -266,6 +267,49 @@ TEST_F(RecorderTest, ALinkAtTheNameIsNeverWrittenThrough)
     EXPECT_TRUE(messages[0].contains(QStringLiteral("not a regular file"))) << messages[0].toStdString();
     EXPECT_EQ(recorder->pendingCount(), 12u);
     EXPECT_FALSE(QFileInfo::exists(target + QStringLiteral("-wal")));
+}
+
+} // namespace
+
+namespace {
+
+// The layout before `outcome` existed, as a file of an earlier version holds it.
+constexpr char kFirstLayout[] =
+    "CREATE TABLE readings (id INTEGER PRIMARY KEY, time_ms INTEGER NOT NULL, channel INTEGER NOT NULL,"
+    " tag TEXT NOT NULL, type TEXT NOT NULL, ok INTEGER NOT NULL, value REAL, unit TEXT, temperature REAL,"
+    " value2 REAL, unit2 TEXT, total_day REAL, total REAL, text TEXT NOT NULL);"
+    "CREATE INDEX readings_channel_time ON readings (channel, time_ms);"
+    "INSERT INTO readings (time_ms, channel, tag, type, ok, text) VALUES (strftime('%s', 'now') * 1000, 0, 'old', 'pH', 0, 'Out of order');"
+    "PRAGMA user_version = 1;";
+
+TEST_F(RecorderTest, AFileOfTheFirstLayoutGainsTheOutcomeAndKeepsItsRows)
+{
+    const QString path = dbPath(dir.path());
+    QProcess sqlite;
+    sqlite.start(QStringLiteral("sqlite3"), {path, QString::fromLatin1(kFirstLayout)});
+    ASSERT_TRUE(sqlite.waitForFinished(10000));
+    ASSERT_EQ(sqlite.exitCode(), 0) << sqlite.readAllStandardError().toStdString();
+
+    std::vector<measure::Reading> readings = cycleReadings(5);
+    int failed = 0;
+    for (measure::Reading& r : readings) {
+        if (!r.ok) {
+            r.outcome = diagnostics::Outcome::exception(2);
+            ++failed;
+        }
+    }
+    ASSERT_GT(failed, 0);
+    auto recorder = makeRecorder(dir.path());
+    ASSERT_TRUE(recorder->recordCycle(std::move(readings)));
+    recorder.reset();
+
+    EXPECT_EQ(queryValue(path, QStringLiteral("PRAGMA user_version")).toInt(), 2);
+    EXPECT_EQ(queryValue(path, QStringLiteral("SELECT count(*) FROM readings WHERE tag = 'old' AND outcome IS NULL")).toInt(), 1);
+    EXPECT_EQ(queryValue(path, QStringLiteral("SELECT count(*) FROM readings WHERE outcome = 'exception_2' AND ok = 0")).toInt(),
+              failed);
+    EXPECT_EQ(queryValue(path, QStringLiteral("SELECT count(*) FROM readings WHERE outcome = 'value' AND ok = 1")).toInt(),
+              4 - failed);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join(u'\n').toStdString();
 }
 
 } // namespace

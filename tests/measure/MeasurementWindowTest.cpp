@@ -1,5 +1,6 @@
 #include "app/Application.h"
 #include "app/ZENTLOG.h"
+#include "diagnostics/DiagnosticsWindow.h"
 #include "measure/F_Mesure.h"
 #include "serial/FakeSerialControl.h"
 #include "serial/PortComFile.h"
@@ -8,7 +9,9 @@
 #include "ScriptedDialogs.h"
 #include "TestFiles.h"
 
+#include <QAction>
 #include <QImage>
+#include <QTableWidget>
 #include <QLabel>
 #include <QSignalBlocker>
 #include <QPushButton>
@@ -380,4 +383,46 @@ TEST_F(MeasurementWindowTest, ASecondCommandOnlyRearmsTheTimer)
     EXPECT_TRUE(window()->Minuterie1().isActive());
     EXPECT_TRUE(app->flags().StopRequest.isEmpty());
     EXPECT_EQ(port->openCount(), 1);
+}
+
+TEST_F(MeasurementWindowTest, TheDiagnosticsWindowAndThePanelsSayWhyAChannelFails)
+{
+    start();
+    silent << 2;
+    tick();
+    tick();
+    EXPECT_TRUE(window()->Etiquette3(1)->toolTip().startsWith(QStringLiteral("Last failure: no reply within 2000 ms (")));
+    EXPECT_TRUE(window()->Etiquette3(1)->toolTip().endsWith(QStringLiteral("No valid reading since the counters were reset")));
+    EXPECT_TRUE(window()->Etiquette3(0)->toolTip().startsWith(QStringLiteral("Last valid reading: ")));
+
+    // Reached from the measurement window, whose menus are hidden while it measures.
+    auto* command = window()->findChild<QAction*>(QStringLiteral("ShowDiagnostics"));
+    ASSERT_NE(command, nullptr);
+    command->trigger();
+    diagnostics::DiagnosticsWindow* diagnosticsWindow = app->diagnosticsWindow();
+    ASSERT_NE(diagnosticsWindow, nullptr);
+    EXPECT_TRUE(diagnosticsWindow->isVisible());
+    const QStringList rows = diagnostics::counterRowNames();
+    const auto cell = [&](const char* row, int channel) {
+        return diagnosticsWindow->Counters()->item(static_cast<int>(rows.indexOf(QString::fromLatin1(row))), channel)->text();
+    };
+    EXPECT_EQ(cell("Requests", 1), QStringLiteral("2"));
+    EXPECT_EQ(cell("No reply (time-out)", 1), QStringLiteral("2"));
+    EXPECT_EQ(cell("Consecutive failures", 1), QStringLiteral("2"));
+    EXPECT_EQ(cell("Valid replies", 0), QStringLiteral("2"));
+    EXPECT_EQ(cell("Not sent (address, type)", 3), QStringLiteral("0")); // not selected: never visited
+    EXPECT_EQ(diagnosticsWindow->Counters()->horizontalHeaderItem(1)->text(), QStringLiteral("Channel 2\nPUMP A"));
+    ASSERT_EQ(diagnosticsWindow->Failures()->rowCount(), 2);
+    EXPECT_EQ(diagnosticsWindow->Failures()->item(0, 1)->text(), QStringLiteral("Channel 2: PUMP A"));
+    EXPECT_EQ(diagnosticsWindow->Failures()->item(0, 2)->text(), QStringLiteral("no reply within 2000 ms"));
+
+    // Live: every visit updates it; Reset starts from nothing.
+    diagnosticsWindow->ResetButton()->click();
+    EXPECT_EQ(cell("Requests", 1), QStringLiteral("0"));
+    EXPECT_EQ(diagnosticsWindow->Failures()->rowCount(), 0);
+    silent.clear();
+    tick();
+    EXPECT_EQ(cell("Requests", 1), QStringLiteral("1"));
+    EXPECT_EQ(cell("Consecutive failures", 1), QStringLiteral("0"));
+    EXPECT_TRUE(window()->Etiquette3(1)->toolTip().startsWith(QStringLiteral("Last valid reading: ")));
 }
