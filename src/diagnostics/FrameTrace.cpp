@@ -15,6 +15,10 @@
 #include <utility>
 #include <vector>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 namespace diagnostics {
 
 namespace {
@@ -112,6 +116,19 @@ char* hexBytes(char* out, const QByteArray& bytes)
 char* integer(char* out, int value)
 {
     return std::to_chars(out, out + 12, value).ptr;
+}
+
+// A file that also has another name (a hard link) belongs to someone else as well: the trace
+// does not add its lines to it. Only Unix tells the number of names cheaply.
+bool hasOtherNames(const QFile& file)
+{
+#ifdef Q_OS_UNIX
+    struct stat status {};
+    return ::fstat(file.handle(), &status) == 0 && status.st_nlink > 1;
+#else
+    Q_UNUSED(file);
+    return false;
+#endif
 }
 
 qint64 floorMod(qint64 value, qint64 divisor)
@@ -229,6 +246,10 @@ bool FrameTrace::openNumber(QDate day, int number, bool append)
                                          append ? common::WriteMode::AppendOrCreate : common::WriteMode::CreateNew);
         if (opening.opened || !opening.alreadyThere)
             break;
+    }
+    if (opening.opened && !opening.created && hasOtherNames(file_)) {
+        fail(now(), path, QStringLiteral("it has another name (a hard link), and the trace only extends its own files"));
+        return false;
     }
     if (!opening.opened) {
         const common::EntryKind kind = common::entryKind(path);

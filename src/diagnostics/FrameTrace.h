@@ -5,7 +5,8 @@
 //   2026-12-09 14:02:03.135 COM1 RX 01 03 10 ... | value 11.8 ms
 // Times are local, to the millisecond. The trace never stops nor slows the measurement: a file
 // that cannot be written is reported once, the trace rests for a minute and then tries again.
-// Only regular files named exactly like trace files are written or deleted, never a link.
+// Only regular files named exactly like trace files are written or deleted, never a link, and an
+// existing file is extended only while it has no other name (a hard link).
 
 #include "diagnostics/Exchange.h"
 
