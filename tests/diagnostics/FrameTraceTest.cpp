@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <limits>
 #include <vector>
 
 using diagnostics::Exchange;
@@ -111,6 +112,30 @@ TEST_F(TraceFolder, LinesOfEveryKindOfExchangeByteForByte)
                          " late reply of 3/0 discarded late reply of 247/20 discarded\n"
                          "2026-12-09 14:03:04.056 my_port -- | port_closed\n"));
     EXPECT_TRUE(reports.isEmpty());
+}
+
+TEST_F(TraceFolder, TheLongestReplyAndExtremeNumbersFitTheirLine)
+{
+    FrameTrace trace(dir.path(), options());
+    Exchange e = answered(localMs(9, 14, 2, 3, 123));
+    e.received.clear();
+    for (int i = 0; i < 4096; ++i) // as much as the reception keeps
+        e.received += static_cast<char>(i % 256);
+    e.outcome = Outcome::invalidReply(diagnostics::InvalidReason::Noise);
+    e.replyMs = 1e300; // no reply time a station could take: left out
+    e.lateReplies.assign(50, {std::numeric_limits<int>::min(), std::numeric_limits<int>::max()});
+    trace.record(e, QString(300, QLatin1Char('P')));
+
+    const QList<QByteArray> lines = testing_support::readFile(trace.filePath()).split('\n');
+    ASSERT_EQ(lines.size(), 3);
+    const QByteArray rx = lines[1];
+    const QByteArray prefix = " " + QByteArray(300, 'P') + " RX 00 01 02";
+    EXPECT_EQ(rx.indexOf(prefix), 23);
+    EXPECT_TRUE(rx.contains(" FE FF 00 01 ")) << "bytes are shown as unsigned";
+    const QByteArray tail = " | invalid_noise late reply of -2147483648/2147483647 discarded";
+    EXPECT_EQ(rx.indexOf(tail), 23 + prefix.size() - 9 + 3 * 4096) << "the bytes, then the code";
+    EXPECT_EQ(rx.count(" late reply of "), 50);
+    EXPECT_TRUE(rx.endsWith("/2147483647 discarded"));
 }
 
 TEST_F(TraceFolder, FilesRotateAtTheirSizeAndOnlyTheNewestTraceFilesStay)
