@@ -5,7 +5,9 @@
 #include "measure/StationReaders.h"
 #include "measure/ValueText.h"
 #include "config/ConfigW.h"
+#include "diagnostics/DiagnosticsSettings.h"
 #include "diagnostics/DiagnosticsWindow.h"
+#include "diagnostics/FrameTrace.h"
 #include "history/ExportWindow.h"
 #include "history/HistorySettings.h"
 #include "history/Recorder.h"
@@ -46,6 +48,7 @@ Application::~Application()
 {
     delete measurement_.data();
     recorder_.reset();
+    trace_.reset();
     delete extraction_.data();
     delete historyExport_.data();
     delete diagnostics_.data();
@@ -137,14 +140,18 @@ void Application::startMeasurement()
     measurement_->show();
     measurement_->raise();
     // Once the measurement window is up, so that a message about the history stands over it.
-    if (loading)
+    if (loading) {
         startRecorder();
+        startTrace();
+    }
     measurement_->Minuterie1().setInterval(1000);
     measurement_->Minuterie1().start();
 }
 
 void Application::recordVisit(int channel, const diagnostics::Exchange& exchange)
 {
+    if (trace_)
+        trace_->record(exchange, QStringLiteral("COM%1").arg(serialSettings_.portNumber));
     lineCounters_.recordVisit(channel, exchange.endedAtMs, exchange.outcome, exchange.replyMs);
     if (!exchange.request.isEmpty()) {
         const diagnostics::StationBlock block{static_cast<uint8_t>(exchange.request[0]),
@@ -164,6 +171,24 @@ void Application::resetLineCounters()
 {
     lineCounters_.reset();
     emit visitRecorded(-1);
+}
+
+void Application::startTrace()
+{
+    if (trace_)
+        return;
+    const diagnostics::DiagnosticsSettings settings = diagnostics::DiagnosticsSettings::load(directory_);
+    // Like the history's, its messages never wait for OK: they come from within a cycle.
+    const auto tell = [this](const QString& text) {
+        dialogs_.notify(text, ui::Icon::Warning, {}, measurement_.data());
+    };
+    if (!settings.problem.isEmpty())
+        tell(settings.problem);
+    if (!settings.trace)
+        return;
+    diagnostics::FrameTrace::Options options;
+    options.report = tell;
+    trace_ = std::make_unique<diagnostics::FrameTrace>(directory_, std::move(options));
 }
 
 void Application::startRecorder()

@@ -35,6 +35,7 @@ class Dialogs;
 }
 namespace diagnostics {
 class DiagnosticsWindow;
+class FrameTrace;
 }
 namespace config {
 class ConfigW;
@@ -117,6 +118,7 @@ private:
     void createApplicationConfig();
     void showMainWindowAgain();
     void startRecorder();
+    void startTrace();
 
     ui::Dialogs& dialogs_;
     std::unique_ptr<serial::SerialControl> port_;
@@ -132,6 +134,8 @@ private:
     measure::ChannelReader reader_;
     QPointer<measure::F_Mesure> measurement_;
     std::unique_ptr<history::Recorder> recorder_;
+    // Every exchange of the measurement, while "zentlog.ini" asks for it; else null.
+    std::unique_ptr<diagnostics::FrameTrace> trace_;
     diagnostics::LineCounters lineCounters_;
     // The channel that last asked each station block, to which a late reply from it belongs.
     std::map<diagnostics::StationBlock, int> requestedBy_;

@@ -159,6 +159,12 @@ qint64 FrameTrace::now() const
     return options_.clock ? options_.clock() : QDateTime::currentMSecsSinceEpoch();
 }
 
+QByteArray FrameTrace::lines(const Exchange& exchange, const QString& port)
+{
+    setPort(port);
+    return buffer_.left(format(exchange));
+}
+
 void FrameTrace::record(const Exchange& exchange, const QString& port)
 {
     const qint64 nowMs = now();

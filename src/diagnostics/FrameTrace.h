@@ -48,6 +48,10 @@ public:
     // at most the exchange being written.
     void record(const Exchange& exchange, const QString& port);
 
+    // The lines record() writes for `exchange`, without writing them (zentlog-poll --trace shows
+    // them on standard error).
+    QByteArray lines(const Exchange& exchange, const QString& port);
+
     // The file being written; empty before the first record and while resting after a failure.
     QString filePath() const { return file_.isOpen() ? path_ : QString(); }
     // True from a failure until a record is written again.

@@ -1,5 +1,6 @@
 #include "history/Recorder.h"
 
+#include "common/Logging.h"
 #include "history/HistorySchema.h"
 
 #include <QDateTime>
@@ -245,6 +246,7 @@ void Recorder::fault(const QString& reason)
     if (failing_)
         return;
     failing_ = true;
+    qCWarning(lcHistory) << "cannot write" << path_ << ":" << reason;
     if (options_.report)
         options_.report(QStringLiteral("The measurement history \"%1\" cannot be written: %2.\n\n"
                                        "The measurement goes on. The readings are kept meanwhile and written "

@@ -1,5 +1,6 @@
 #include "measure/F_Mesure.h"
 
+#include "common/Logging.h"
 #include "config/ChannelConfiguration.h"
 #include "config/MeasurementTypes.h"
 #include "diagnostics/LineCounters.h"
@@ -278,6 +279,7 @@ void F_Mesure::Minuterie1_Timer()
     QElapsedTimer elapsed;
     elapsed.start();
     cycle_.RunMeasurementCycle();
+    qCDebug(lcMeasure) << "cycle of" << elapsed.elapsed() << "ms";
     emit cycleCompleted(elapsed.elapsed());
 }
 

@@ -1,5 +1,7 @@
 #include "serial/QtSerialControl.h"
 
+#include "common/Logging.h"
+
 #include "serial/SerialDevices.h"
 
 #include <QFileInfo>
@@ -99,8 +101,10 @@ bool QtSerialControl::setPortOpen(bool open)
     port_.setPortName(lockableName(device));
     if (!port_.open(QIODevice::ReadWrite)) {
         error_ = openFailureReason(device);
+        qCDebug(lcSerial) << "cannot open" << device << ":" << error_;
         return false;
     }
+    qCDebug(lcSerial) << "opened" << device << settings_;
     if (!applyLineSettings()) {
         error_ = QStringLiteral("it does not accept the settings \"%1\": %2")
                      .arg(QString::fromLatin1(settings_), port_.errorString());
@@ -188,6 +192,7 @@ void QtSerialControl::onError(QSerialPort::SerialPortError error)
     // reads as an endless end of file; left open, every wait on it would spin until its limit.
     error_ = error == QSerialPort::ReadError ? QStringLiteral("the line was hung up") : port_.errorString();
     port_.close();
+    qCWarning(lcSerial) << "port" << deviceName() << "lost:" << error_;
     emit portLost(error_);
 }
 

@@ -1,5 +1,6 @@
 #include "serial/StationExchange.h"
 
+#include "common/Logging.h"
 #include "serial/LateReplies.h"
 #include "serial/ReplyFrame.h"
 #include "serial/SerialControl.h"
@@ -86,7 +87,10 @@ diagnostics::Exchange exchangeWithStation(SerialControl& port, const ModbusReque
     }
     if (wait.outcome == ReplyOutcome::Reply)
         frame = std::move(wait.frame);
-    return finish(outcomeOf(wait, std::move(unexplained), request, limits));
+    finish(outcomeOf(wait, std::move(unexplained), request, limits));
+    qCDebug(lcSerial).noquote() << "TX" << exchange.request.toHex(' ') << "RX" << exchange.received.toHex(' ') << "|"
+                                << exchange.outcome.code();
+    return exchange;
 }
 
 } // namespace serial

@@ -165,6 +165,38 @@ TEST_F(HistoryE2E, AViewerHoldingTheWriteLockNeitherSlowsTheMeasurementNorLosesR
     EXPECT_EQ(dialogs.boxes.size(), 1);
 }
 
+TEST_F(HistoryE2E, TheReasonOfEachFailureIsRecordedAndTracedWhenTheTraceIsOn)
+{
+    testing_support::writeFile(QDir(dir.path()).filePath(QStringLiteral("zentlog.ini")), "[diagnostics]\ntrace=true\n");
+    start({QStringLiteral("1 0 ph"), QStringLiteral("2 0 ph exception=6")},
+          {Channel{1, 2, "1", true}, Channel{1, 2, "2", true}, Channel{1, 2, "3", true}, Channel{0, -1, "", true}});
+    // Station 3 is not on the line: every cycle waits out its reply limit.
+    waitFor([&] { return shown.size() >= 2; }, 30000);
+    ASSERT_GE(shown.size(), 2u);
+    app.reset(); // everything written and closed
+
+    QStringList outcomes;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("e2e-outcomes"));
+        db.setDatabaseName(dbPath());
+        ASSERT_TRUE(db.open());
+        QSqlQuery q(db);
+        q.exec(QStringLiteral("SELECT outcome FROM readings WHERE id <= 3 ORDER BY id"));
+        while (q.next())
+            outcomes << q.value(0).toString();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("e2e-outcomes"));
+    EXPECT_EQ(outcomes, (QStringList{"value", "exception_6", "no_reply"}));
+
+    const QStringList traces = QDir(dir.path()).entryList({QStringLiteral("trace-*.log")}, QDir::Files);
+    ASSERT_EQ(traces.size(), 1);
+    const QString trace = QString::fromLatin1(testing_support::readFile(QDir(dir.path()).filePath(traces[0])));
+    EXPECT_GE(trace.count(QStringLiteral(" COM1 TX 01 03 00 00 00 08 44 0C\n")), 2) << trace.toStdString();
+    EXPECT_GE(trace.count(QStringLiteral(" | exception_6 ")), 2) << trace.toStdString();
+    EXPECT_GE(trace.count(QStringLiteral(" COM1 RX - | no_reply\n")), 2) << trace.toStdString();
+    EXPECT_TRUE(dialogs.boxes.isEmpty());
+}
+
 TEST_F(HistoryE2E, WithTheHistoryOffNothingIsRecorded)
 {
     testing_support::writeFile(QDir(dir.path()).filePath(QStringLiteral("zentlog.ini")), "[history]\nenabled=false\n");
@@ -174,6 +206,8 @@ TEST_F(HistoryE2E, WithTheHistoryOffNothingIsRecorded)
     ASSERT_GE(shown.size(), 2u);
     EXPECT_EQ(app->recorder(), nullptr);
     EXPECT_FALSE(QFileInfo::exists(dbPath()));
+    // Nor is any frame traced unless asked for.
+    EXPECT_TRUE(QDir(dir.path()).entryList({QStringLiteral("trace-*")}).isEmpty());
     EXPECT_TRUE(dialogs.boxes.isEmpty());
 }
 

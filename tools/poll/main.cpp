@@ -3,6 +3,7 @@
 
 #include "PollOptions.h"
 
+#include "diagnostics/FrameTrace.h"
 #include "diagnostics/LineCounters.h"
 #include "measure/StationReaders.h"
 #include "measure/ValueText.h"
@@ -10,7 +11,6 @@
 #include "serial/QtSerialControl.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QEventLoop>
 #include <QTextStream>
 #include <QTimer>
@@ -27,25 +27,6 @@ volatile std::sig_atomic_t stopRequested = 0;
 extern "C" void requestStop(int /*signal*/)
 {
     stopRequested = 1;
-}
-
-// The frames of an exchange, as the frame trace writes them.
-QString traceLines(const diagnostics::Exchange& exchange, const QString& port)
-{
-    const auto time = [](qint64 ms) {
-        return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
-    };
-    const auto hex = [](const QByteArray& bytes) {
-        return bytes.isEmpty() ? QStringLiteral("-") : QString::fromLatin1(bytes.toHex(' ').toUpper());
-    };
-    QString result;
-    QString end = QStringLiteral(" | ") + exchange.outcome.code();
-    if (exchange.replyMs)
-        end += QStringLiteral(" %1 ms").arg(*exchange.replyMs, 0, 'f', 1);
-    if (exchange.request.isEmpty())
-        return QStringLiteral("%1 %2 --%3\n").arg(time(exchange.endedAtMs), port, end);
-    return QStringLiteral("%1 %2 TX %3\n%4 %2 RX %5%6\n")
-        .arg(time(exchange.sentAtMs), port, hex(exchange.request), time(exchange.endedAtMs), hex(exchange.received), end);
 }
 
 void pause(int ms)
@@ -101,6 +82,7 @@ int main(int argc, char* argv[])
 
     measure::StationValues values;
     serial::LateReplies lateReplies;
+    diagnostics::FrameTrace trace{QString()}; // only its lines: no file is written
     diagnostics::ChannelCounters counters;
     int status = kReading;
     const auto printStats = [&] {
@@ -118,7 +100,7 @@ int main(int argc, char* argv[])
         if (stopRequested != 0)
             break; // cut short: neither a reply nor a failure of the station
         if (options->trace)
-            err << traceLines(exchange, portName) << Qt::flush;
+            err << trace.lines(exchange, QStringLiteral("COM%1").arg(portNumber)) << Qt::flush;
         diagnostics::countVisit(counters, exchange.endedAtMs, exchange.outcome, exchange.replyMs);
         if (!port.PortOpen()) {
             err << "zentlog-poll: " << portName << " stopped working: " << port.errorString() << "\n";
