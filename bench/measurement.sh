@@ -5,7 +5,8 @@
 #   - cycle time of four answering stations against the bytes' wire time;
 #   - extra cost of one silent station beyond its 2000 ms limit (target: under 50 ms);
 #   - the share of a core the measurement history costs: the four stations again with recording
-#     off in "zentlog.ini" (target: a difference under 0.1 % of a core).
+#     off in "zentlog.ini" (target: a difference under 0.1 % of a core);
+#   - the same with the frame trace on in "zentlog.ini" (target: still under 1 % of a core).
 # Usage: bench/measurement.sh [BUILD_DIR]   (default build/default, built beforehand)
 #        SECONDS_ANSWERING=60 SECONDS_SILENT=20 change the run lengths.
 set -euo pipefail
@@ -47,6 +48,9 @@ run four "$answering" "1 0 ph" "2 0 conductivity" "3 0 flow" "1 20 orp"
 recorded=$(sqlite3 "$work/history.sqlite" 'SELECT count(*) FROM readings' 2>/dev/null || echo none)
 printf '[history]\nenabled=false\n' >"$work/zentlog.ini"
 run unrecorded "$answering" "1 0 ph" "2 0 conductivity" "3 0 flow" "1 20 orp"
+printf '[diagnostics]\ntrace=true\n' >"$work/zentlog.ini"
+run traced "$answering" "1 0 ph" "2 0 conductivity" "3 0 flow" "1 20 orp"
+traced_bytes=$(cat "$work"/trace-*.log 2>/dev/null | wc -c)
 rm -f "$work/zentlog.ini"
 run silent "$silent" "1 0 ph" "2 0 conductivity" "3 0 flow silent" "1 20 orp"
 
@@ -66,6 +70,9 @@ Four answering stations, ${answering} s: $(value four cycles) cycles
 The same without recording, ${answering} s: $(value unrecorded cycles) cycles
   share of a core:            $(value unrecorded cpu_share_percent) %
   recording costs:            $(calc "$(value four cpu_share_percent) - $(value unrecorded cpu_share_percent)" 3) % of a core   (target < 0.1 %)
+The same with the frame trace on, ${answering} s: $(value traced cycles) cycles
+  share of a core:            $(value traced cpu_share_percent) %   (target < 1 %)
+  trace written:              ${traced_bytes} bytes
 One of them silent, ${silent} s: $(value silent cycles) cycles
   cycle time (median):        ${silent_cycle} ms
   cost of the silent station beyond its 2000 ms limit: ${extra} ms   (target < 50 ms)
