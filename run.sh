@@ -35,20 +35,22 @@ fi
 # The simulated installation. Files the user changed in ./run are kept.
 workdir="$root/run"
 mkdir -p "$workdir"
-for f in demo/config.txt demo/PortCom.dat demo/instrum1.bmp demo/*.log; do
+for f in demo/config.txt demo/PortCom.dat demo/instrum1.bmp demo/stations.conf demo/*.log; do
   [[ -e "$f" ]] || continue
   [[ -e "$workdir/$(basename "$f")" ]] || cp "$f" "$workdir/"
 done
 
 line="$workdir/ttyZENTLOG"
-"$root/build/default/tools/sim/zentlog-sim" --config demo/stations.conf --link "$line" --pace > "$workdir/sim.out" 2>&1 &
+"$root/build/default/tools/sim/zentlog-sim" --config "$workdir/stations.conf" --link "$line" --pace > "$workdir/sim.out" 2>&1 &
 sim=$!
-trap 'kill "$sim" 2>/dev/null || true; wait "$sim" 2>/dev/null || true' EXIT
+echo "$sim" > "$workdir/sim.pid"
+trap 'kill "$sim" 2>/dev/null || true; wait "$sim" 2>/dev/null || true; rm -f "$workdir/sim.pid"' EXIT
 for _ in $(seq 50); do
   [[ -e "$line" ]] && break
   kill -0 "$sim" 2>/dev/null || { echo "run.sh: the station simulator did not start:" >&2; cat "$workdir/sim.out" >&2; exit 1; }
   sleep 0.1
 done
 echo "Simulated stations on $(readlink "$line") (COM1); starting ZENTLOG in $workdir"
+echo "Stations: $workdir/stations.conf (after a change: kill -HUP \$(cat $workdir/sim.pid))"
 cd "$workdir"
 ZENTLOG_COM1="$line" "$program"

@@ -5,7 +5,6 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
 
@@ -129,8 +128,6 @@ ReplyWait awaitReply(SerialControl& port, const ModbusRequest& request, const Re
     }
 
     // Then the complete, valid reply within a fresh limit.
-    QElapsedTimer sinceSent;
-    sinceSent.start();
     QByteArray received;
     bool exception = false;
     const WaitEnd got = waitOn(port, limits.replyMs, [&] {
@@ -150,7 +147,7 @@ ReplyWait awaitReply(SerialControl& port, const ModbusRequest& request, const Re
             return Step::Waiting;
         }
         // The check runs as soon as bytes arrive: now is when the last byte of the frame came.
-        wait.replyMs = static_cast<double>(sinceSent.nsecsElapsed()) / 1e6;
+        wait.lastByteAt = std::chrono::steady_clock::now();
         return exception ? Step::Failed : Step::Done;
     });
     switch (got) {
@@ -168,7 +165,7 @@ ReplyWait awaitReply(SerialControl& port, const ModbusRequest& request, const Re
     if (wait.outcome != ReplyOutcome::Reply && wait.outcome != ReplyOutcome::Exception) {
         // A frame that completed only as the limit ran out is no reply.
         wait.frame.clear();
-        wait.replyMs.reset();
+        wait.lastByteAt.reset();
         wait.exceptionCode = 0;
     }
     return wait;

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 
+#include <chrono>
 #include <optional>
 
 namespace serial {
@@ -35,8 +36,8 @@ struct ReplyWait {
     ReplyOutcome outcome = ReplyOutcome::TimedOut;
     QByteArray frame;    // the valid reply, or the exception reply, alone
     QByteArray received; // every byte received during the wait (the first 4096)
-    // From the moment the request had left to the last byte of the reply or exception reply.
-    std::optional<double> replyMs;
+    // When the last byte of the reply or exception reply was seen (std::chrono::steady_clock).
+    std::optional<std::chrono::steady_clock::time_point> lastByteAt;
     int exceptionCode = 0; // with Exception
 };
 

@@ -4,8 +4,12 @@
 #include "serial/LateReplies.h"
 #include "serial/ReplyFrame.h"
 #include "serial/SerialControl.h"
+#include "serial/SerialDevices.h"
 
 #include <QDateTime>
+
+#include <algorithm>
+#include <chrono>
 
 namespace serial {
 
@@ -14,6 +18,16 @@ namespace {
 qint64 nowMs()
 {
     return QDateTime::currentMSecsSinceEpoch();
+}
+
+// How long `bytes` characters take on the line at the port's settings.
+double wireMilliseconds(SerialControl& port, qsizetype bytes)
+{
+    const std::optional<LineSettings> line = parseSettingsString(port.Settings());
+    if (!line || line->baudRate <= 0)
+        return 0;
+    const int bitsPerCharacter = 1 + line->dataBits + (line->parity == 'n' ? 0 : 1) + line->stopBits;
+    return 1000.0 * static_cast<double>(bytes) * bitsPerCharacter / line->baudRate;
 }
 
 void addLateReplies(diagnostics::Exchange& exchange, std::vector<diagnostics::StationBlock> found)
@@ -69,10 +83,18 @@ diagnostics::Exchange exchangeWithStation(SerialControl& port, const ModbusReque
 
     exchange.request = request.Frame;
     exchange.sentAtMs = nowMs();
+    const auto handedOver = std::chrono::steady_clock::now();
     port.Output(request.Frame);
     ReplyWait wait = awaitReply(port, request, limits);
     exchange.received = wait.received;
-    exchange.replyMs = wait.replyMs;
+    if (wait.lastByteAt) {
+        // The request ends on the wire its own transmission time after it was handed over. The
+        // port's "sent" signal is no measure of that: it means the bytes reached the driver, and
+        // it comes only once the event loop gets to it, late whenever a window was being drawn.
+        const double sinceHandedOver =
+            std::chrono::duration<double, std::milli>(*wait.lastByteAt - handedOver).count();
+        exchange.replyMs = std::max(0.0, sinceHandedOver - wireMilliseconds(port, request.Frame.size()));
+    }
 
     // The bytes the station's own reply does not explain: late replies owed by earlier requests
     // are recognised there, and what is left says what went wrong.

@@ -293,10 +293,11 @@ TEST(HistoryMenu, ExportOpensTheWindowOnceAndTheMenuFollowsTheLogger)
     application.mainWindow().Form_Load();
     QMenuBar* bar = application.mainWindow().menuBar();
     const QList<QAction*> top = bar->actions();
-    ASSERT_GE(top.size(), 2);
-    EXPECT_EQ(top[top.size() - 2]->text(), QStringLiteral("&Logger"));
-    EXPECT_EQ(top.constLast()->text(), QStringLiteral("&History"));
-    EXPECT_EQ(top.constLast()->menu()->objectName(), QStringLiteral("History"));
+    ASSERT_GE(top.size(), 3);
+    EXPECT_EQ(top[top.size() - 3]->text(), QStringLiteral("&Logger"));
+    EXPECT_EQ(top[top.size() - 2]->text(), QStringLiteral("&History"));
+    EXPECT_EQ(top[top.size() - 2]->menu()->objectName(), QStringLiteral("History"));
+    EXPECT_EQ(top.constLast()->text(), QStringLiteral("&Diagnostics"));
 
     application.mainWindow().findChild<QAction*>(QStringLiteral("Export"))->trigger();
     QPointer<ExportWindow> first = application.historyExportWindow();
