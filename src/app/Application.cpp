@@ -173,21 +173,23 @@ void Application::resetLineCounters()
     emit visitRecorded(-1);
 }
 
+void Application::warnWhileMeasuring(const QString& text)
+{
+    // Never waits for OK: these messages come from within a measurement cycle.
+    dialogs_.notify(text, ui::Icon::Warning, {}, measurement_.data());
+}
+
 void Application::startTrace()
 {
     if (trace_)
         return;
     const diagnostics::DiagnosticsSettings settings = diagnostics::DiagnosticsSettings::load(directory_);
-    // Like the history's, its messages never wait for OK: they come from within a cycle.
-    const auto tell = [this](const QString& text) {
-        dialogs_.notify(text, ui::Icon::Warning, {}, measurement_.data());
-    };
     if (!settings.problem.isEmpty())
-        tell(settings.problem);
+        warnWhileMeasuring(settings.problem);
     if (!settings.trace)
         return;
     diagnostics::FrameTrace::Options options;
-    options.report = tell;
+    options.report = [this](const QString& text) { warnWhileMeasuring(text); };
     trace_ = std::make_unique<diagnostics::FrameTrace>(directory_, std::move(options));
 }
 
@@ -196,18 +198,14 @@ void Application::startRecorder()
     if (recorder_)
         return;
     const history::HistorySettings settings = history::HistorySettings::load(directory_);
-    // Messages from the history never wait for OK: they come from within a measurement cycle.
-    const auto tell = [this](const QString& text) {
-        dialogs_.notify(text, ui::Icon::Warning, {}, measurement_.data());
-    };
     if (!settings.problem.isEmpty())
-        tell(settings.problem);
+        warnWhileMeasuring(settings.problem);
     if (!settings.enabled)
         return;
     history::Recorder::Options options;
     options.directory = directory_;
     options.retentionDays = settings.retentionDays;
-    options.report = tell;
+    options.report = [this](const QString& text) { warnWhileMeasuring(text); };
     recorder_ = std::make_unique<history::Recorder>(std::move(options));
 }
 

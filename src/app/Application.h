@@ -119,6 +119,8 @@ private:
     void showMainWindowAgain();
     void startRecorder();
     void startTrace();
+    // A warning over the measurement window, from the history or the frame trace.
+    void warnWhileMeasuring(const QString& text);
 
     ui::Dialogs& dialogs_;
     std::unique_ptr<serial::SerialControl> port_;

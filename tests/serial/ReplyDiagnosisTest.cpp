@@ -22,16 +22,8 @@ using testing_support::withBadCrc;
 
 namespace {
 
-const testing_support::Registers kRegisters{0x0005, 0x3456, 0x0012, 0x04D2, 0x00FB, 0, 0x0001, 0x0002};
-
-ModbusRequest requestFor(int16_t address, int16_t start = 0)
-{
-    ModbusRequest request;
-    request.Address = address;
-    request.StartRegister = start;
-    BuildReadRequest(request);
-    return request;
-}
+constexpr testing_support::Registers kRegisters = testing_support::kSomeRegisters;
+using testing_support::readRequest;
 
 QByteArray withCrc(QByteArray bytes)
 {
@@ -40,7 +32,7 @@ QByteArray withCrc(QByteArray bytes)
 
 TEST(ReplyDiagnosis, NamesWhatWasWrongWithTheBytes)
 {
-    const ModbusRequest request = requestFor(7);
+    const ModbusRequest request = readRequest(7);
     const QByteArray reply = readReply(7, kRegisters);
     // A reply of another station whose registers hold our address followed by our function code:
     // the bytes inside it are no damaged frame of ours.
@@ -102,7 +94,7 @@ protected:
     diagnostics::Exchange exchange(int16_t address, const ReplyLimits& limits = kShort)
     {
         QByteArray frame;
-        return exchangeWithStation(port, requestFor(address), limits, &late, frame);
+        return exchangeWithStation(port, readRequest(address), limits, &late, frame);
     }
 
     static constexpr ReplyLimits kShort{300, 200, 1000};
@@ -115,7 +107,7 @@ TEST_F(StationExchangeTest, AnExceptionReplyEndsTheWaitWithItsCode)
     port.setResponder([this](const QByteArray&) { port.receive(exceptionReply(3, 6)); });
     const diagnostics::Exchange e = exchange(3);
     EXPECT_EQ(e.outcome, Outcome::exception(6));
-    EXPECT_EQ(e.request, requestFor(3).Frame);
+    EXPECT_EQ(e.request, readRequest(3).Frame);
     EXPECT_EQ(e.received, exceptionReply(3, 6));
     EXPECT_TRUE(e.replyMs.has_value());
 }

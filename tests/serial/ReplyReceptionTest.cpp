@@ -24,16 +24,8 @@ using testing_support::withBadCrc;
 
 namespace {
 
-const testing_support::Registers kRegisters{0x0005, 0x3456, 0x0012, 0x04D2, 0x00FB, 0, 0x0001, 0x0002};
-
-ModbusRequest requestFor(int16_t address, int16_t start = 0)
-{
-    ModbusRequest request;
-    request.Address = address;
-    request.StartRegister = start;
-    BuildReadRequest(request);
-    return request;
-}
+constexpr testing_support::Registers kRegisters = testing_support::kSomeRegisters;
+using testing_support::readRequest;
 
 // Short limits keep the failing cases quick; one test below runs the real ones.
 constexpr ReplyLimits kShort{300, 300};
@@ -73,12 +65,12 @@ TEST_F(ReplyReceptionTest, AValidReplyIsTakenAsItsFrameAlone)
 {
     const QByteArray frame = readReply(7, kRegisters);
     answerWith(frame);
-    EXPECT_EQ(exchange(requestFor(7)), ReplyOutcome::Reply);
+    EXPECT_EQ(exchange(readRequest(7)), ReplyOutcome::Reply);
     EXPECT_EQ(reply, frame);
 
     // Noise before it and bytes after it are left out.
     answerWith(QByteArray::fromHex("00ff07e307") + frame + QByteArray::fromHex("0102"));
-    EXPECT_EQ(exchange(requestFor(7)), ReplyOutcome::Reply);
+    EXPECT_EQ(exchange(readRequest(7)), ReplyOutcome::Reply);
     EXPECT_EQ(reply, frame);
 }
 
@@ -90,7 +82,7 @@ TEST_F(ReplyReceptionTest, AReplyArrivingInPiecesIsAssembled)
         QTimer::singleShot(40, &port, [&] { port.receive(frame.mid(2, 10)); });
         QTimer::singleShot(60, &port, [&] { port.receive(frame.mid(12)); });
     });
-    EXPECT_EQ(exchange(requestFor(3)), ReplyOutcome::Reply);
+    EXPECT_EQ(exchange(readRequest(3)), ReplyOutcome::Reply);
     EXPECT_EQ(reply, frame);
     EXPECT_LT(elapsedMs, 250);
 }
@@ -105,7 +97,7 @@ TEST_F(ReplyReceptionTest, AFrameThatIsNotAValidReplyNeverCounts)
     const QByteArray otherStation = readReply(4, kRegisters);
     for (const QByteArray& bad : {withBadCrc(frame), wrongFunction, wrongCount, otherStation, frame.left(20)}) {
         answerWith(bad);
-        EXPECT_EQ(exchange(requestFor(3)), ReplyOutcome::TimedOut) << testing_support::hex(bad);
+        EXPECT_EQ(exchange(readRequest(3)), ReplyOutcome::TimedOut) << testing_support::hex(bad);
         EXPECT_TRUE(reply.isEmpty());
         EXPECT_GE(elapsedMs, 290);
     }
@@ -117,34 +109,34 @@ TEST_F(ReplyReceptionTest, TheRightStationsReplyIsFoundAfterAnotherStationsFrame
     const QByteArray late = readReply(4, {1, 2, 3, 4, 5, 6, 7, 8});
     const QByteArray own = readReply(3, kRegisters);
     answerWith(late + own, 30);
-    EXPECT_EQ(exchange(requestFor(3)), ReplyOutcome::Reply);
+    EXPECT_EQ(exchange(readRequest(3)), ReplyOutcome::Reply);
     EXPECT_EQ(reply, own);
 
     // A damaged frame whose tail holds the start of the real one.
     answerWith(withBadCrc(own).left(9) + own);
-    EXPECT_EQ(exchange(requestFor(3)), ReplyOutcome::Reply);
+    EXPECT_EQ(exchange(readRequest(3)), ReplyOutcome::Reply);
     EXPECT_EQ(reply, own);
 }
 
 TEST_F(ReplyReceptionTest, AnExceptionReplyEndsTheWaitAtOnce)
 {
     answerWith(exceptionReply(3, 0x02), 10);
-    EXPECT_EQ(exchange(requestFor(3), {2000, 2000}), ReplyOutcome::Exception);
+    EXPECT_EQ(exchange(readRequest(3), {2000, 2000}), ReplyOutcome::Exception);
     EXPECT_TRUE(reply.isEmpty());
     EXPECT_LT(elapsedMs, 1000);
 
     // One with a wrong CRC, or from another station, is noise.
     answerWith(withBadCrc(exceptionReply(3, 0x02)));
-    EXPECT_EQ(exchange(requestFor(3)), ReplyOutcome::TimedOut);
+    EXPECT_EQ(exchange(readRequest(3)), ReplyOutcome::TimedOut);
     answerWith(exceptionReply(5, 0x02));
-    EXPECT_EQ(exchange(requestFor(3)), ReplyOutcome::TimedOut);
+    EXPECT_EQ(exchange(readRequest(3)), ReplyOutcome::TimedOut);
 }
 
 TEST_F(ReplyReceptionTest, AnUnopenedPortFailsAtOnce)
 {
     port.setPortOpen(false);
     answerWith(readReply(3, kRegisters));
-    EXPECT_EQ(exchange(requestFor(3), {2000, 2000}), ReplyOutcome::PortClosed);
+    EXPECT_EQ(exchange(readRequest(3), {2000, 2000}), ReplyOutcome::PortClosed);
     EXPECT_LT(elapsedMs, 100);
     EXPECT_TRUE(port.sentFrames().isEmpty());
 }
@@ -154,7 +146,7 @@ TEST_F(ReplyReceptionTest, ALostPortEndsTheWaitAtOnce)
     port.setResponder([&](const QByteArray&) {
         QTimer::singleShot(50, &port, [&] { port.losePort(QStringLiteral("unplugged")); });
     });
-    EXPECT_EQ(exchange(requestFor(3), {2000, 2000}), ReplyOutcome::PortLost);
+    EXPECT_EQ(exchange(readRequest(3), {2000, 2000}), ReplyOutcome::PortLost);
     EXPECT_LT(elapsedMs, 1000);
 }
 
@@ -162,7 +154,7 @@ TEST_F(ReplyReceptionTest, ARequestHeldInTheSendBufferIsDroppedAfterItsLimit)
 {
     port.holdTransmission(true);
     answerWith(readReply(3, kRegisters));
-    EXPECT_EQ(exchange(requestFor(3), {200, 300}), ReplyOutcome::TimedOut);
+    EXPECT_EQ(exchange(readRequest(3), {200, 300}), ReplyOutcome::TimedOut);
     EXPECT_EQ(port.OutBufferCount(), 0); // discarded
     EXPECT_TRUE(port.sentFrames().isEmpty());
     EXPECT_GE(elapsedMs, 490); // both limits ran, one after the other
@@ -170,7 +162,7 @@ TEST_F(ReplyReceptionTest, ARequestHeldInTheSendBufferIsDroppedAfterItsLimit)
     // Released within its limit, the request goes and its reply counts.
     port.setResponder([&](const QByteArray&) { port.receive(readReply(3, kRegisters)); });
     QTimer::singleShot(100, &port, [&] { port.holdTransmission(false); });
-    EXPECT_EQ(exchange(requestFor(3), {2000, 2000}), ReplyOutcome::Reply);
+    EXPECT_EQ(exchange(readRequest(3), {2000, 2000}), ReplyOutcome::Reply);
     EXPECT_EQ(port.sentFrames().size(), 1);
 }
 
@@ -185,14 +177,14 @@ TEST_F(ReplyReceptionTest, AReplyCompletedOnlyAsTheLimitRunsOutIsATimeOut)
             port.receive(frame.right(1));
         });
     });
-    EXPECT_EQ(exchange(requestFor(3)), ReplyOutcome::TimedOut);
+    EXPECT_EQ(exchange(readRequest(3)), ReplyOutcome::TimedOut);
     EXPECT_TRUE(reply.isEmpty());
 }
 
 TEST_F(ReplyReceptionTest, ASilentStationFailsAfterTheRealLimitWithoutBurningTheProcessor)
 {
     const std::clock_t cpuBefore = std::clock();
-    EXPECT_EQ(exchange(requestFor(3), ReplyLimits{}), ReplyOutcome::TimedOut);
+    EXPECT_EQ(exchange(readRequest(3), ReplyLimits{}), ReplyOutcome::TimedOut);
     const double cpuMs = 1000.0 * static_cast<double>(std::clock() - cpuBefore) / CLOCKS_PER_SEC;
     EXPECT_GE(elapsedMs, 2000);
     EXPECT_LT(elapsedMs, 2600);
@@ -204,7 +196,7 @@ TEST_F(ReplyReceptionTest, TheWaitEndsWhenTheApplicationQuits)
     // As in the program: the wait runs inside a handler of the main event loop, and the
     // application is told to quit meanwhile.
     std::optional<ReplyOutcome> outcome;
-    QTimer::singleShot(0, qApp, [&] { outcome = exchange(requestFor(3), {2000, 2000}); });
+    QTimer::singleShot(0, qApp, [&] { outcome = exchange(readRequest(3), {2000, 2000}); });
     QTimer::singleShot(100, qApp, [] { QCoreApplication::exit(0); });
     QCoreApplication::exec();
     EXPECT_EQ(outcome, ReplyOutcome::Quit);

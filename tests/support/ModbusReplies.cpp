@@ -14,6 +14,15 @@ QByteArray withCrc(QByteArray body)
 
 } // namespace
 
+serial::ModbusRequest readRequest(int16_t address, int16_t start)
+{
+    serial::ModbusRequest request;
+    request.Address = address;
+    request.StartRegister = start;
+    serial::BuildReadRequest(request);
+    return request;
+}
+
 QByteArray readReply(uint8_t address, const Registers& registers)
 {
     QByteArray body;

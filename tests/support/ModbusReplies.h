@@ -1,6 +1,8 @@
 #pragma once
 // Station replies for tests, built byte by byte.
 
+#include "serial/ModbusFrame.h"
+
 #include <QByteArray>
 
 #include <array>
@@ -9,6 +11,12 @@
 namespace testing_support {
 
 using Registers = std::array<uint16_t, 8>;
+
+// Registers a station might hold, for tests that need some.
+inline constexpr Registers kSomeRegisters{0x0005, 0x3456, 0x0012, 0x04D2, 0x00FB, 0, 0x0001, 0x0002};
+
+// The program's read request for 8 registers from `start` of station `address`, its frame built.
+serial::ModbusRequest readRequest(int16_t address, int16_t start = 0);
 
 // A reply to a read of 8 registers: address, 3, 16, the registers high byte first, CRC.
 QByteArray readReply(uint8_t address, const Registers& registers);
