@@ -8,6 +8,7 @@
 #include "history/ExportWindow.h"
 #include "history/HistorySettings.h"
 #include "history/Recorder.h"
+#include "history/TrendWindow.h"
 #include "logger/Extraction.h"
 #include "serial/ConfLS.h"
 #include "serial/PortComFile.h"
@@ -45,6 +46,7 @@ Application::~Application()
     recorder_.reset();
     delete extraction_.data();
     delete historyExport_.data();
+    delete trends_.data();
     delete confLS_.data();
     delete configW_.data();
 }
@@ -192,6 +194,34 @@ void Application::showHistoryExport()
         historyExport_->raise();
         historyExport_->activateWindow();
     }
+}
+
+} // namespace app
+
+namespace app {
+
+history::TrendWindow* Application::trendWindow() const
+{
+    return trends_.data();
+}
+
+void Application::showTrends()
+{
+    if (trends_) {
+        trends_->show();
+        trends_->raise();
+        trends_->activateWindow();
+        return;
+    }
+    std::vector<history::TrendChannel> charted;
+    for (int i = 0; i < config::kChannelCount; ++i) {
+        const int16_t type = channels_.measurementType(i);
+        if (channels_.selected(i) == 1 && config::isMeasurementType(type))
+            charted.push_back({i, channels_.tag(i), config::measurementTypeTexts[std::size_t(type)].trimmed()});
+    }
+    trends_ = new history::TrendWindow(dialogs_, programTitle_, directory_, std::move(charted));
+    trends_->setAttribute(Qt::WA_DeleteOnClose);
+    trends_->Form_Load();
 }
 
 } // namespace app

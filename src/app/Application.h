@@ -27,6 +27,7 @@ class Extraction;
 }
 namespace history {
 class ExportWindow;
+class TrendWindow;
 }
 namespace ui {
 class Dialogs;
@@ -74,6 +75,8 @@ public:
     void showExtraction(bool resetMode);
     // The export of the measurement history; "history.sqlite" is in directory().
     void showHistoryExport();
+    // The trend charts of the selected channels' recorded readings.
+    void showTrends();
 
     // The recorder of the measurement history while the measurement has been started with the
     // history on ("zentlog.ini"), else null.
@@ -88,6 +91,7 @@ public:
     serial::ConfLS* serialInterfaceWindow() const;
     logger::Extraction* extractionWindow() const;
     history::ExportWindow* historyExportWindow() const;
+    history::TrendWindow* trendWindow() const;
 
     // Makes a second port control with which the serial interface window probes the other
     // ports while the program's port is held open.
@@ -122,6 +126,7 @@ private:
     QPointer<serial::ConfLS> confLS_;
     QPointer<logger::Extraction> extraction_;
     QPointer<history::ExportWindow> historyExport_;
+    QPointer<history::TrendWindow> trends_;
 };
 
 } // namespace app

@@ -58,6 +58,7 @@ ZENTLOG::ZENTLOG(Application& application, QWidget* parent)
     history_ = menuBar()->addMenu(QString());
     history_->setObjectName(QStringLiteral("History"));
     addCommand(history_, "Export", &ZENTLOG::Export_Click);
+    addCommand(history_, "Trends", &ZENTLOG::Trends_Click);
 
     // The size before the window is maximised: the screen's free area, so that the logo,
     // centred once from it, stands in the middle of the maximised window too.
@@ -100,6 +101,7 @@ void ZENTLOG::Form_Load()
     findChild<QAction*>(QStringLiteral("Extract"))->setText(QStringLiteral("&Data Extraction"));
     history_->setTitle(QStringLiteral("&History"));
     findChild<QAction*>(QStringLiteral("Export"))->setText(QStringLiteral("&Export..."));
+    findChild<QAction*>(QStringLiteral("Trends"))->setText(QStringLiteral("&Trends"));
 }
 
 void ZENTLOG::closeEvent(QCloseEvent* event)
@@ -152,6 +154,11 @@ void ZENTLOG::Extract_Click()
 void ZENTLOG::Export_Click()
 {
     app_.showHistoryExport();
+}
+
+void ZENTLOG::Trends_Click()
+{
+    app_.showTrends();
 }
 
 } // namespace app

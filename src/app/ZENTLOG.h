@@ -26,6 +26,7 @@ public:
     void RAZfich_Click();
     void Extract_Click();
     void Export_Click();
+    void Trends_Click();
 
     QLabel* Picture1() const { return picture1_; }
 

@@ -1,0 +1,468 @@
+#include "history/TrendWindow.h"
+
+#include "history/HistorySchema.h"
+#include "history/TrendChart.h"
+#include "ui/Dialogs.h"
+
+#include <QBuffer>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDateTimeEdit>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QImage>
+#include <QLabel>
+#include <QPixmap>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QSqlQuery>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace history {
+
+namespace {
+
+constexpr qint64 kHourMs = 3'600'000;
+constexpr qint64 kDayMs = 24 * kHourMs;
+const QString kDateTimeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+// A reader waits at most this long for the recorder's lock; past it the read is tried again on
+// the next tick, so that the window never stands still.
+constexpr int kBusyTimeoutMs = 50;
+// The live view reads at most this many new rows per tick (a recorder writes four a second).
+constexpr int kRowsPerTick = 5000;
+// The charts never get more points than this, however wide the screen.
+constexpr int kMaxColumns = 4000;
+constexpr int kMinColumns = 50;
+// What the axes of a chart take of its width, about.
+constexpr int kAxesRoom = 150;
+
+qint64 spanOf(TrendWindow::Range range)
+{
+    switch (range) {
+    case TrendWindow::Range::LastHour: return kHourMs;
+    case TrendWindow::Range::Day: return kDayMs;
+    case TrendWindow::Range::Week: return 7 * kDayMs;
+    case TrendWindow::Range::Month: return 30 * kDayMs;
+    case TrendWindow::Range::Chosen: break;
+    }
+    return kHourMs;
+}
+
+QString durationText(qint64 ms)
+{
+    if (ms < 2000)
+        return QObject::tr("%1 ms").arg(ms);
+    if (ms < 120'000)
+        return QObject::tr("%1 s").arg(ms / 1000);
+    return QObject::tr("%1 min").arg(ms / 60'000);
+}
+
+} // namespace
+
+TrendWindow::TrendWindow(ui::Dialogs& dialogs, QString programTitle, QString directory,
+                         std::vector<TrendChannel> channels, QWidget* parent)
+    : QWidget(parent, Qt::Window)
+    , dialogs_(dialogs)
+    , programTitle_(std::move(programTitle))
+    , directory_(std::move(directory))
+    , channels_(std::move(channels))
+{
+    setObjectName(QStringLiteral("TrendWindow"));
+    series_.resize(channels_.size());
+    build();
+    live_.setInterval(1000);
+    connect(&live_, &QTimer::timeout, this, &TrendWindow::tick);
+    resized_.setSingleShot(true);
+    resized_.setInterval(300);
+    connect(&resized_, &QTimer::timeout, this, [this] {
+        if (loadedOnce_ && open_ && wantedColumns() != grid_.columns)
+            reload();
+    });
+}
+
+TrendWindow::~TrendWindow()
+{
+    live_.stop();
+    // The charts point into series_: they go first.
+    for (TrendChart* chart : charts_)
+        chart->setSeries(nullptr, grid_.fromMs, grid_.toMs, {});
+}
+
+void TrendWindow::build()
+{
+    auto* layout = new QVBoxLayout(this);
+
+    auto* controls = new QHBoxLayout;
+    rangeBox_ = new QComboBox(this);
+    rangeBox_->setObjectName(QStringLiteral("Range"));
+    rangeBox_->addItems({tr("Last hour"), tr("Last 24 hours"), tr("Last 7 days"), tr("Last 30 days"), tr("Period")});
+    connect(rangeBox_, &QComboBox::activated, this, &TrendWindow::rangeChosen);
+    controls->addWidget(rangeBox_);
+    from_ = new QDateTimeEdit(this);
+    from_->setObjectName(QStringLiteral("From"));
+    to_ = new QDateTimeEdit(this);
+    to_->setObjectName(QStringLiteral("To"));
+    for (QDateTimeEdit* edit : {from_, to_}) {
+        edit->setDisplayFormat(kDateTimeFormat);
+        edit->setCalendarPopup(true);
+    }
+    auto* fromLabel = new QLabel(tr("&From:"), this);
+    fromLabel->setBuddy(from_);
+    auto* toLabel = new QLabel(tr("&To:"), this);
+    toLabel->setBuddy(to_);
+    show_ = new QPushButton(tr("&Show"), this);
+    show_->setObjectName(QStringLiteral("Show"));
+    connect(show_, &QPushButton::clicked, this, &TrendWindow::applyChosen);
+    back_ = new QPushButton(tr("&Back"), this);
+    back_->setObjectName(QStringLiteral("Back"));
+    back_->setEnabled(false);
+    back_->setToolTip(tr("The period shown before the last zoom (also the right mouse button)"));
+    connect(back_, &QPushButton::clicked, this, &TrendWindow::Back_Click);
+    save_ = new QPushButton(tr("Save &picture..."), this);
+    save_->setObjectName(QStringLiteral("SavePicture"));
+    connect(save_, &QPushButton::clicked, this, &TrendWindow::SavePicture_Click);
+    controls->addWidget(fromLabel);
+    controls->addWidget(from_);
+    controls->addWidget(toLabel);
+    controls->addWidget(to_);
+    controls->addWidget(show_);
+    controls->addStretch(1);
+    controls->addWidget(back_);
+    controls->addWidget(save_);
+    layout->addLayout(controls);
+
+    pages_ = new QStackedWidget(this);
+    notice_ = new QLabel(pages_);
+    notice_->setObjectName(QStringLiteral("Notice"));
+    notice_->setAlignment(Qt::AlignCenter);
+    notice_->setWordWrap(true);
+    QFont big = notice_->font();
+    big.setPointSizeF(big.pointSizeF() * 1.4);
+    notice_->setFont(big);
+    pages_->addWidget(notice_);
+    chartsPage_ = new QWidget(pages_);
+    auto* chartsLayout = new QVBoxLayout(chartsPage_);
+    chartsLayout->setContentsMargins(0, 0, 0, 0);
+    chartsLayout->setSpacing(0);
+    for (std::size_t i = 0; i < channels_.size(); ++i) {
+        const TrendChannel& c = channels_[i];
+        const QString title = c.tag.trimmed().isEmpty() ? tr("Input %1").arg(c.channel) : c.tag.trimmed();
+        auto* chart = new TrendChart(title, chartsPage_);
+        chart->setObjectName(QStringLiteral("Chart_%1").arg(c.channel));
+        chart->showTimeLabels(i + 1 == channels_.size());
+        connect(chart, &TrendChart::zoomRequested, this, &TrendWindow::zoomTo);
+        connect(chart, &TrendChart::backRequested, this, &TrendWindow::Back_Click);
+        chartsLayout->addWidget(chart, 1);
+        charts_.push_back(chart);
+    }
+    pages_->addWidget(chartsPage_);
+    layout->addWidget(pages_, 1);
+
+    status_ = new QLabel(this);
+    status_->setObjectName(QStringLiteral("Status"));
+    layout->addWidget(status_);
+}
+
+void TrendWindow::Form_Load()
+{
+    setWindowTitle(programTitle_ + tr(" [Trends]"));
+    resize(QSize(1100, std::clamp(180 + 220 * int(channels_.size()), 420, 860)));
+    show();
+    setRange(Range::LastHour);
+}
+
+QString TrendWindow::historyPath() const
+{
+    return QDir(directory_).absoluteFilePath(QString::fromLatin1(kHistoryFileName));
+}
+
+QString TrendWindow::notice() const
+{
+    return pages_->currentWidget() == notice_ ? notice_->text() : QString();
+}
+
+void TrendWindow::showNotice(const QString& text)
+{
+    notice_->setText(text);
+    pages_->setCurrentWidget(notice_);
+}
+
+int TrendWindow::wantedColumns() const
+{
+    if (charts_.empty())
+        return kMinColumns;
+    const TrendChart* chart = charts_.front();
+    int width = int(chart->chart()->plotArea().width());
+    // Before the first layout, or while the notice hides the charts, the plot area is unknown:
+    // the width the charts get, less room for the axes. Once they are up the read is done again
+    // with their real width (see reload()).
+    if (width < kMinColumns || !chart->isVisible())
+        width = pages_->width() - kAxesRoom;
+    return std::clamp(width, kMinColumns, kMaxColumns);
+}
+
+void TrendWindow::rangeChosen(int index)
+{
+    backStack_.clear();
+    back_->setEnabled(false);
+    const auto range = Range(index);
+    if (range == Range::Chosen) {
+        // The period shown so far is where the choice starts.
+        from_->setDateTime(QDateTime::fromMSecsSinceEpoch(grid_.fromMs));
+        to_->setDateTime(QDateTime::fromMSecsSinceEpoch(grid_.toMs));
+        applyChosen();
+        return;
+    }
+    setRange(range);
+}
+
+void TrendWindow::setRange(Range range)
+{
+    if (range == Range::Chosen) {
+        applyChosen();
+        return;
+    }
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    setView({range, now - spanOf(range), now});
+}
+
+void TrendWindow::applyChosen()
+{
+    const qint64 from = from_->dateTime().toMSecsSinceEpoch();
+    const qint64 to = to_->dateTime().toMSecsSinceEpoch();
+    if (from >= to) {
+        dialogs_.notify(tr("The start of the period must come before its end."), ui::Icon::Warning, {}, this);
+        return;
+    }
+    setView({Range::Chosen, from, to});
+}
+
+void TrendWindow::showPeriod(qint64 fromMs, qint64 toMs)
+{
+    if (fromMs >= toMs)
+        return;
+    setView({Range::Chosen, fromMs, toMs});
+}
+
+void TrendWindow::zoomTo(qint64 fromMs, qint64 toMs)
+{
+    if (fromMs >= toMs || (fromMs == shownFrom_ && toMs == shownTo_))
+        return;
+    backStack_.push_back({range_, shownFrom_, shownTo_});
+    back_->setEnabled(true);
+    setView({Range::Chosen, fromMs, toMs});
+}
+
+void TrendWindow::Back_Click()
+{
+    if (backStack_.empty())
+        return;
+    View view = backStack_.back();
+    backStack_.pop_back();
+    back_->setEnabled(!backStack_.empty());
+    if (view.range != Range::Chosen) {
+        // A live period comes back up to now.
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        view = {view.range, now - spanOf(view.range), now};
+    }
+    setView(view);
+}
+
+void TrendWindow::setView(const View& view)
+{
+    range_ = view.range;
+    shownFrom_ = view.fromMs;
+    shownTo_ = view.toMs;
+    rangeBox_->setCurrentIndex(int(range_));
+    from_->setDateTime(QDateTime::fromMSecsSinceEpoch(view.fromMs));
+    to_->setDateTime(QDateTime::fromMSecsSinceEpoch(view.toMs));
+    from_->setEnabled(range_ == Range::Chosen);
+    to_->setEnabled(range_ == Range::Chosen);
+    show_->setEnabled(range_ == Range::Chosen);
+    reload();
+    if (live())
+        live_.start();
+    else
+        live_.stop();
+}
+
+bool TrendWindow::openHistory()
+{
+    if (open_)
+        return true;
+    const QString path = historyPath();
+    if (!QFileInfo::exists(path)) {
+        showNotice(tr("No readings recorded yet."));
+        status_->setText(tr("No history file \"%1\".").arg(QDir::toNativeSeparators(path)));
+        return false;
+    }
+    if (const QString error = history_.open(path); !error.isEmpty()) {
+        showNotice(tr("No readings recorded yet."));
+        status_->setText(error);
+        return false;
+    }
+    QSqlQuery pragma(history_.database());
+    pragma.exec(QStringLiteral("PRAGMA busy_timeout = %1").arg(kBusyTimeoutMs));
+    open_ = true;
+    return true;
+}
+
+void TrendWindow::reload()
+{
+    needReload_ = true;
+    grid_ = {shownFrom_, shownTo_, wantedColumns()};
+    for (std::size_t i = 0; i < charts_.size(); ++i) {
+        series_[i] = TrendSeries(grid_, {});
+        charts_[i]->setSeries(&series_[i], shownFrom_, shownTo_, {});
+    }
+    if (channels_.empty()) {
+        showNotice(tr("No channel is selected for measurement."));
+        needReload_ = false;
+        return;
+    }
+    if (!openHistory())
+        return;
+    bool busy = false;
+    const std::optional<qint64> last = lastReadingId(history_.database(), &busy);
+    if (!last) {
+        if (busy) {
+            status_->setText(tr("The history file is busy; trying again."));
+        } else {
+            // Not a history file, or a damaged one: said once, and nothing is written to it.
+            showNotice(tr("No readings recorded yet."));
+            status_->setText(tr("The history file \"%1\" could not be read.").arg(QDir::toNativeSeparators(historyPath())));
+            history_.close();
+            open_ = false;
+        }
+        return;
+    }
+    lastId_ = *last;
+    if (lastId_ == 0) {
+        showNotice(tr("No readings recorded yet."));
+        status_->clear();
+        needReload_ = false;
+        return;
+    }
+    qint64 readings = 0;
+    for (std::size_t i = 0; i < charts_.size(); ++i) {
+        TrendBuckets result = queryTrendBuckets(history_.database(), channels_[i].channel, grid_, lastId_);
+        if (!result.error.isEmpty()) {
+            status_->setText(result.busy ? tr("The history file is busy; trying again.")
+                                         : tr("The history file could not be read: %1").arg(result.error));
+            return;
+        }
+        for (const TrendBucket& b : result.buckets)
+            readings += b.count + b.failed;
+        series_[i] = TrendSeries(grid_, std::move(result.buckets));
+        charts_[i]->setSeries(&series_[i], shownFrom_, shownTo_, result.unit);
+    }
+    needReload_ = false;
+    loadedOnce_ = true;
+    if (pages_->currentWidget() != chartsPage_ || !charts_.front()->isVisible()) {
+        pages_->setCurrentWidget(chartsPage_);
+        resized_.start();
+    }
+    const qint64 perColumn = (grid_.toMs - grid_.fromMs) / grid_.columns;
+    status_->setText(readings == 0 ? tr("No readings in this period.")
+                                   : tr("%1 readings; one point per %2 (the band: lowest to highest reading)")
+                                         .arg(readings)
+                                         .arg(durationText(perColumn)));
+    emit loaded();
+}
+
+void TrendWindow::tick()
+{
+    if (!live())
+        return;
+    if (needReload_ || !open_) {
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        shownFrom_ = now - spanOf(range_);
+        shownTo_ = now;
+        reload();
+        return;
+    }
+    const TrendReadings fresh = queryReadingsAfter(history_.database(), lastId_, kRowsPerTick);
+    if (fresh.busy)
+        return; // the recorder holds the file: the next tick reads it
+    if (!fresh.error.isEmpty()) {
+        status_->setText(tr("The history file could not be read: %1").arg(fresh.error));
+        return;
+    }
+    if (lastId_ == 0 && !fresh.readings.empty()) {
+        // The first readings of an empty file: the charts come up in place of the notice.
+        needReload_ = true;
+        tick();
+        return;
+    }
+    for (const TrendReading& r : fresh.readings) {
+        lastId_ = r.id;
+        for (std::size_t i = 0; i < channels_.size(); ++i) {
+            if (channels_[i].channel == r.channel)
+                charts_[i]->follow(series_[i].add(r), 0);
+        }
+    }
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    shownTo_ = std::max(now, shownTo_);
+    shownFrom_ = shownTo_ - spanOf(range_);
+    for (std::size_t i = 0; i < charts_.size(); ++i) {
+        if (const std::size_t dropped = series_[i].dropBefore(shownFrom_); dropped > 0)
+            charts_[i]->follow(TrendSeries::Change::None, dropped);
+        charts_[i]->setTimeRange(shownFrom_, shownTo_);
+    }
+}
+
+void TrendWindow::SavePicture_Click()
+{
+    const QString suggested = QDir(directory_).absoluteFilePath(
+        QStringLiteral("trends-%1.png").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
+    const QString chosen = QFileDialog::getSaveFileName(this, tr("Save picture"), suggested, tr("PNG pictures (*.png)"));
+    if (!chosen.isEmpty())
+        savePicture(chosen);
+}
+
+bool TrendWindow::savePicture(const QString& path)
+{
+    const QString shown = QDir::toNativeSeparators(path);
+    const QFileInfo target(path);
+    // Only a regular file is replaced; a link at the name is refused rather than followed or
+    // replaced.
+    if (target.isSymLink() || (target.exists() && !target.isFile())) {
+        dialogs_.notify(tr("\"%1\" is not a regular file: the picture was not saved.").arg(shown), ui::Icon::Warning, {}, this);
+        return false;
+    }
+    QByteArray png;
+    {
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        if (!pages_->currentWidget()->grab().save(&buffer, "PNG")) {
+            dialogs_.notify(tr("The picture could not be made."), ui::Icon::Critical, {}, this);
+            return false;
+        }
+    }
+    QSaveFile file(path);
+    file.setDirectWriteFallback(false);
+    // The bytes are flushed and checked before the commit: on a full disk the commit alone
+    // would put an empty file in place of the old one.
+    const bool written = file.open(QIODevice::WriteOnly) && file.write(png) == png.size() && file.flush();
+    if (!written || !file.commit()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        dialogs_.notify(tr("The picture could not be saved to \"%1\": %2").arg(shown, reason), ui::Icon::Critical, {}, this);
+        return false;
+    }
+    status_->setText(tr("Picture saved to \"%1\".").arg(shown));
+    return true;
+}
+
+void TrendWindow::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    resized_.start();
+}
+
+} // namespace history
