@@ -28,10 +28,26 @@ const QColor kFailureColour(220, 30, 30, 45);
 // A stretch without readings longer than this breaks the line even on short periods: the
 // measurement was stopped, or the channel left the cycle, and nothing is known in between.
 constexpr qint64 kMinGapMs = 30'000;
+// The room around the plot, the same on every chart so that the stacked charts share one time
+// axis to the pixel: on the left the value axis, on the right the temperature axis and the daily
+// total's, at the top the title, at the bottom the time labels (shown on the lowest chart only).
+constexpr qreal kLeftRoom = 78;
+constexpr qreal kRightRoom = 132;
+constexpr qreal kTopRoom = 26;
+constexpr qreal kBottomRoomWithLabels = 30;
+constexpr qreal kBottomRoom = 8;
 // Each wheel notch shows this share of the time axis around the mouse.
 constexpr double kWheelZoom = 0.8;
 // Below a few seconds the buckets would be shorter than the readings are apart.
 constexpr qint64 kShortestRangeMs = 10'000;
+
+// Cosmetic: as wide on the picture as on the screen, whatever the zoom.
+QPen linePen(const QColor& colour, qreal width = 1.0)
+{
+    QPen pen(colour, width);
+    pen.setCosmetic(true);
+    return pen;
+}
 
 QString timeText(qint64 ms, const char* format)
 {
@@ -49,7 +65,9 @@ TrendChart::TrendChart(QString title, QWidget* parent)
     : QChartView(new QChart, parent)
 {
     setObjectName(QStringLiteral("TrendChart"));
-    setRenderHint(QPainter::Antialiasing);
+    // No antialiasing of the curves: it doubles what a live chart costs (redrawn every second,
+    // measured at 4.5 % against 2.2 % of a core for four charts) for little gain on thin lines.
+    setRenderHint(QPainter::Antialiasing, false);
     setRubberBand(QChartView::HorizontalRubberBand);
     setMouseTracking(true);
     viewport()->setMouseTracking(true);
@@ -133,26 +151,33 @@ TrendChart::Run& TrendChart::newRun()
     run.band = new QAreaSeries(run.upper, run.lower);
     run.band->setBrush(kValueBandColour);
     run.band->setPen(Qt::NoPen);
+    run.value = new QLineSeries(this);
+    run.value->setPen(linePen(kValueColour, 2.0));
+    run.temperature = new QLineSeries(this);
+    run.temperature->setPen(linePen(kTemperatureColour));
+    run.total = new QLineSeries(this);
+    run.total->setPen(linePen(kTotalColour));
+    runs_.push_back(run);
+    return runs_.back();
+}
+
+void TrendChart::attachRun(Run& run)
+{
+    // Series are filled before they go on the chart: each point added to a series on the chart
+    // makes the chart go over all of that series' points again.
     chart()->addSeries(run.band);
     run.band->attachAxis(time_);
     run.band->attachAxis(valueAxis_);
-    run.value = new QLineSeries(this);
-    run.value->setPen(QPen(kValueColour, 1.6));
     attach(run.value, valueAxis_);
-    run.temperature = new QLineSeries(this);
-    run.temperature->setPen(QPen(kTemperatureColour, 1.2));
     attach(run.temperature, temperatureAxis_);
-    run.total = new QLineSeries(this);
-    run.total->setPen(QPen(kTotalColour, 1.2));
     attach(run.total, totalAxis_);
-    runs_.push_back(run);
-    return runs_.back();
 }
 
 void TrendChart::deleteRun(Run& run)
 {
     for (QAbstractSeries* s : std::initializer_list<QAbstractSeries*>{run.band, run.value, run.temperature, run.total}) {
-        chart()->removeSeries(s);
+        if (s->chart())
+            chart()->removeSeries(s);
         delete s;
     }
     delete run.upper;
@@ -229,6 +254,8 @@ void TrendChart::setSeries(const TrendSeries* series, qint64 fromMs, qint64 toMs
             }
             previous = &b;
         }
+        for (Run& run : runs_)
+            attachRun(run);
     }
     valueAxis_->setTitleText(unit_);
     updateFailures();
@@ -269,7 +296,7 @@ void TrendChart::follow(TrendSeries::Change change, std::size_t dropped)
                                    joined(*before, last, maxGapMs());
             const bool same = !runs_.empty() && runs_.back().lastBucket == last.bucket && runs_.back().value->count() > 0;
             if (!continues && !same)
-                newRun();
+                attachRun(newRun());
             addToRun(runs_.back(), last);
         }
     }
@@ -305,7 +332,9 @@ void TrendChart::updateFailures()
         }
         close();
     }
-    failureUpper_->replace(points);
+    // Replacing the points redraws the chart: only when they changed.
+    if (points != failureUpper_->points())
+        failureUpper_->replace(points);
 }
 
 void TrendChart::updateValueAxes()
@@ -350,7 +379,11 @@ void TrendChart::updateValueAxes()
     }
     range(valueAxis_, vLo, vHi, anyV);
     range(temperatureAxis_, tLo, tHi, anyT);
+    // The daily total starts from zero each day: its axis starts at zero (a padding below it
+    // would show negative totals).
     range(totalAxis_, std::min(0.0, sLo), sHi, anyS);
+    if (anyS && sLo >= 0 && totalAxis_->min() < 0)
+        totalAxis_->setMin(0);
     temperatureAxis_->setVisible(hasTemperature_);
     totalAxis_->setVisible(hasTotal_);
     totalAxis_->setTitleText(hasTotal_ ? tr("daily total") : QString());
@@ -370,6 +403,22 @@ void TrendChart::setTimeRange(qint64 fromMs, qint64 toMs)
 void TrendChart::showTimeLabels(bool show)
 {
     time_->setLabelsVisible(show);
+    updatePlotArea();
+}
+
+void TrendChart::updatePlotArea()
+{
+    const QSizeF size = chart()->size();
+    const qreal bottom = time_->labelsVisible() ? kBottomRoomWithLabels : kBottomRoom;
+    const QRectF plot(kLeftRoom, kTopRoom, size.width() - kLeftRoom - kRightRoom, size.height() - kTopRoom - bottom);
+    if (plot.width() > 10 && plot.height() > 10)
+        chart()->setPlotArea(plot);
+}
+
+void TrendChart::resizeEvent(QResizeEvent* event)
+{
+    QChartView::resizeEvent(event);
+    updatePlotArea();
 }
 
 int TrendChart::valuePointCount() const

@@ -61,6 +61,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     struct Run {
@@ -74,8 +75,10 @@ private:
         qint64 lastTimeMs = 0; // and their time
     };
 
+    void updatePlotArea();
     void clearRuns();
     Run& newRun();
+    void attachRun(Run& run);
     void addToRun(Run& run, const TrendBucket& bucket);
     void removeLast(Run& run);
     void removeBefore(Run& run, qreal timeMs);

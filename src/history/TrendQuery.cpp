@@ -135,7 +135,7 @@ TrendBuckets queryTrendBuckets(const QSqlDatabase& db, int channel, const TrendG
         QSqlQuery query(db);
         query.setForwardOnly(true);
         query.prepare(QStringLiteral("SELECT total_day FROM readings WHERE channel = ? AND time_ms = ? AND ok = 1"
-                                     " AND total_day IS NOT NULL ORDER BY id DESC LIMIT 1"));
+                                     " AND total_day IS NOT NULL LIMIT 1"));
         auto bucket = result.buckets.begin();
         for (const auto& [index, timeMs] : totalTimes) {
             while (bucket != result.buckets.end() && bucket->bucket < index)
