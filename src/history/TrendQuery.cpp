@@ -81,6 +81,12 @@ qint64 TrendGrid::bucketStartMs(qint64 bucket) const
 
 TrendBuckets queryTrendBuckets(const QSqlDatabase& db, int channel, const TrendGrid& grid, qint64 maxId)
 {
+    return queryTrendBuckets(db, channel, grid, maxId, grid.fromMs, grid.toMs);
+}
+
+TrendBuckets queryTrendBuckets(const QSqlDatabase& db, int channel, const TrendGrid& grid, qint64 maxId,
+                               qint64 sliceFromMs, qint64 sliceToMs)
+{
     TrendBuckets result;
     if (!grid.valid()) {
         result.error = QStringLiteral("The period is empty.");
@@ -99,8 +105,8 @@ TrendBuckets queryTrendBuckets(const QSqlDatabase& db, int channel, const TrendG
         query.bindValue(QStringLiteral(":columns"), grid.columns);
         query.bindValue(QStringLiteral(":span"), grid.toMs - grid.fromMs);
         query.bindValue(QStringLiteral(":channel"), channel);
-        query.bindValue(QStringLiteral(":from2"), grid.fromMs);
-        query.bindValue(QStringLiteral(":to"), grid.toMs);
+        query.bindValue(QStringLiteral(":from2"), std::max(grid.fromMs, sliceFromMs));
+        query.bindValue(QStringLiteral(":to"), std::min(grid.toMs, sliceToMs));
         query.bindValue(QStringLiteral(":maxId"), maxId);
         if (!query.exec()) {
             result.busy = isBusy(query.lastError());
@@ -155,7 +161,7 @@ TrendBuckets queryTrendBuckets(const QSqlDatabase& db, int channel, const TrendG
         query.prepare(QStringLiteral("SELECT unit FROM readings WHERE channel = ? AND time_ms < ? AND ok = 1"
                                      " ORDER BY time_ms DESC LIMIT 1"));
         query.addBindValue(channel);
-        query.addBindValue(grid.toMs);
+        query.addBindValue(std::min(grid.toMs, sliceToMs));
         if (query.exec() && query.next())
             result.unit = query.value(0).toString();
     }

@@ -58,6 +58,11 @@ struct TrendBuckets {
 // after `maxId` (those the live view will read next). Buckets with no reading are absent.
 TrendBuckets queryTrendBuckets(const QSqlDatabase& db, int channel, const TrendGrid& grid,
                                qint64 maxId = std::numeric_limits<qint64>::max());
+// The same over the part [sliceFromMs, sliceToMs) of the grid's period only. Slices that start
+// and end on bucket starts give, one after the other, the buckets of the whole period: a long
+// period is read in short steps that leave the interface (and the measurement) their turn.
+TrendBuckets queryTrendBuckets(const QSqlDatabase& db, int channel, const TrendGrid& grid, qint64 maxId,
+                               qint64 sliceFromMs, qint64 sliceToMs);
 
 // A reading as the live charts receive it.
 struct TrendReading {

@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QDateTimeEdit>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -38,6 +39,12 @@ constexpr int kRowsPerTick = 5000;
 // The charts never get more points than this, however wide the screen.
 constexpr int kMaxColumns = 4000;
 constexpr int kMinColumns = 50;
+// A long period is read in steps of this much time per query (a day of four channels at one
+// reading a second is about 350 000 rows, 30 to 80 ms of SQLite) ...
+constexpr qint64 kSliceSpanMs = 6 * kHourMs;
+// ... and as many steps as fit in this per turn of the event loop, so that the measurement and
+// the interface keep their turns while 30 days are read.
+constexpr qint64 kLoadSliceMs = 25;
 // What the axes of a chart take of its width, about.
 constexpr int kAxesRoom = 150;
 
@@ -77,6 +84,8 @@ TrendWindow::TrendWindow(ui::Dialogs& dialogs, QString programTitle, QString dir
     build();
     live_.setInterval(1000);
     connect(&live_, &QTimer::timeout, this, &TrendWindow::tick);
+    loadTimer_.setInterval(0);
+    connect(&loadTimer_, &QTimer::timeout, this, &TrendWindow::loadSome);
     resized_.setSingleShot(true);
     resized_.setInterval(300);
     connect(&resized_, &QTimer::timeout, this, [this] {
@@ -284,11 +293,9 @@ void TrendWindow::setView(const View& view)
     from_->setEnabled(range_ == Range::Chosen);
     to_->setEnabled(range_ == Range::Chosen);
     show_->setEnabled(range_ == Range::Chosen);
+    // The tick also runs for a chosen period: it retries a read the writer's lock put off.
+    live_.start();
     reload();
-    if (live())
-        live_.start();
-    else
-        live_.stop();
 }
 
 bool TrendWindow::openHistory()
@@ -314,6 +321,8 @@ bool TrendWindow::openHistory()
 
 void TrendWindow::reload()
 {
+    loadTimer_.stop();
+    load_.reset();
     needReload_ = true;
     grid_ = {shownFrom_, shownTo_, wantedColumns()};
     for (std::size_t i = 0; i < charts_.size(); ++i) {
@@ -348,19 +357,67 @@ void TrendWindow::reload()
         needReload_ = false;
         return;
     }
-    qint64 readings = 0;
-    for (std::size_t i = 0; i < charts_.size(); ++i) {
-        TrendBuckets result = queryTrendBuckets(history_.database(), channels_[i].channel, grid_, lastId_);
+    // A long period is read in slices of about kSliceSpanMs of time per query, as many queries
+    // as fit in kLoadSliceMs per turn of the event loop.
+    load_ = Load{};
+    const qint64 span = grid_.toMs - grid_.fromMs;
+    const qint64 slices = std::clamp<qint64>(span / kSliceSpanMs, 1, grid_.columns);
+    load_->bucketsPerSlice = std::max<qint64>(1, (grid_.columns + slices - 1) / slices);
+    load_->sliceFrom = grid_.fromMs;
+    status_->setText(tr("Reading the history..."));
+    loadSome();
+    if (load_)
+        loadTimer_.start();
+}
+
+void TrendWindow::loadSome()
+{
+    if (!load_) {
+        loadTimer_.stop();
+        return;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    while (load_ && clock.elapsed() < kLoadSliceMs) {
+        Load& load = *load_;
+        const std::size_t i = load.chart;
+        const qint64 sliceTo =
+            std::min(grid_.toMs, grid_.bucketStartMs(grid_.bucketOf(load.sliceFrom) + load.bucketsPerSlice));
+        TrendBuckets result =
+            queryTrendBuckets(history_.database(), channels_[i].channel, grid_, lastId_, load.sliceFrom, sliceTo);
         if (!result.error.isEmpty()) {
+            // Tried again from the start on the next tick.
             status_->setText(result.busy ? tr("The history file is busy; trying again.")
                                          : tr("The history file could not be read: %1").arg(result.error));
+            load_.reset();
+            loadTimer_.stop();
             return;
         }
-        for (const TrendBucket& b : result.buckets)
-            readings += b.count + b.failed;
-        series_[i] = TrendSeries(grid_, std::move(result.buckets));
-        charts_[i]->setSeries(&series_[i], shownFrom_, shownTo_, result.unit);
+        for (TrendBucket& b : result.buckets) {
+            load.readings += b.count + b.failed;
+            load.buckets.push_back(std::move(b));
+        }
+        if (!result.unit.isEmpty())
+            load.unit = result.unit;
+        load.sliceFrom = sliceTo;
+        if (sliceTo < grid_.toMs)
+            continue;
+        // This channel is read: its chart comes up.
+        series_[i] = TrendSeries(grid_, std::move(load.buckets));
+        charts_[i]->setSeries(&series_[i], shownFrom_, shownTo_, load.unit);
+        load.buckets = {};
+        load.unit.clear();
+        load.sliceFrom = grid_.fromMs;
+        if (++load.chart == charts_.size())
+            finishLoad();
     }
+}
+
+void TrendWindow::finishLoad()
+{
+    const qint64 readings = load_->readings;
+    load_.reset();
+    loadTimer_.stop();
     needReload_ = false;
     loadedOnce_ = true;
     if (pages_->currentWidget() != chartsPage_ || !charts_.front()->isVisible()) {
@@ -377,15 +434,19 @@ void TrendWindow::reload()
 
 void TrendWindow::tick()
 {
-    if (!live())
-        return;
+    if (loading())
+        return; // the live readings follow once the period is read
     if (needReload_ || !open_) {
-        const qint64 now = QDateTime::currentMSecsSinceEpoch();
-        shownFrom_ = now - spanOf(range_);
-        shownTo_ = now;
+        if (live()) {
+            const qint64 now = QDateTime::currentMSecsSinceEpoch();
+            shownFrom_ = now - spanOf(range_);
+            shownTo_ = now;
+        }
         reload();
         return;
     }
+    if (!live())
+        return;
     const TrendReadings fresh = queryReadingsAfter(history_.database(), lastId_, kRowsPerTick);
     if (fresh.busy)
         return; // the recorder holds the file: the next tick reads it

@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QComboBox;
@@ -57,6 +58,9 @@ public:
     // Writes the charts as a PNG to `path`; false (after a message) when it could not.
     bool savePicture(const QString& path);
 
+    // A period is being read (loaded() follows).
+    bool loading() const { return load_.has_value(); }
+
     // One second of the live view: the readings recorded since the last look are appended.
     void tick();
 
@@ -94,6 +98,8 @@ private:
     void zoomTo(qint64 fromMs, qint64 toMs);
     void setView(const View& view);
     void reload();
+    void loadSome();
+    void finishLoad();
     bool openHistory();
     void showNotice(const QString& text);
     int wantedColumns() const;
@@ -115,6 +121,17 @@ private:
     std::vector<TrendSeries> series_;
     std::vector<TrendChart*> charts_;
     std::vector<View> backStack_;
+    // The period being read, channel after channel, slice after slice.
+    struct Load {
+        std::size_t chart = 0;
+        qint64 sliceFrom = 0;
+        qint64 bucketsPerSlice = 1;
+        std::vector<TrendBucket> buckets;
+        QString unit;
+        qint64 readings = 0;
+    };
+    std::optional<Load> load_;
+    QTimer loadTimer_;
     QTimer live_;
     QTimer resized_;
 

@@ -23,9 +23,11 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -56,7 +58,18 @@ protected:
         window->Form_Load();
         // Once laid out, the charts know their plot width; the window reads again for it.
         QTest::qWait(500);
+        waitRead(*window);
         return *window;
+    }
+
+    // A period is read in slices between the other events: until the last one.
+    static void waitRead(const TrendWindow& w)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (w.loading() && clock.elapsed() < 60'000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        ASSERT_FALSE(w.loading());
     }
 
     // The distinct buckets with a value the window's period and columns give for `times`.
@@ -97,6 +110,7 @@ TEST_F(TrendWindowTest, EachRangeHoldsNoMorePointsThanPixelColumns)
                        TrendWindow::Range::Month}) {
         SCOPED_TRACE(int(range));
         w.setRange(range);
+        waitRead(w);
         EXPECT_LE(w.columns(), viewWidth);
         EXPECT_EQ(w.chart(0)->valuePointCount(), int(expectedPoints(w, times)));
         EXPECT_LE(w.chart(0)->valuePointCount(), w.columns());
@@ -190,6 +204,7 @@ TEST_F(TrendWindowTest, ZoomShowsTheDraggedSpanAndBackReturnsToTheLiveHour)
     QTest::mouseMove(chart->viewport(), end);
     QTest::mouseRelease(chart->viewport(), Qt::LeftButton, {}, end);
     QCoreApplication::processEvents();
+    waitRead(w);
     EXPECT_EQ(w.range(), TrendWindow::Range::Chosen);
     EXPECT_NEAR(double(w.toMs() - w.fromMs()), 0.2 * double(kHour), 0.02 * double(kHour));
     EXPECT_TRUE(w.BackButton()->isEnabled());
@@ -214,14 +229,67 @@ TEST_F(TrendWindowTest, ZoomShowsTheDraggedSpanAndBackReturnsToTheLiveHour)
     QWheelEvent wheel(QPointF(plot.center()), chart->mapToGlobal(plot.center().toPoint()), {}, QPoint(0, 120),
                       Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QCoreApplication::sendEvent(chart->viewport(), &wheel);
+    waitRead(w);
     EXPECT_LT(w.toMs() - w.fromMs(), span);
 
     w.Back_Click();
+    waitRead(w);
     EXPECT_EQ(w.toMs() - w.fromMs(), span);
     w.Back_Click();
+    waitRead(w);
     EXPECT_EQ(w.range(), TrendWindow::Range::LastHour);
     EXPECT_FALSE(w.BackButton()->isEnabled());
     EXPECT_GE(w.toMs(), now);
+}
+
+TEST_F(TrendWindowTest, ThirtyDaysAreReadWhileTheOtherTimersKeepTheirTicks)
+{
+    // 30 days of four channels, a reading every 5 s (2 million rows), made by the sqlite3 shell.
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 steps = 30 * kDay / (5 * kSecond);
+    QProcess shell;
+    shell.start(QStringLiteral("sqlite3"), {path()});
+    ASSERT_TRUE(shell.waitForStarted());
+    shell.write(QStringLiteral(
+        "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF;"
+        "CREATE TABLE readings (id INTEGER PRIMARY KEY, time_ms INTEGER NOT NULL, channel INTEGER NOT NULL,"
+        " tag TEXT NOT NULL, type TEXT NOT NULL, ok INTEGER NOT NULL, value REAL, unit TEXT, temperature REAL,"
+        " value2 REAL, unit2 TEXT, total_day REAL, total REAL, text TEXT NOT NULL);"
+        "BEGIN; WITH RECURSIVE s(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM s WHERE i < %1 - 1)"
+        " INSERT INTO readings (time_ms, channel, tag, type, ok, value, unit, temperature, text)"
+        " SELECT %2 + i * 5000 + c * 40, c, 'T', 'pH', 1, 7 + (i % 100) / 100.0, 'pH', 20, ''"
+        " FROM s, (SELECT 0 AS c UNION ALL SELECT 1 UNION ALL SELECT 2 UNION ALL SELECT 3); COMMIT;"
+        "CREATE INDEX readings_channel_time ON readings (channel, time_ms); PRAGMA user_version = 1;\n")
+                    .arg(steps)
+                    .arg(now - 30 * kDay)
+                    .toUtf8());
+    shell.closeWriteChannel();
+    ASSERT_TRUE(shell.waitForFinished(240'000));
+    ASSERT_EQ(shell.exitCode(), 0) << shell.readAllStandardError().toStdString();
+
+    TrendWindow& w = load({{0, QStringLiteral("A"), {}}, {1, QStringLiteral("B"), {}}, {2, QStringLiteral("C"), {}},
+                           {3, QStringLiteral("D"), {}}});
+    // The measurement's timer stands for all others: its longest wait while 30 days are read.
+    QTimer other;
+    other.setInterval(20);
+    QElapsedTimer sinceLast;
+    qint64 longest = 0;
+    int ticks = 0;
+    QObject::connect(&other, &QTimer::timeout, [&] {
+        longest = std::max(longest, sinceLast.restart());
+        ++ticks;
+    });
+    QElapsedTimer reading;
+    reading.start();
+    w.setRange(TrendWindow::Range::Month);
+    sinceLast.start();
+    other.start();
+    waitRead(w);
+    const qint64 took = reading.elapsed();
+    EXPECT_EQ(w.chart(3)->valuePointCount(), w.columns());
+    EXPECT_GT(ticks, 2) << "read in " << took << " ms";
+    // Slices of 25 ms; the limit leaves room for a loaded machine and for drawing a chart.
+    EXPECT_LT(longest, 400) << "read in " << took << " ms";
 }
 
 TEST_F(TrendWindowTest, AMissingOrEmptyHistorySaysSoUntilReadingsCome)
@@ -239,6 +307,7 @@ TEST_F(TrendWindowTest, AMissingOrEmptyHistorySaysSoUntilReadingsCome)
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     history_test::addReadings(path(), {goodReading(0, now - 60 * kSecond, 6.5), goodReading(0, now - 30 * kSecond, 6.6)});
     w.tick();
+    waitRead(w);
     EXPECT_EQ(w.notice(), QString());
     EXPECT_EQ(w.chart(0)->valuePointCount(), 2);
 }
