@@ -54,9 +54,13 @@ QString timeText(qint64 ms, const char* format)
     return QDateTime::fromMSecsSinceEpoch(ms).toString(QString::fromLatin1(format));
 }
 
+// Four or five significant digits, as the stations show them: more would only be the noise of
+// a mean.
 QString number(double v)
 {
-    return QLocale().toString(v, 'g', 6);
+    const double size = std::abs(v);
+    const int decimals = size < 10 ? 3 : size < 100 ? 2 : size < 1000 ? 1 : 0;
+    return QLocale().toString(v, 'f', decimals);
 }
 
 } // namespace
@@ -499,7 +503,7 @@ void TrendChart::showCrosshairAt(qint64 timeMs)
     if (nearest && std::abs(nearest->timeMs - timeMs) <= 4 * msPerPixel) {
         text = timeText(nearest->timeMs, "yyyy-MM-dd HH:mm:ss");
         if (nearest->value && nearest->count > 0) {
-            text += QStringLiteral("   %1 %2").arg(number(nearest->value->mean), unit_).trimmed();
+            text += QStringLiteral("   ") + QStringLiteral("%1 %2").arg(number(nearest->value->mean), unit_).trimmed();
             if (nearest->count > 1)
                 text += QStringLiteral(" (%1 .. %2, %3 readings)")
                             .arg(number(nearest->value->min), number(nearest->value->max))

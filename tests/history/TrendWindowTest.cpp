@@ -23,6 +23,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QLabel>
+#include <QLocale>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -221,8 +222,10 @@ TEST_F(TrendWindowTest, ZoomShowsTheDraggedSpanAndBackReturnsToTheLiveHour)
     chart->showCrosshairAt(at);
     const QString text = chart->crosshairText();
     EXPECT_TRUE(text.contains(QDateTime::fromMSecsSinceEpoch(at).toString(QStringLiteral("HH:mm:ss")))) << text.toStdString();
-    EXPECT_TRUE(text.contains(QStringLiteral("pH"))) << text.toStdString();
-    EXPECT_TRUE(text.contains(QStringLiteral("20 °C"))) << text.toStdString();
+    const QString value = QLocale().toString(readings[readings.size() / 2].value.toDouble(), 'f', 3);
+    EXPECT_TRUE(text.contains(QStringLiteral(":%1   %2 pH").arg(QDateTime::fromMSecsSinceEpoch(at).toString(QStringLiteral("ss")), value)))
+        << text.toStdString();
+    EXPECT_TRUE(text.endsWith(QStringLiteral("   %1 °C").arg(QLocale().toString(20.0, 'f', 2)))) << text.toStdString();
 
     // The wheel zooms in around the mouse.
     const qint64 span = w.toMs() - w.fromMs();
