@@ -5,6 +5,7 @@
 #include <QDateTimeAxis>
 #include <QGraphicsLayout>
 #include <QGraphicsLineItem>
+#include <QGraphicsRectItem>
 #include <QGraphicsSimpleTextItem>
 #include <QLineSeries>
 #include <QLocale>
@@ -117,8 +118,14 @@ TrendChart::TrendChart(QString title, QWidget* parent)
     crossLine_->setPen(QPen(QColor(90, 90, 90), 1, Qt::DashLine));
     crossLine_->setZValue(20);
     crossLine_->hide();
+    // The text stands on a light box, readable over the curves.
+    crossBox_ = new QGraphicsRectItem(c);
+    crossBox_->setZValue(21);
+    crossBox_->setBrush(QColor(255, 255, 255, 220));
+    crossBox_->setPen(QPen(QColor(150, 150, 150), 0));
+    crossBox_->hide();
     crossText_ = new QGraphicsSimpleTextItem(c);
-    crossText_->setZValue(21);
+    crossText_->setZValue(22);
     crossText_->setBrush(QColor(20, 20, 20));
     crossText_->hide();
 
@@ -480,6 +487,7 @@ void TrendChart::showCrosshairAt(qint64 timeMs)
     if (!series_ || plot.width() <= 0 || timeTo() <= timeFrom()) {
         crossLine_->hide();
         crossText_->hide();
+        crossBox_->hide();
         return;
     }
     const qreal x = plot.left() + qreal(timeMs - timeFrom()) / qreal(timeTo() - timeFrom()) * plot.width();
@@ -518,9 +526,11 @@ void TrendChart::showCrosshairAt(qint64 timeMs)
     }
     crossText_->setText(text);
     const QRectF box = crossText_->boundingRect();
-    const qreal left = std::clamp(x + 6, plot.left(), std::max(plot.left(), plot.right() - box.width()));
-    crossText_->setPos(left, plot.top() + 2);
+    const qreal left = std::clamp(x + 6, plot.left() + 3, std::max(plot.left() + 3, plot.right() - box.width() - 4));
+    crossText_->setPos(left, plot.top() + 3);
     crossText_->show();
+    crossBox_->setRect(QRectF(left - 3, plot.top() + 1, box.width() + 6, box.height() + 4));
+    crossBox_->show();
 }
 
 void TrendChart::mouseMoveEvent(QMouseEvent* event)
@@ -532,6 +542,7 @@ void TrendChart::mouseMoveEvent(QMouseEvent* event)
     } else {
         crossLine_->hide();
         crossText_->hide();
+        crossBox_->hide();
     }
 }
 
@@ -539,6 +550,7 @@ void TrendChart::leaveEvent(QEvent* event)
 {
     crossLine_->hide();
     crossText_->hide();
+    crossBox_->hide();
     QChartView::leaveEvent(event);
 }
 

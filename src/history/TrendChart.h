@@ -16,6 +16,7 @@
 class QAreaSeries;
 class QDateTimeAxis;
 class QGraphicsLineItem;
+class QGraphicsRectItem;
 class QGraphicsSimpleTextItem;
 class QLineSeries;
 class QValueAxis;
@@ -99,6 +100,7 @@ private:
     QLineSeries* failureUpper_ = nullptr;
     QAreaSeries* failures_ = nullptr;
     QGraphicsLineItem* crossLine_ = nullptr;
+    QGraphicsRectItem* crossBox_ = nullptr;
     QGraphicsSimpleTextItem* crossText_ = nullptr;
     QString unit_;
     bool hasTemperature_ = false;
