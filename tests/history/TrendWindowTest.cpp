@@ -337,6 +337,43 @@ TEST_F(TrendWindowTest, APipeOrAFileOfAnotherKindIsNeitherWaitedOnNorTouched)
     EXPECT_EQ(testing_support::readFile(path()), QByteArray("not a database at all\n"));
 }
 
+TEST_F(TrendWindowTest, AFileLockedByItsWriterIsReadOnALaterTickWithoutHoldingTheWindow)
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    history_test::addReadings(path(), {goodReading(0, now - 60 * kSecond, 6.5), goodReading(0, now - 30 * kSecond, 6.6)});
+    TrendWindow& w = load();
+    ASSERT_EQ(w.chart(0)->valuePointCount(), 2);
+
+    // A writer in the middle of its commit holds the file exclusively (a rollback journal, as
+    // an older history has): nobody reads until it is done.
+    QProcess writer;
+    writer.start(QStringLiteral("sqlite3"), {path()});
+    ASSERT_TRUE(writer.waitForStarted());
+    writer.write("BEGIN EXCLUSIVE;\nSELECT 'holding';\n");
+    QByteArray out;
+    while (!out.contains("holding") && writer.waitForReadyRead(5000))
+        out += writer.readAllStandardOutput();
+    ASSERT_TRUE(out.contains("holding"));
+
+    QElapsedTimer clock;
+    clock.start();
+    w.setRange(TrendWindow::Range::LastHour); // read again
+    waitRead(w);
+    // The default wait of the SQLite driver would be 5 s per query.
+    EXPECT_LT(clock.elapsed(), 2000);
+    EXPECT_TRUE(w.Status()->text().contains(QStringLiteral("busy"))) << w.Status()->text().toStdString();
+    EXPECT_EQ(w.notice(), QString());
+
+    writer.write("COMMIT;\n.quit\n");
+    writer.closeWriteChannel();
+    ASSERT_TRUE(writer.waitForFinished(10'000));
+    clock.restart();
+    while (w.chart(0)->valuePointCount() < 2 && clock.elapsed() < 10'000)
+        QTest::qWait(100);
+    EXPECT_EQ(w.chart(0)->valuePointCount(), 2);
+    EXPECT_FALSE(w.Status()->text().contains(QStringLiteral("busy")));
+}
+
 TEST_F(TrendWindowTest, SavePictureWritesAPngAndNeverSpoilsWhatIsThere)
 {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
