@@ -36,6 +36,8 @@ const QString kDateTimeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
 constexpr int kBusyTimeoutMs = 50;
 // The live view reads at most this many new rows per tick (a recorder writes four a second).
 constexpr int kRowsPerTick = 5000;
+// How far ahead of this computer's clock a reading may be and still be appended live.
+constexpr qint64 kAheadMs = 60'000;
 // The charts never get more points than this, however wide the screen.
 constexpr int kMaxColumns = 4000;
 constexpr int kMinColumns = 50;
@@ -97,7 +99,7 @@ TrendWindow::TrendWindow(ui::Dialogs& dialogs, QString programTitle, QString dir
 TrendWindow::~TrendWindow()
 {
     live_.stop();
-    // The charts point into series_: they go first.
+    // The charts, children deleted after the members, must not point into series_ by then.
     for (TrendChart* chart : charts_)
         chart->setSeries(nullptr, grid_.fromMs, grid_.toMs, {});
 }
@@ -460,8 +462,13 @@ void TrendWindow::tick()
         tick();
         return;
     }
+    const qint64 latest = QDateTime::currentMSecsSinceEpoch() + kAheadMs;
     for (const TrendReading& r : fresh.readings) {
         lastId_ = r.id;
+        // A time stamp from a clock far ahead would hold the end of the line there, and every
+        // reading after it would fall behind it: it is left out (a full read shows it in its place).
+        if (r.timeMs > latest)
+            continue;
         for (std::size_t i = 0; i < channels_.size(); ++i) {
             if (channels_[i].channel == r.channel)
                 charts_[i]->follow(series_[i].add(r), 0);

@@ -158,9 +158,17 @@ TEST_F(TrendWindowTest, LiveReadingsAddOnePointEachAndFailuresAreGapsWithABand)
     EXPECT_LE(band.front().x(), double(failedAt));
     EXPECT_GE(band.back().x(), double(failedAt + 3 * 20 * kSecond));
 
+    // A reading from a clock an hour ahead stays out of the live line, and the next ones go on.
+    history_test::addReadings(path(), {goodReading(0, now + kHour, 7.9)});
+    w.tick();
+    history_test::addReadings(path(), {goodReading(0, t, 7.7, 21.5)});
+    w.tick();
+    EXPECT_EQ(w.chart(0)->valuePointCount(), before + 6);
+    EXPECT_NEAR(w.chart(0)->valuePoints().back().x(), double(t), 1.0);
+
     // Nothing new: nothing added; the time axis has moved on to now.
     w.tick();
-    EXPECT_EQ(w.chart(0)->valuePointCount(), before + 5);
+    EXPECT_EQ(w.chart(0)->valuePointCount(), before + 6);
     EXPECT_GE(w.chart(0)->timeTo(), now);
     EXPECT_EQ(w.chart(0)->timeTo() - w.chart(0)->timeFrom(), kHour);
 }
