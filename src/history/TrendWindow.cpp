@@ -402,8 +402,12 @@ void TrendWindow::loadSome()
         if (!result.unit.isEmpty())
             load.unit = result.unit;
         load.sliceFrom = sliceTo;
-        if (sliceTo < grid_.toMs)
+        if (sliceTo < grid_.toMs) {
+            const double done = (double(i) + double(sliceTo - grid_.fromMs) / double(grid_.toMs - grid_.fromMs)) /
+                                double(charts_.size());
+            status_->setText(tr("Reading the history... %1 %").arg(int(done * 100)));
             continue;
+        }
         // This channel is read: its chart comes up.
         series_[i] = TrendSeries(grid_, std::move(load.buckets));
         charts_[i]->setSeries(&series_[i], shownFrom_, shownTo_, load.unit);
