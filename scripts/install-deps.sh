@@ -4,11 +4,16 @@
 #                                             "fuzz" what the fuzz preset needs: clang and libFuzzer)
 set -euo pipefail
 
+# qt6-charts-dev brings the run-time library libqt6charts6 (with libqt6opengl6 and
+# libqt6openglwidgets6); its CMake files also need Qt6OpenGL's, which on Debian 12 come with
+# libqt6opengl6-dev and are not pulled in by it.
+
 packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libqt6serialport6
   libgtest-dev libgmock-dev
   libqt6sql6-sqlite sqlite3
+  qt6-charts-dev libqt6opengl6-dev
   libmodbus-dev socat time
   fonts-dejavu-core
 )

@@ -11,6 +11,7 @@
 #include "history/ExportWindow.h"
 #include "history/HistorySettings.h"
 #include "history/Recorder.h"
+#include "history/TrendWindow.h"
 #include "logger/Extraction.h"
 #include "serial/ConfLS.h"
 #include "serial/PortComFile.h"
@@ -52,6 +53,7 @@ Application::~Application()
     delete extraction_.data();
     delete historyExport_.data();
     delete diagnostics_.data();
+    delete trends_.data();
     delete confLS_.data();
     delete configW_.data();
 }
@@ -270,6 +272,34 @@ void Application::showDiagnostics()
         connect(this, &Application::visitRecorded, diagnostics_, &diagnostics::DiagnosticsWindow::refresh);
     }
     diagnostics_->Form_Load();
+}
+
+} // namespace app
+
+namespace app {
+
+history::TrendWindow* Application::trendWindow() const
+{
+    return trends_.data();
+}
+
+void Application::showTrends()
+{
+    if (trends_) {
+        trends_->show();
+        trends_->raise();
+        trends_->activateWindow();
+        return;
+    }
+    std::vector<history::TrendChannel> charted;
+    for (int i = 0; i < config::kChannelCount; ++i) {
+        const int16_t type = channels_.measurementType(i);
+        if (channels_.selected(i) == 1 && config::isMeasurementType(type))
+            charted.push_back({i, channels_.tag(i), config::measurementTypeTexts[std::size_t(type)].trimmed()});
+    }
+    trends_ = new history::TrendWindow(dialogs_, programTitle_, directory_, std::move(charted));
+    trends_->setAttribute(Qt::WA_DeleteOnClose);
+    trends_->Form_Load();
 }
 
 } // namespace app

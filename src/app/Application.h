@@ -29,6 +29,7 @@ class Extraction;
 }
 namespace history {
 class ExportWindow;
+class TrendWindow;
 }
 namespace ui {
 class Dialogs;
@@ -82,6 +83,8 @@ public:
     void showHistoryExport();
     // The line's counters and last failures.
     void showDiagnostics();
+    // The trend charts of the selected channels' recorded readings.
+    void showTrends();
 
     // The recorder of the measurement history while the measurement has been started with the
     // history on ("zentlog.ini"), else null.
@@ -101,6 +104,7 @@ public:
     logger::Extraction* extractionWindow() const;
     history::ExportWindow* historyExportWindow() const;
     diagnostics::DiagnosticsWindow* diagnosticsWindow() const;
+    history::TrendWindow* trendWindow() const;
 
     // Makes a second port control with which the serial interface window probes the other
     // ports while the program's port is held open.
@@ -149,6 +153,7 @@ private:
     QPointer<logger::Extraction> extraction_;
     QPointer<history::ExportWindow> historyExport_;
     QPointer<diagnostics::DiagnosticsWindow> diagnostics_;
+    QPointer<history::TrendWindow> trends_;
 };
 
 } // namespace app

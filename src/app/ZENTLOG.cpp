@@ -58,6 +58,7 @@ ZENTLOG::ZENTLOG(Application& application, QWidget* parent)
     history_ = menuBar()->addMenu(QString());
     history_->setObjectName(QStringLiteral("History"));
     addCommand(history_, "Export", &ZENTLOG::Export_Click);
+    addCommand(history_, "Trends", &ZENTLOG::Trends_Click);
 
     // A command of its own beside the history: the counters describe the live line, whether or
     // not the history records anything, and a technician on site should find them at once.
@@ -106,6 +107,7 @@ void ZENTLOG::Form_Load()
     history_->setTitle(QStringLiteral("&History"));
     findChild<QAction*>(QStringLiteral("Export"))->setText(QStringLiteral("&Export..."));
     diagnostics_->setText(QStringLiteral("&Diagnostics"));
+    findChild<QAction*>(QStringLiteral("Trends"))->setText(QStringLiteral("&Trends"));
 }
 
 void ZENTLOG::closeEvent(QCloseEvent* event)
@@ -163,6 +165,11 @@ void ZENTLOG::Export_Click()
 void ZENTLOG::Diagnostics_Click()
 {
     app_.showDiagnostics();
+}
+
+void ZENTLOG::Trends_Click()
+{
+    app_.showTrends();
 }
 
 } // namespace app

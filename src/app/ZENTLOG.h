@@ -27,6 +27,7 @@ public:
     void Extract_Click();
     void Export_Click();
     void Diagnostics_Click();
+    void Trends_Click();
 
     QLabel* Picture1() const { return picture1_; }
 

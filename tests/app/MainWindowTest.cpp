@@ -74,7 +74,8 @@ TEST_F(MainWindowTest, LoadsMaximisedWithTheEnglishMenusAndAnEmptyTitle)
                                        QStringLiteral("  &Application"), QStringLiteral("&Measurement"),
                                        QStringLiteral("&Logger"), QStringLiteral("  &Init./Erase file"),
                                        QStringLiteral("  &Data Extraction"), QStringLiteral("&History"),
-                                       QStringLiteral("  &Export..."), QStringLiteral("&Diagnostics")}));
+                                       QStringLiteral("  &Export..."), QStringLiteral("  &Trends"),
+                                       QStringLiteral("&Diagnostics")}));
     EXPECT_TRUE(app.mainWindow().isVisible());
     EXPECT_TRUE(app.mainWindow().windowState() & Qt::WindowMaximized);
     EXPECT_EQ(app.mainWindow().windowTitle(), QString());

@@ -1,0 +1,265 @@
+// The bucket query of the trend charts against a direct computation over the same readings, its
+// edges and gaps, the live buckets against a fresh query, and a read while another process holds
+// the recorder's lock.
+
+#include "history/HistoryQuery.h"
+#include "history/TrendQuery.h"
+
+#include "ExportTestDatabase.h"
+#include "HistoryFiles.h"
+#include "TrendTestData.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <random>
+
+using history::TrendBucket;
+using history::TrendGrid;
+using history_test::Reading;
+using history_test::TestDatabase;
+
+namespace {
+
+struct Expected {
+    qint64 count = 0;
+    qint64 failed = 0;
+    double min = 0, max = 0, sum = 0;
+    double tMin = 0, tMax = 0, tSum = 0;
+    qint64 tCount = 0;
+};
+
+class TrendQueryTest : public ::testing::Test {
+protected:
+    QString path() const { return QDir(dir.path()).filePath(QStringLiteral("history.sqlite")); }
+
+    // `n` readings of `channel` at random times in [fromMs, toMs), about one in eight "Out of
+    // order". Those carry a value that must never count (a file written by another tool may have
+    // one); a few good ones have no temperature.
+    std::vector<Reading> randomReadings(int channel, qint64 fromMs, qint64 toMs, int n)
+    {
+        std::uniform_int_distribution<qint64> time(fromMs, toMs - 1);
+        std::uniform_real_distribution<double> value(-50.0, 250.0);
+        std::uniform_int_distribution<int> die(0, 7);
+        std::vector<Reading> readings;
+        for (int i = 0; i < n; ++i) {
+            Reading r;
+            r.timeMs = time(random);
+            r.channel = channel;
+            r.tag = QStringLiteral("T%1").arg(channel);
+            r.type = QStringLiteral("pH");
+            const int roll = die(random);
+            r.ok = roll != 0;
+            r.value = r.ok ? value(random) : (i % 2 ? 99999.0 : -99999.0);
+            r.unit = QStringLiteral("pH");
+            if (roll != 1)
+                r.temperature = value(random) / 10;
+            r.text = QStringLiteral("x");
+            readings.push_back(r);
+        }
+        return readings;
+    }
+
+    static std::map<qint64, Expected> direct(const std::vector<Reading>& readings, int channel, const TrendGrid& grid)
+    {
+        std::map<qint64, Expected> buckets;
+        for (const Reading& r : readings) {
+            if (r.channel != channel || r.timeMs < grid.fromMs || r.timeMs >= grid.toMs)
+                continue;
+            Expected& e = buckets[(r.timeMs - grid.fromMs) * grid.columns / (grid.toMs - grid.fromMs)];
+            if (!r.ok) {
+                ++e.failed;
+                continue;
+            }
+            const double v = r.value.toDouble();
+            e.min = e.count ? std::min(e.min, v) : v;
+            e.max = e.count ? std::max(e.max, v) : v;
+            e.sum += v;
+            ++e.count;
+            if (r.temperature.isValid()) {
+                const double t = r.temperature.toDouble();
+                e.tMin = e.tCount ? std::min(e.tMin, t) : t;
+                e.tMax = e.tCount ? std::max(e.tMax, t) : t;
+                e.tSum += t;
+                ++e.tCount;
+            }
+        }
+        return buckets;
+    }
+
+    static void expectSame(const std::vector<TrendBucket>& got, const std::map<qint64, Expected>& want)
+    {
+        ASSERT_EQ(got.size(), want.size());
+        auto w = want.begin();
+        for (const TrendBucket& b : got) {
+            SCOPED_TRACE(b.bucket);
+            ASSERT_EQ(b.bucket, w->first);
+            const Expected& e = w->second;
+            EXPECT_EQ(b.count, e.count);
+            EXPECT_EQ(b.failed, e.failed);
+            ASSERT_EQ(b.value.has_value(), e.count > 0);
+            if (e.count > 0) {
+                EXPECT_DOUBLE_EQ(b.value->min, e.min);
+                EXPECT_DOUBLE_EQ(b.value->max, e.max);
+                EXPECT_NEAR(b.value->mean, e.sum / double(e.count), 1e-9);
+            }
+            ASSERT_EQ(b.temperature.has_value(), e.tCount > 0);
+            if (e.tCount > 0) {
+                EXPECT_DOUBLE_EQ(b.temperature->min, e.tMin);
+                EXPECT_DOUBLE_EQ(b.temperature->max, e.tMax);
+                EXPECT_NEAR(b.temperature->mean, e.tSum / double(e.tCount), 1e-9);
+            }
+            ++w;
+        }
+    }
+
+    QTemporaryDir dir;
+    std::mt19937_64 random{20261209};
+};
+
+TEST_F(TrendQueryTest, EveryBucketMatchesADirectComputation)
+{
+    const qint64 start = history_test::utcMs("2026-11-01T00:00:00");
+    std::vector<Reading> readings;
+    for (int channel : {0, 1, 3}) {
+        const auto some = randomReadings(channel, start, start + 86'400'000, 3000);
+        readings.insert(readings.end(), some.begin(), some.end());
+    }
+    history_test::addReadings(path(), readings);
+    history::ReadOnlyHistory history;
+    ASSERT_EQ(history.open(path()), QString());
+    // Periods that cut through the readings at odd places, with few and with many columns.
+    const std::vector<TrendGrid> grids{{start, start + 86'400'000, 1200},
+                                       {start + 3'333'333, start + 50'000'017, 97},
+                                       {start + 1000, start + 7'201'000, 2500},
+                                       {start - 86'400'000, start + 2 * 86'400'000, 31}};
+    for (const TrendGrid& grid : grids) {
+        for (int channel : {0, 1, 3}) {
+            SCOPED_TRACE(testing::Message() << "channel " << channel << " columns " << grid.columns);
+            const history::TrendBuckets got = history::queryTrendBuckets(history.database(), channel, grid);
+            ASSERT_EQ(got.error, QString());
+            EXPECT_LE(got.buckets.size(), std::size_t(grid.columns));
+            expectSame(got.buckets, direct(readings, channel, grid));
+            EXPECT_EQ(got.unit, QStringLiteral("pH"));
+        }
+    }
+    // A channel without readings has no bucket, not empty ones.
+    EXPECT_TRUE(history::queryTrendBuckets(history.database(), 2, grids[0]).buckets.empty());
+}
+
+TEST_F(TrendQueryTest, TheStartIsInTheEndIsOutAndEmptyColumnsAreAbsent)
+{
+    const qint64 from = history_test::utcMs("2026-12-01T00:00:00");
+    const qint64 to = from + 3'600'000;
+    {
+        TestDatabase db(path());
+        for (qint64 t : {from - 1, from, from + 1, to - 1, to, to + 1})
+            db.add({t, 0, QStringLiteral("A"), QStringLiteral("pH"), true, double(t - from), QStringLiteral("pH"), {}, {}, {}, {}, {}, QStringLiteral("x")});
+        // Two clusters with a long silence between them.
+        for (int i = 0; i < 10; ++i) {
+            db.add({from + 600'000 + i * 1000, 0, QStringLiteral("A"), QStringLiteral("pH"), true, 5.0, QStringLiteral("pH"), {}, {}, {}, {}, {}, QStringLiteral("x")});
+            db.add({from + 3'000'000 + i * 1000, 0, QStringLiteral("A"), QStringLiteral("pH"), true, 6.0, QStringLiteral("pH"), {}, {}, {}, {}, {}, QStringLiteral("x")});
+        }
+    }
+    history::ReadOnlyHistory history;
+    ASSERT_EQ(history.open(path()), QString());
+    const TrendGrid grid{from, to, 60}; // one bucket a minute
+    const auto got = history::queryTrendBuckets(history.database(), 0, grid).buckets;
+    std::vector<qint64> buckets;
+    for (const TrendBucket& b : got)
+        buckets.push_back(b.bucket);
+    EXPECT_EQ(buckets, (std::vector<qint64>{0, 10, 50, 59}));
+    ASSERT_EQ(got.size(), 4u);
+    EXPECT_EQ(got.front().count, 2);       // `from` and one after it; the one before is out
+    EXPECT_DOUBLE_EQ(got.front().value->min, 0.0);
+    EXPECT_EQ(got.back().count, 1);        // `to` - 1 only
+    EXPECT_EQ(got.back().lastMs, to - 1);
+    EXPECT_EQ(got[1].count, 10);
+    EXPECT_DOUBLE_EQ(got[1].value->mean, 5.0);
+    // The silence breaks the line; the readings a second apart do not.
+    EXPECT_FALSE(history::joined(got[1], got[2], 30'000));
+
+    // The arithmetic of the live buckets is the query's: each bucket starts where the query puts it.
+    for (const TrendGrid& g : {grid, TrendGrid{from, from + 7919, 1201}, TrendGrid{from, from + 2'592'000'000, 1187}}) {
+        for (qint64 t : {g.fromMs - 123'457, g.fromMs - 1, g.fromMs, g.fromMs + 1, g.toMs - 1, g.toMs, g.toMs + 99'999}) {
+            const qint64 b = g.bucketOf(t);
+            EXPECT_LE(g.bucketStartMs(b), t);
+            EXPECT_GT(g.bucketStartMs(b + 1), t);
+        }
+    }
+}
+
+TEST_F(TrendQueryTest, LiveReadingsGiveTheBucketsAFreshQueryGives)
+{
+    const qint64 from = history_test::utcMs("2026-12-02T10:00:00");
+    const qint64 to = from + 600'000;
+    const TrendGrid grid{from, to, 77};
+    std::vector<Reading> first = randomReadings(1, from, from + 300'000, 400);
+    std::vector<Reading> later = randomReadings(1, from + 300'000, to, 400);
+    std::sort(later.begin(), later.end(), [](const Reading& a, const Reading& b) { return a.timeMs < b.timeMs; });
+    history_test::addReadings(path(), first);
+    history::ReadOnlyHistory history;
+    ASSERT_EQ(history.open(path()), QString());
+    const std::optional<qint64> seen = history::lastReadingId(history.database());
+    ASSERT_TRUE(seen.has_value());
+    history::TrendSeries series(grid, history::queryTrendBuckets(history.database(), 1, grid).buckets);
+
+    history_test::addReadings(path(), later);
+    const history::TrendReadings fresh = history::queryReadingsAfter(history.database(), *seen, 10'000);
+    ASSERT_EQ(fresh.error, QString());
+    ASSERT_EQ(fresh.readings.size(), later.size());
+    for (const history::TrendReading& r : fresh.readings)
+        EXPECT_NE(series.add(r), history::TrendSeries::Change::None);
+
+    std::vector<Reading> all = first;
+    all.insert(all.end(), later.begin(), later.end());
+    expectSame(series.buckets(), direct(all, 1, grid));
+    // The bucket's time is the mean time of its readings with a value, as in the query.
+    const auto again = history::queryTrendBuckets(history.database(), 1, grid).buckets;
+    ASSERT_EQ(again.size(), series.buckets().size());
+    for (std::size_t i = 0; i < again.size(); ++i)
+        EXPECT_NEAR(double(series.buckets()[i].timeMs), double(again[i].timeMs), 1.0);
+
+    // A reading older than the last bucket is refused: the chart stays in time order.
+    history::TrendReading old;
+    old.timeMs = from;
+    old.ok = true;
+    old.value = 1.0;
+    EXPECT_EQ(series.add(old), history::TrendSeries::Change::None);
+
+    // Dropping the start keeps exactly the buckets that start at or after the new start.
+    const qint64 cut = from + 200'000;
+    const std::size_t before = series.buckets().size();
+    const std::size_t dropped = series.dropBefore(cut);
+    EXPECT_EQ(series.buckets().size(), before - dropped);
+    for (const TrendBucket& b : series.buckets())
+        EXPECT_GE(grid.bucketStartMs(b.bucket), cut);
+    EXPECT_GT(dropped, 0u);
+}
+
+TEST_F(TrendQueryTest, AReadBesideAWriterHoldingTheLockAnswersAtOnce)
+{
+    {
+        TestDatabase db(path());
+        db.addSeries(0, history_test::utcMs("2026-12-03T00:00:00"), 100);
+    }
+    history_test::LockHolder writer(path());
+    ASSERT_TRUE(writer.holding());
+    history::ReadOnlyHistory history;
+    ASSERT_EQ(history.open(path()), QString());
+    const TrendGrid grid{history_test::utcMs("2026-12-03T00:00:00"), history_test::utcMs("2026-12-04T00:00:00"), 100};
+    const auto got = history::queryTrendBuckets(history.database(), 0, grid);
+    // A rollback journal with a writer in its transaction still lets readers in; either the
+    // buckets come, or "busy" does, never a wrong answer.
+    if (got.error.isEmpty())
+        EXPECT_EQ(got.buckets.size(), 1u); // 100 s in a bucket of 864 s
+    else
+        EXPECT_TRUE(got.busy) << got.error.toStdString();
+}
+
+} // namespace
