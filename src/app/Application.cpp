@@ -134,7 +134,7 @@ void Application::startMeasurement()
                     recorder_->recordCycle(std::move(readings));
             },
             [this](int channel, const diagnostics::Exchange& exchange) { recordVisit(channel, exchange); },
-            &lineCounters_, [this] { showDiagnostics(); }});
+            &lineCounters_, [this] { showDiagnostics(); }, [this] { showTrends(); }});
         measurement_->setWindowState(Qt::WindowMaximized);
         measurement_->Form_Load();
     }

@@ -102,15 +102,20 @@ F_Mesure::F_Mesure(MeasurementContext context, QWidget* parent)
     connect(&context_.port, &serial::SerialControl::portLost, this, &F_Mesure::portLost);
 
     // The main window and its menus are hidden while measuring, and that is when the line's
-    // counters matter: the window's context menu and Ctrl+D open them.
-    if (context_.showDiagnostics) {
-        auto* diagnostics = new QAction(QStringLiteral("&Diagnostics..."), this);
-        diagnostics->setObjectName(QStringLiteral("ShowDiagnostics"));
-        diagnostics->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
-        connect(diagnostics, &QAction::triggered, this, [this] { context_.showDiagnostics(); });
-        addAction(diagnostics);
+    // counters and the live trends matter: the window's context menu (and Ctrl+D, Ctrl+T) opens them.
+    const auto addCommand = [this](const QString& text, const char* name, QKeyCombination key,
+                                   const std::function<void()>& command) {
+        if (!command)
+            return;
+        auto* action = new QAction(text, this);
+        action->setObjectName(QString::fromLatin1(name));
+        action->setShortcut(QKeySequence(key));
+        connect(action, &QAction::triggered, this, command);
+        addAction(action);
         setContextMenuPolicy(Qt::ActionsContextMenu);
-    }
+    };
+    addCommand(QStringLiteral("&Diagnostics..."), "ShowDiagnostics", Qt::CTRL | Qt::Key_D, context_.showDiagnostics);
+    addCommand(QStringLiteral("&Trends..."), "ShowTrends", Qt::CTRL | Qt::Key_T, context_.showTrends);
 }
 
 void F_Mesure::buildControls()

@@ -47,9 +47,10 @@ struct MeasurementContext {
     VisitSink recordVisit;    // told of every channel visit; may be empty
     // The line's counters, read for the panels' tooltips once each visit has been recorded; may be null.
     const diagnostics::LineCounters* lineCounters = nullptr;
-    // Opens the Diagnostics window (the main window and its menus are hidden while measuring);
-    // may be empty.
+    // Open the Diagnostics and the Trend windows (the main window and its menus are hidden while
+    // measuring); may be empty.
     std::function<void()> showDiagnostics;
+    std::function<void()> showTrends;
 };
 
 // A value text as its value label shows it: one line per line, every blank kept.

@@ -396,6 +396,7 @@ TEST_F(MeasurementWindowTest, TheDiagnosticsWindowAndThePanelsSayWhyAChannelFail
     EXPECT_TRUE(window()->Etiquette3(0)->toolTip().startsWith(QStringLiteral("Last valid reading: ")));
 
     // Reached from the measurement window, whose menus are hidden while it measures.
+    ASSERT_NE(window()->findChild<QAction*>(QStringLiteral("ShowTrends")), nullptr);
     auto* command = window()->findChild<QAction*>(QStringLiteral("ShowDiagnostics"));
     ASSERT_NE(command, nullptr);
     command->trigger();
