@@ -157,6 +157,28 @@ int live(const QString& dir, int seconds)
     return 0;
 }
 
+// Brings the file to the program's layout, as the recorder does when it starts: for a file of an
+// earlier layout that means summing up its readings by minute, once.
+int upgrade(const QString& dir)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QString problem;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("upgrade"));
+        db.setDatabaseName(QDir(dir).filePath(QString::fromLatin1(history::kHistoryFileName)));
+        problem = db.open() ? history::ensureSchema(db) : db.lastError().text();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("upgrade"));
+    if (!problem.isEmpty()) {
+        std::fprintf(stderr, "upgrade: %s\n", qPrintable(problem));
+        return 1;
+    }
+    std::printf("brought to the current layout in %.2f s\n", double(clock.elapsed()) / 1000.0);
+    return 0;
+}
+
 int append(const QString& dir, int seconds)
 {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("append"));
@@ -188,15 +210,15 @@ int append(const QString& dir, int seconds)
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: zentlog-bench-trend open|live|append DIR [SECONDS]\n");
+        std::fprintf(stderr, "usage: zentlog-bench-trend upgrade|open|live|append DIR [SECONDS]\n");
         return 2;
     }
     const QString mode = QString::fromLocal8Bit(argv[1]);
     const QString dir = QString::fromLocal8Bit(argv[2]);
     const int seconds = argc > 3 ? std::atoi(argv[3]) : 60;
-    if (mode == QLatin1String("append")) {
+    if (mode == QLatin1String("append") || mode == QLatin1String("upgrade")) {
         QCoreApplication app(argc, argv);
-        return append(dir, seconds);
+        return mode == QLatin1String("append") ? append(dir, seconds) : upgrade(dir);
     }
     QApplication app(argc, argv);
     if (mode == QLatin1String("open"))

@@ -9,7 +9,7 @@ namespace history {
 QString ensureSchema(QSqlDatabase& db)
 {
     QSqlQuery query(db);
-    for (const char* statement : {kCreateReadings, kCreateReadingsIndex}) {
+    for (const char* statement : {kCreateReadings, kCreateReadingsIndex, kCreateMinutes}) {
         if (!query.exec(QString::fromLatin1(statement)))
             return query.lastError().text();
     }
@@ -25,6 +25,9 @@ QString ensureSchema(QSqlDatabase& db)
     while (query.next())
         hasOutcome = hasOutcome || query.value(1).toString() == QLatin1String("outcome");
     if (!hasOutcome && !query.exec(QStringLiteral("ALTER TABLE readings ADD COLUMN outcome TEXT")))
+        return query.lastError().text();
+    // The minutes of what an earlier layout recorded (a few seconds for millions of readings, once).
+    if (version < 3 && !query.exec(QString::fromLatin1(kFillMinutes)))
         return query.lastError().text();
     if (!query.exec(QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion)))
         return query.lastError().text();

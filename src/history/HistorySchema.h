@@ -12,8 +12,8 @@ namespace history {
 inline constexpr char kHistoryFileName[] = "history.sqlite";
 
 // PRAGMA user_version of the layout below.
-// 1: the first layout. 2: adds `outcome`.
-inline constexpr int kSchemaVersion = 2;
+// 1: the first layout. 2: adds `outcome`. 3: adds the table `minutes`.
+inline constexpr int kSchemaVersion = 3;
 
 // One row per channel visit of a measurement cycle:
 //   time_ms      UTC milliseconds since 1970 when the channel was read
@@ -49,6 +49,59 @@ inline constexpr char kCreateReadings[] =
     " outcome TEXT)";
 inline constexpr char kCreateReadingsIndex[] =
     "CREATE INDEX IF NOT EXISTS readings_channel_time ON readings (channel, time_ms)";
+
+// One row per channel and minute of readings (minute = time_ms / 60000), summing them up, kept
+// by the recorder in the transaction that writes the readings. Long trend periods are read from
+// it: 30 days of one channel are 43,200 rows instead of 2.6 million.
+//   ok_count, failed          readings with a value (ok = 1), and "Out of order" ones
+//   value_count, value_min, value_max, value_sum   over the readings with a value that have one
+//   temp_count, temp_min, temp_max, temp_sum       the same for the temperature
+//   ok_time_sum, time_sum     sums of time_ms: of the readings with a value, and of all
+//   first_ms, last_ms         time_ms of the first and last reading
+//   total_ms                  time_ms of the last reading with a daily total (flow), else NULL
+//   max_id                    the highest readings.id summed up here
+inline constexpr char kCreateMinutes[] =
+    "CREATE TABLE IF NOT EXISTS minutes ("
+    " channel INTEGER NOT NULL, minute INTEGER NOT NULL,"
+    " ok_count INTEGER NOT NULL, failed INTEGER NOT NULL,"
+    " value_count INTEGER NOT NULL, value_min REAL, value_max REAL, value_sum REAL NOT NULL,"
+    " temp_count INTEGER NOT NULL, temp_min REAL, temp_max REAL, temp_sum REAL NOT NULL,"
+    " ok_time_sum INTEGER NOT NULL, time_sum INTEGER NOT NULL, first_ms INTEGER NOT NULL, last_ms INTEGER NOT NULL,"
+    " total_ms INTEGER, max_id INTEGER NOT NULL,"
+    " PRIMARY KEY (channel, minute)) WITHOUT ROWID";
+
+// Adds one reading to its minute. Its parameters, in order: channel, minute, ok (0 or 1), failed
+// (1 - ok), value present (0 or 1), value, value, value or 0, temperature present, temperature,
+// temperature, temperature or 0, time_ms if ok else 0, time_ms, time_ms, time_ms, time_ms of a
+// daily total or NULL, id.
+inline constexpr char kAddToMinute[] =
+    "INSERT INTO minutes VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+    " ON CONFLICT (channel, minute) DO UPDATE SET"
+    " ok_count = ok_count + excluded.ok_count, failed = failed + excluded.failed,"
+    " value_count = value_count + excluded.value_count,"
+    " value_min = coalesce(min(value_min, excluded.value_min), value_min, excluded.value_min),"
+    " value_max = coalesce(max(value_max, excluded.value_max), value_max, excluded.value_max),"
+    " value_sum = value_sum + excluded.value_sum,"
+    " temp_count = temp_count + excluded.temp_count,"
+    " temp_min = coalesce(min(temp_min, excluded.temp_min), temp_min, excluded.temp_min),"
+    " temp_max = coalesce(max(temp_max, excluded.temp_max), temp_max, excluded.temp_max),"
+    " temp_sum = temp_sum + excluded.temp_sum,"
+    " ok_time_sum = ok_time_sum + excluded.ok_time_sum, time_sum = time_sum + excluded.time_sum,"
+    " first_ms = min(first_ms, excluded.first_ms), last_ms = max(last_ms, excluded.last_ms),"
+    " total_ms = coalesce(max(total_ms, excluded.total_ms), total_ms, excluded.total_ms),"
+    " max_id = max(max_id, excluded.max_id)";
+
+// The minutes of every reading already recorded (a file of an earlier layout, once).
+inline constexpr char kFillMinutes[] =
+    "INSERT OR REPLACE INTO minutes SELECT channel, time_ms / 60000,"
+    " SUM(ok = 1), SUM(ok <> 1),"
+    " COUNT(CASE WHEN ok = 1 THEN value END), MIN(CASE WHEN ok = 1 THEN value END),"
+    " MAX(CASE WHEN ok = 1 THEN value END), coalesce(SUM(CASE WHEN ok = 1 THEN value END), 0),"
+    " COUNT(CASE WHEN ok = 1 THEN temperature END), MIN(CASE WHEN ok = 1 THEN temperature END),"
+    " MAX(CASE WHEN ok = 1 THEN temperature END), coalesce(SUM(CASE WHEN ok = 1 THEN temperature END), 0),"
+    " coalesce(SUM(CASE WHEN ok = 1 THEN time_ms END), 0), SUM(time_ms), MIN(time_ms), MAX(time_ms),"
+    " MAX(CASE WHEN ok = 1 AND total_day IS NOT NULL THEN time_ms END), MAX(id)"
+    " FROM readings WHERE time_ms >= 0 GROUP BY channel, time_ms / 60000";
 
 // Creates the tables and index when missing, adds the columns an older layout lacks, and sets the
 // version; an empty string on success, otherwise the reason. The database must be open. A file

@@ -123,11 +123,14 @@ bool Recorder::open(QString& reason)
         return false;
     }
     insert_ = std::make_unique<QSqlQuery>(db_);
-    if (!insert_->prepare(QString::fromLatin1(kInsert))) {
-        const QSqlError error = insert_->lastError();
-        close();
-        failed(error, QString());
-        return false;
+    addToMinute_ = std::make_unique<QSqlQuery>(db_);
+    for (QSqlQuery* statement : {insert_.get(), addToMinute_.get()}) {
+        if (!statement->prepare(QString::fromLatin1(statement == insert_.get() ? kInsert : kAddToMinute))) {
+            const QSqlError error = statement->lastError();
+            close();
+            failed(error, QString());
+            return false;
+        }
     }
     return true;
 }
@@ -135,6 +138,7 @@ bool Recorder::open(QString& reason)
 void Recorder::close()
 {
     insert_.reset();
+    addToMinute_.reset();
     if (db_.isOpen())
         db_.close();
 }
@@ -167,8 +171,8 @@ bool Recorder::writePending()
         insert_->bindValue(11, number(ok ? r.shown.total : std::nullopt));
         insert_->bindValue(12, r.shown.text);
         insert_->bindValue(13, ok ? QStringLiteral("value") : r.outcome.code());
-        if (!insert_->exec()) {
-            const QSqlError error = insert_->lastError();
+        if (!insert_->exec() || !addToMinute(r, insert_->lastInsertId())) {
+            const QSqlError error = insert_->lastError().isValid() ? insert_->lastError() : addToMinute_->lastError();
             db_.rollback();
             failed(error, QString());
             return false;
@@ -186,6 +190,26 @@ bool Recorder::writePending()
     failing_ = false;
     dropReported_ = false;
     return true;
+}
+
+bool Recorder::addToMinute(const measure::Reading& r, const QVariant& id)
+{
+    // In the readings' own transaction: the minutes never disagree with the readings.
+    const bool ok = r.ok;
+    const bool hasValue = ok && r.shown.value.has_value();
+    const bool hasTemperature = ok && r.shown.temperature.has_value();
+    const QVariant value = number(hasValue ? r.shown.value : std::nullopt);
+    const QVariant temperature = number(hasTemperature ? r.shown.temperature : std::nullopt);
+    const QVariant bound[] = {
+        r.channel, r.timeMs >= 0 ? r.timeMs / 60000 : (r.timeMs - 59999) / 60000, ok ? 1 : 0, ok ? 0 : 1,
+        hasValue ? 1 : 0, value, value, hasValue ? value : QVariant(0.0),
+        hasTemperature ? 1 : 0, temperature, temperature, hasTemperature ? temperature : QVariant(0.0),
+        ok ? r.timeMs : qint64(0), r.timeMs, r.timeMs, r.timeMs,
+        ok && r.shown.totalDay ? QVariant(r.timeMs) : QVariant(QMetaType::fromType<qint64>()), id,
+    };
+    for (int i = 0; i < static_cast<int>(std::size(bound)); ++i)
+        addToMinute_->bindValue(i, bound[i]);
+    return addToMinute_->exec();
 }
 
 bool Recorder::purgeBatch()
@@ -211,6 +235,18 @@ bool Recorder::purgeBatch()
         return false;
     }
     if (query.numRowsAffected() < options_.purgeBatch) {
+        // The readings of the period are gone: so are their minutes.
+        QSqlQuery minutes(db_);
+        minutes.prepare(QStringLiteral("DELETE FROM minutes WHERE channel IN (0,1,2,3) AND minute < ?"));
+        minutes.addBindValue(cut / 60000);
+        if (!minutes.exec()) {
+            const QSqlError error = minutes.lastError();
+            minutes = QSqlQuery();
+            query = QSqlQuery();
+            db_.rollback();
+            failed(error, QString());
+            return false;
+        }
         purging_ = false;
         nextPurgeMs_ = now() + options_.purgeIntervalMs;
     }

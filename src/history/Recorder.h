@@ -63,6 +63,8 @@ private:
     bool open(QString& reason);
     void close();
     bool purgeBatch();
+    // Adds the reading just inserted as row `id` to its channel's minute.
+    bool addToMinute(const measure::Reading& reading, const QVariant& id);
     // The message for a write that failed; a damaged file is moved aside and a new one started.
     void failed(const QSqlError& error, const QString& what);
     bool isDamage(const QSqlError& error) const;
@@ -75,6 +77,7 @@ private:
     QString connectionName_;
     QSqlDatabase db_;
     std::unique_ptr<QSqlQuery> insert_;
+    std::unique_ptr<QSqlQuery> addToMinute_;
     std::deque<measure::Reading> pending_;
     bool failing_ = false;
     bool dropReported_ = false;

@@ -57,7 +57,127 @@ const QString kBucketQuery = QStringLiteral(
     " FROM readings WHERE channel = :channel AND time_ms >= :from2 AND time_ms < :to AND id <= :maxId"
     " GROUP BY bucket ORDER BY bucket");
 
+
+constexpr qint64 kMinuteMs = 60000;
+
+// The buckets of the table `minutes`, in the columns of kBucketQuery: a bucket of whole minutes
+// holds whole minutes only, so that this gives exactly what the readings give.
+const QString kMinuteBucketQuery = QStringLiteral(
+    "SELECT (minute * 60000 - ?) * ? / (?) AS bucket,"
+    " SUM(ok_count), SUM(failed),"
+    " MIN(value_min), MAX(value_max), SUM(value_sum) / SUM(value_count),"
+    " MIN(temp_min), MAX(temp_max), SUM(temp_sum) / SUM(temp_count),"
+    " MIN(first_ms), MAX(last_ms), SUM(ok_time_sum) * 1.0 / SUM(ok_count), SUM(time_sum) * 1.0 / SUM(ok_count + failed),"
+    " MAX(total_ms)"
+    " FROM minutes WHERE channel = ? AND minute >= ? AND minute < ?"
+    " GROUP BY bucket ORDER BY bucket");
+
+void setError(TrendBuckets& result, const QSqlError& error)
+{
+    result.busy = isBusy(error);
+    result.error = error.text();
+    result.buckets.clear();
+}
+
+// True when every bucket of the grid is a whole number of minutes from a whole minute.
+bool wholeMinuteBuckets(const TrendGrid& grid)
+{
+    const qint64 span = grid.toMs - grid.fromMs;
+    return grid.fromMs % kMinuteMs == 0 && span % grid.columns == 0 && (span / grid.columns) % kMinuteMs == 0;
+}
+
+// True when the channel's minutes have taken in its latest reading: the recorder keeps them in
+// the readings' own transaction, but a file written by an older version, or by hand, may have
+// readings without them. Then the readings alone are read.
+bool minutesAreCurrent(const QSqlDatabase& db, int channel)
+{
+    QSqlQuery latest(db);
+    latest.prepare(QStringLiteral("SELECT id FROM readings WHERE channel = ? ORDER BY time_ms DESC, id DESC LIMIT 1"));
+    latest.addBindValue(channel);
+    QSqlQuery summed(db);
+    summed.prepare(QStringLiteral("SELECT max_id FROM minutes WHERE channel = ? ORDER BY minute DESC LIMIT 1"));
+    summed.addBindValue(channel);
+    return latest.exec() && latest.next() && summed.exec() && summed.next()
+        && latest.value(0).toLongLong() == summed.value(0).toLongLong();
+}
+
+// Two parts of one bucket (read from the minutes and from the readings) as one.
+void mergeInto(TrendBucket& into, const TrendBucket& more)
+{
+    const auto mergeStat = [&](std::optional<TrendStat>& a, const std::optional<TrendStat>& b) {
+        if (!b)
+            return;
+        if (!a) {
+            a = b;
+            return;
+        }
+        const double weight = double(into.count) + double(more.count);
+        const double mean = weight > 0 ? (a->mean * double(into.count) + b->mean * double(more.count)) / weight
+                                       : (a->mean + b->mean) / 2;
+        a = TrendStat{std::min(a->min, b->min), std::max(a->max, b->max), mean};
+    };
+    mergeStat(into.value, more.value);
+    mergeStat(into.temperature, more.temperature);
+    const qint64 intoWeight = into.count > 0 || more.count > 0 ? into.count : into.count + into.failed;
+    const qint64 moreWeight = into.count > 0 || more.count > 0 ? more.count : more.count + more.failed;
+    if (intoWeight + moreWeight > 0)
+        into.timeMs = qint64(std::llround((double(into.timeMs) * double(intoWeight) + double(more.timeMs) * double(moreWeight))
+                                          / double(intoWeight + moreWeight)));
+    into.firstMs = std::min(into.firstMs, more.firstMs);
+    into.lastMs = std::max(into.lastMs, more.lastMs);
+    into.count += more.count;
+    into.failed += more.failed;
+}
+
+// Reads the rows of a bucket query into `result`; a bucket that continues the last one is merged
+// with it. False, with the error set, when the query failed.
+bool collectBuckets(QSqlQuery& query, TrendBuckets& result, std::vector<std::pair<qint64, qint64>>& totalTimes)
+{
+    if (query.lastError().isValid()) {
+        setError(result, query.lastError());
+        return false;
+    }
+    while (query.next()) {
+        TrendBucket b;
+        b.bucket = query.value(0).toLongLong();
+        b.count = query.value(1).toLongLong();
+        b.failed = query.value(2).toLongLong();
+        b.value = statOf(query.value(3), query.value(4), query.value(5));
+        b.temperature = statOf(query.value(6), query.value(7), query.value(8));
+        b.firstMs = query.value(9).toLongLong();
+        b.lastMs = query.value(10).toLongLong();
+        const QVariant okTime = query.value(11);
+        b.timeMs = qint64(std::llround(okTime.isNull() ? query.value(12).toDouble() : okTime.toDouble()));
+        if (!query.value(13).isNull())
+            totalTimes.emplace_back(b.bucket, query.value(13).toLongLong());
+        if (!result.buckets.empty() && result.buckets.back().bucket == b.bucket)
+            mergeInto(result.buckets.back(), b);
+        else
+            result.buckets.push_back(std::move(b));
+    }
+    if (query.lastError().isValid()) {
+        setError(result, query.lastError());
+        return false;
+    }
+    return true;
+}
+
 } // namespace
+
+TrendGrid trendGridFor(qint64 fromMs, qint64 toMs, int maxColumns)
+{
+    const qint64 span = toMs - fromMs;
+    maxColumns = std::max(1, maxColumns);
+    if (span <= 0 || span / maxColumns < kMinuteMs)
+        return {fromMs, toMs, maxColumns};
+    // Buckets of whole minutes from a whole minute: the smallest whole number of minutes that
+    // keeps the buckets within the columns; the grid may end a little after `toMs`.
+    const qint64 start = fromMs - (((fromMs % kMinuteMs) + kMinuteMs) % kMinuteMs);
+    const qint64 total = toMs - start;
+    const qint64 bucketMs = (total + qint64(maxColumns) * kMinuteMs - 1) / (qint64(maxColumns) * kMinuteMs) * kMinuteMs;
+    const qint64 columns = (total + bucketMs - 1) / bucketMs;
+    return {start, start + columns * bucketMs, int(columns)};
+}
 
 qint64 TrendGrid::bucketOf(qint64 timeMs) const
 {
@@ -92,48 +212,59 @@ TrendBuckets queryTrendBuckets(const QSqlDatabase& db, int channel, const TrendG
         result.error = QStringLiteral("The period is empty.");
         return result;
     }
+    const qint64 from = std::max(grid.fromMs, sliceFromMs);
+    const qint64 to = std::min(grid.toMs, sliceToMs);
     std::vector<std::pair<qint64, qint64>> totalTimes; // bucket, time of its last daily total
-    {
+    qint64 readingsFrom = from;
+    // Whole minutes come from their summaries, up to the first minute that holds a reading the
+    // live view has not read yet (it adds those itself); the rest from the readings.
+    if (wholeMinuteBuckets(grid) && from % kMinuteMs == 0 && to % kMinuteMs == 0 && minutesAreCurrent(db, channel)) {
+        qint64 cut = to / kMinuteMs;
+        {
+            QSqlQuery query(db);
+            query.prepare(QStringLiteral("SELECT MIN(minute) FROM minutes WHERE channel = ? AND minute >= ?"
+                                         " AND minute < ? AND max_id > ?"));
+            query.addBindValue(channel);
+            query.addBindValue(from / kMinuteMs);
+            query.addBindValue(to / kMinuteMs);
+            query.addBindValue(maxId);
+            if (query.exec() && query.next() && !query.value(0).isNull())
+                cut = query.value(0).toLongLong();
+        }
+        QSqlQuery query(db);
+        query.setForwardOnly(true);
+        if (!query.prepare(kMinuteBucketQuery)) {
+            setError(result, query.lastError());
+            return result;
+        }
+        query.bindValue(0, grid.fromMs);
+        query.bindValue(1, grid.columns);
+        query.bindValue(2, grid.toMs - grid.fromMs);
+        query.bindValue(3, channel);
+        query.bindValue(4, from / kMinuteMs);
+        query.bindValue(5, cut);
+        query.exec();
+        if (!collectBuckets(query, result, totalTimes))
+            return result;
+        readingsFrom = std::max(from, cut * kMinuteMs);
+    }
+    if (readingsFrom < to) {
         QSqlQuery query(db);
         query.setForwardOnly(true);
         if (!query.prepare(kBucketQuery)) {
-            result.busy = isBusy(query.lastError());
-            result.error = query.lastError().text();
+            setError(result, query.lastError());
             return result;
         }
         query.bindValue(QStringLiteral(":from"), grid.fromMs);
         query.bindValue(QStringLiteral(":columns"), grid.columns);
         query.bindValue(QStringLiteral(":span"), grid.toMs - grid.fromMs);
         query.bindValue(QStringLiteral(":channel"), channel);
-        query.bindValue(QStringLiteral(":from2"), std::max(grid.fromMs, sliceFromMs));
-        query.bindValue(QStringLiteral(":to"), std::min(grid.toMs, sliceToMs));
+        query.bindValue(QStringLiteral(":from2"), readingsFrom);
+        query.bindValue(QStringLiteral(":to"), to);
         query.bindValue(QStringLiteral(":maxId"), maxId);
-        if (!query.exec()) {
-            result.busy = isBusy(query.lastError());
-            result.error = query.lastError().text();
+        query.exec();
+        if (!collectBuckets(query, result, totalTimes))
             return result;
-        }
-        while (query.next()) {
-            TrendBucket b;
-            b.bucket = query.value(0).toLongLong();
-            b.count = query.value(1).toLongLong();
-            b.failed = query.value(2).toLongLong();
-            b.value = statOf(query.value(3), query.value(4), query.value(5));
-            b.temperature = statOf(query.value(6), query.value(7), query.value(8));
-            b.firstMs = query.value(9).toLongLong();
-            b.lastMs = query.value(10).toLongLong();
-            const QVariant okTime = query.value(11);
-            b.timeMs = qint64(std::llround(okTime.isNull() ? query.value(12).toDouble() : okTime.toDouble()));
-            if (!query.value(13).isNull())
-                totalTimes.emplace_back(b.bucket, query.value(13).toLongLong());
-            result.buckets.push_back(std::move(b));
-        }
-        if (query.lastError().isValid()) {
-            result.busy = isBusy(query.lastError());
-            result.error = query.lastError().text();
-            result.buckets.clear();
-            return result;
-        }
     }
     // The daily totals, only for the channels that have them (a flow station), one indexed
     // look-up per bucket: they are few, and only the last one of each bucket is wanted.

@@ -28,6 +28,12 @@ struct TrendGrid {
     qint64 bucketStartMs(qint64 bucket) const;
 };
 
+// The grid the charts use for the period [fromMs, toMs) on at most `maxColumns` columns. Where a
+// bucket spans a minute or more, the buckets are whole minutes from a whole minute (the grid may
+// start a little before `fromMs` and end a little after `toMs`), so that long periods are read
+// from the minute summaries of the history, exactly as from its readings.
+TrendGrid trendGridFor(qint64 fromMs, qint64 toMs, int maxColumns);
+
 // The statistics of one value over a bucket's readings that have it.
 struct TrendStat {
     double min = 0;
@@ -55,7 +61,9 @@ struct TrendBuckets {
 };
 
 // One query over the channel's readings in the grid's period, grouped by bucket, leaving out rows
-// after `maxId` (those the live view will read next). Buckets with no reading are absent.
+// after `maxId` (those the live view will read next). Buckets with no reading are absent. On a
+// grid of whole-minute buckets, the minutes already summed up in the file are read from their
+// summaries (the table `minutes`), the rest from the readings.
 TrendBuckets queryTrendBuckets(const QSqlDatabase& db, int channel, const TrendGrid& grid,
                                qint64 maxId = std::numeric_limits<qint64>::max());
 // The same over the part [sliceFromMs, sliceToMs) of the grid's period only. Slices that start

@@ -91,7 +91,7 @@ TrendWindow::TrendWindow(ui::Dialogs& dialogs, QString programTitle, QString dir
     resized_.setSingleShot(true);
     resized_.setInterval(300);
     connect(&resized_, &QTimer::timeout, this, [this] {
-        if (loadedOnce_ && open_ && wantedColumns() != grid_.columns)
+        if (loadedOnce_ && open_ && trendGridFor(shownFrom_, shownTo_, wantedColumns()).columns != grid_.columns)
             reload();
     });
 }
@@ -326,7 +326,7 @@ void TrendWindow::reload()
     loadTimer_.stop();
     load_.reset();
     needReload_ = true;
-    grid_ = {shownFrom_, shownTo_, wantedColumns()};
+    grid_ = trendGridFor(shownFrom_, shownTo_, wantedColumns());
     for (std::size_t i = 0; i < charts_.size(); ++i) {
         series_[i] = TrendSeries(grid_, {});
         charts_[i]->setSeries(&series_[i], shownFrom_, shownTo_, {});

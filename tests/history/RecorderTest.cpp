@@ -303,7 +303,9 @@ TEST_F(RecorderTest, AFileOfTheFirstLayoutGainsTheOutcomeAndKeepsItsRows)
     ASSERT_TRUE(recorder->recordCycle(std::move(readings)));
     recorder.reset();
 
-    EXPECT_EQ(queryValue(path, QStringLiteral("PRAGMA user_version")).toInt(), 2);
+    EXPECT_EQ(queryValue(path, QStringLiteral("PRAGMA user_version")).toInt(), history::kSchemaVersion);
+    // Its readings, the old one included, are summed up in their minutes.
+    EXPECT_EQ(queryValue(path, QStringLiteral("SELECT SUM(ok_count + failed) FROM minutes")).toInt(), 5);
     EXPECT_EQ(queryValue(path, QStringLiteral("SELECT count(*) FROM readings WHERE tag = 'old' AND outcome IS NULL")).toInt(), 1);
     EXPECT_EQ(queryValue(path, QStringLiteral("SELECT count(*) FROM readings WHERE outcome = 'exception_2' AND ok = 0")).toInt(),
               failed);

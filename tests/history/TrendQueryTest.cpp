@@ -3,13 +3,18 @@
 // the recorder's lock.
 
 #include "history/HistoryQuery.h"
+#include "history/HistorySchema.h"
+#include "history/Recorder.h"
 #include "history/TrendQuery.h"
 
 #include "ExportTestDatabase.h"
 #include "HistoryFiles.h"
 #include "TrendTestData.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -260,6 +265,86 @@ TEST_F(TrendQueryTest, AReadBesideAWriterHoldingTheLockAnswersAtOnce)
         EXPECT_EQ(got.buckets.size(), 1u); // 100 s in a bucket of 864 s
     else
         EXPECT_TRUE(got.busy) << got.error.toStdString();
+}
+
+} // namespace
+
+namespace {
+
+void expectSameBuckets(const std::vector<TrendBucket>& a, const std::vector<TrendBucket>& b)
+{
+    ASSERT_EQ(a.size(), b.size());
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        SCOPED_TRACE(a[i].bucket);
+        EXPECT_EQ(a[i].bucket, b[i].bucket);
+        EXPECT_EQ(a[i].count, b[i].count);
+        EXPECT_EQ(a[i].failed, b[i].failed);
+        EXPECT_EQ(a[i].firstMs, b[i].firstMs);
+        EXPECT_EQ(a[i].lastMs, b[i].lastMs);
+        EXPECT_NEAR(double(a[i].timeMs), double(b[i].timeMs), 1.0);
+        ASSERT_EQ(a[i].value.has_value(), b[i].value.has_value());
+        if (a[i].value) {
+            EXPECT_DOUBLE_EQ(a[i].value->min, b[i].value->min);
+            EXPECT_DOUBLE_EQ(a[i].value->max, b[i].value->max);
+            EXPECT_NEAR(a[i].value->mean, b[i].value->mean, 1e-9);
+        }
+        ASSERT_EQ(a[i].temperature.has_value(), b[i].temperature.has_value());
+        if (a[i].temperature) {
+            EXPECT_NEAR(a[i].temperature->mean, b[i].temperature->mean, 1e-9);
+        }
+    }
+}
+
+TEST_F(TrendQueryTest, LongPeriodsReadFromTheRecordersMinutesGiveTheBucketsOfTheReadings)
+{
+    // The real recorder: it sums every reading up in its minute as it writes it.
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 from = now - 3 * 3'600'000;
+    {
+        history::Recorder::Options options;
+        options.directory = dir.path();
+        history::Recorder recorder(options);
+        std::uniform_int_distribution<qint64> step(1'000, 70'000);
+        qint64 time = from + 17'000;
+        for (int cycle = 0; time < now - 60'000; ++cycle, time += step(random))
+            ASSERT_TRUE(recorder.recordCycle(history_test::cycleReadings(cycle, 4, time)));
+    }
+    const TrendGrid grid = history::trendGridFor(from, now, 47); // 4-minute buckets
+    ASSERT_EQ((grid.toMs - grid.fromMs) / grid.columns % 60'000, 0);
+    ASSERT_LE(grid.columns, 47);
+
+    history::ReadOnlyHistory history;
+    ASSERT_EQ(history.open(path()), QString());
+    const qint64 last = *history::lastReadingId(history.database());
+    std::vector<std::vector<TrendBucket>> fromMinutes;
+    std::vector<std::vector<TrendBucket>> withLaterRowsLeftOut;
+    for (int channel = 0; channel < 4; ++channel) {
+        fromMinutes.push_back(history::queryTrendBuckets(history.database(), channel, grid).buckets);
+        withLaterRowsLeftOut.push_back(history::queryTrendBuckets(history.database(), channel, grid, last / 2).buckets);
+    }
+    history.close();
+
+    // The same periods from the readings alone: without minutes, and then with the minutes the
+    // upgrade of an older file sums up.
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("minutes-test"));
+    db.setDatabaseName(path());
+    ASSERT_TRUE(db.open());
+    ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("DELETE FROM minutes")));
+    for (int channel = 0; channel < 4; ++channel) {
+        SCOPED_TRACE(channel);
+        expectSameBuckets(history::queryTrendBuckets(db, channel, grid).buckets, fromMinutes[size_t(channel)]);
+        expectSameBuckets(history::queryTrendBuckets(db, channel, grid, last / 2).buckets,
+                          withLaterRowsLeftOut[size_t(channel)]);
+    }
+    ASSERT_TRUE(QSqlQuery(db).exec(QString::fromLatin1(history::kFillMinutes)));
+    for (int channel = 0; channel < 4; ++channel)
+        expectSameBuckets(history::queryTrendBuckets(db, channel, grid).buckets, fromMinutes[size_t(channel)]);
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("minutes-test"));
+    EXPECT_GT(fromMinutes[0].size(), 30u);
+    EXPECT_EQ(fromMinutes[3][0].count, 0); // channel 3 is "Out of order" throughout
+    EXPECT_GT(fromMinutes[3][0].failed, 0);
 }
 
 } // namespace
