@@ -125,7 +125,11 @@ void ConfLS::chooseDevices()
         DeviceChooser::Services{services_.dialogs, services_.directory, services_.listPorts}, this);
     chooser->setAttribute(Qt::WA_DeleteOnClose);
     chooser->setWindowModality(Qt::WindowModal);
-    connect(chooser, &QDialog::accepted, this, &ConfLS::showPortDevices);
+    // A port given a device that is there now can be chosen at once: the ports are probed again.
+    connect(chooser, &QDialog::accepted, this, [this] {
+        showPortDevices();
+        probePorts();
+    });
     chooser_ = chooser;
     chooser->open();
 }
@@ -182,16 +186,18 @@ void ConfLS::Form_Load()
         move(where->availableGeometry().center() - rect().center());
     show();
 
+    probePorts();
+    chooseStoredSettings();
+}
+
+void ConfLS::probePorts()
+{
     std::unique_ptr<SerialControl> spare;
     if (services_.port.PortOpen() && services_.makeProbePort)
         spare = services_.makeProbePort();
     const std::array<bool, kPortCount> usable = ProbePorts(services_.port, spare.get());
-    for (size_t p = 0; p < usable.size(); ++p) {
-        if (!usable[p])
-            Option1_[p]->setEnabled(false);
-    }
-
-    chooseStoredSettings();
+    for (size_t p = 0; p < usable.size(); ++p)
+        Option1_[p]->setEnabled(usable[p]);
 }
 
 void ConfLS::showAgain()

@@ -86,6 +86,8 @@ private:
     void restoreStoredSettings();
     // Each port option shows the device the port means now.
     void showPortDevices();
+    // Greys out the ports that cannot be opened; a port the program holds open counts as usable.
+    void probePorts();
 
     Services services_;
     std::array<QGroupBox*, 4> frames_{};

@@ -5,11 +5,14 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace serial {
 
@@ -74,6 +77,7 @@ DeviceChooser::DeviceChooser(Services services, QWidget* parent)
         box->setMinimumContentsLength(48);
         box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
         label->setBuddy(box);
+        box->lineEdit()->installEventFilter(this);
         auto* note = new QLabel(this);
         note->setObjectName(QStringLiteral("Note%1").arg(port));
         note->setWordWrap(true);
@@ -188,15 +192,35 @@ void DeviceChooser::updateNote(int port)
         } else {
             const DeviceCheck check = checkDevice(device);
             if (check.kind == DeviceKind::Missing)
-                notes << QStringLiteral("%1 is not there now (an adapter unplugged?); it can be chosen all the same.")
-                             .arg(device);
+                notes << QStringLiteral("This device is not there now (an adapter unplugged?); it can be chosen all the same.");
             else if (check.kind == DeviceKind::NotADevice)
-                notes << QStringLiteral("%1 is %2, not a serial port.").arg(device, check.what);
+                notes << QStringLiteral("This is %1, not a serial port.").arg(check.what);
         }
     }
     QLabel* note = notes_[static_cast<size_t>(port - 1)];
     note->setText(notes.join(u' '));
-    note->setVisible(!notes.isEmpty());
+    if (note->isVisibleTo(this) == notes.isEmpty()) {
+        note->setVisible(!notes.isEmpty());
+        // A note that comes up takes room: the dialog grows rather than cut it off.
+        if (QLayout* rows = layout()) {
+            rows->activate();
+            resize(width(), std::max(height(), sizeHint().height()));
+        }
+    }
+}
+
+bool DeviceChooser::eventFilter(QObject* watched, QEvent* event)
+{
+    // A click into a box that shows a listed port selects its text, so that a path typed by hand
+    // replaces it instead of being added after "Default (/dev/ttyS0)".
+    if (event->type() == QEvent::MouseButtonRelease) {
+        if (auto* edit = qobject_cast<QLineEdit*>(watched)) {
+            const auto* box = qobject_cast<QComboBox*>(edit->parentWidget());
+            if (box && !edit->hasSelectedText() && box->findText(edit->text(), Qt::MatchExactly) >= 0)
+                edit->selectAll();
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void DeviceChooser::accept()

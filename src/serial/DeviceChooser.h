@@ -48,6 +48,9 @@ public:
     // the dialog stays open.
     void accept() override;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     struct Item {
         QString text;

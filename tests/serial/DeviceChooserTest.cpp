@@ -150,6 +150,11 @@ TEST_F(DeviceChooserTest, ARefreshFollowsThePlugsAndKeepsWhatEachBoxShows)
     EXPECT_EQ(chooser->chosenDevice(3), adapterB.path());
     EXPECT_EQ(box(4)->currentIndex(), 0);
 
+    // A click into a box showing a listed port makes what is typed next replace it.
+    QTest::mouseClick(box(4)->lineEdit(), Qt::LeftButton);
+    QTest::keyClicks(box(4)->lineEdit(), QStringLiteral("/dev/pts/78"));
+    EXPECT_EQ(box(4)->currentText(), QStringLiteral("/dev/pts/78"));
+
     // The timer does the same by itself.
     ports.removeLast();
     testing_support::waitFor([&] { return box(1)->count() == 2; }, 3 * DeviceChooser::kRefreshMs + 5000);
@@ -258,14 +263,21 @@ TEST_F(DeviceChooserTest, AnAdapterChosenByItsStableNameIsFoundAgainInAnotherSoc
     EXPECT_EQ(port.deviceName(), stableName());
 }
 
-TEST_F(DeviceChooserTest, TheSerialInterfaceWindowOpensItAndShowsTheDevicesChosen)
+TEST_F(DeviceChooserTest, TheSerialInterfaceWindowOpensItShowsTheDevicesChosenAndProbesThemAgain)
 {
+    PortChoices nowhere;
+    for (QString& device : nowhere.devices)
+        device = QStringLiteral("/dev/zentlog-no-such-device");
+    ASSERT_EQ(nowhere.save(dir.path()), QString());
+    useChosenDevices(nowhere);
     SerialSettings settings;
-    FakeSerialControl fake;
+    QtSerialControl port;
     writeFile(dir.filePath(QStringLiteral("PortCom.dat")), " 1  0 \r\n 0 \r\n 0 \r\n");
-    QPointer<ConfLS> window = new ConfLS(ConfLS::Services{settings, fake, dialogs, dir.path(), [] { return false; },
+    QPointer<ConfLS> window = new ConfLS(ConfLS::Services{settings, port, dialogs, dir.path(), [] { return false; },
                                                           {}, [this] { return ports; }});
     window->Form_Load();
+    auto* com4 = window->findChild<QRadioButton*>(QStringLiteral("Option1_3"));
+    EXPECT_FALSE(com4->isEnabled());
     auto* devices = window->findChild<QPushButton*>(QStringLiteral("Devices"));
     ASSERT_NE(devices, nullptr);
     EXPECT_EQ(devices->text(), QStringLiteral("Device..."));
@@ -278,8 +290,10 @@ TEST_F(DeviceChooserTest, TheSerialInterfaceWindowOpensItAndShowsTheDevicesChose
 
     type(4, adapterB.path());
     press(QDialogButtonBox::Ok);
-    auto* com4 = window->findChild<QRadioButton*>(QStringLiteral("Option1_3"));
     EXPECT_EQ(com4->toolTip(), QStringLiteral("COM4 is %1 on this computer").arg(adapterB.path()));
     EXPECT_TRUE(com4->text().startsWith(QStringLiteral("Com4  ")));
+    EXPECT_TRUE(com4->isEnabled()); // the pseudo-terminal opens: COM4 can be chosen now
+    EXPECT_FALSE(window->findChild<QRadioButton*>(QStringLiteral("Option1_0"))->isEnabled());
+    EXPECT_FALSE(port.PortOpen());
     delete window.data();
 }
