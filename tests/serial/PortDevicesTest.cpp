@@ -128,6 +128,31 @@ TEST_F(PortDevicesTest, SavingKeepsEveryOtherSectionAndReadsBackExactly)
     EXPECT_EQ(PortChoices::load(fresh.path()).devices[1], QStringLiteral("/dev/ttyACM0"));
 }
 
+TEST_F(PortDevicesTest, TheUsersCommentsAndLayoutStayAsTheyWereWritten)
+{
+    const QByteArray before = "; site Pump house 2, set up by J.\r\n[history]\r\nretention_days = 90 ; three months\r\n\r\n"
+                              "[ports]\r\n; the FTDI cable on the left\r\nCOM1=/dev/ttyUSB0\r\nCOM3=/dev/ttyUSB1\r\n\r\n"
+                              "[diagnostics]\r\ntrace=false\r\n";
+    writeFile(ini(), before);
+    PortChoices choices;
+    choices.devices[0] = QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A12345-if00-port0");
+    choices.devices[1] = QStringLiteral("/dev/my adapter, \"blue\"");
+    ASSERT_EQ(choices.save(dir.path()), QString());
+    EXPECT_EQ(readFile(ini()),
+              "; site Pump house 2, set up by J.\r\n[history]\r\nretention_days = 90 ; three months\r\n\r\n"
+              "[ports]\r\n; the FTDI cable on the left\r\n"
+              "COM1=/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A12345-if00-port0\r\n"
+              "COM2=\"/dev/my adapter, \\\"blue\\\"\"\r\n\r\n[diagnostics]\r\ntrace=false\r\n");
+    const PortChoices back = PortChoices::load(dir.path());
+    EXPECT_EQ(back.devices[1], QStringLiteral("/dev/my adapter, \"blue\""));
+    EXPECT_EQ(back.devices[2], QString());
+
+    // Without a [ports] section one is added at the end.
+    writeFile(ini(), "[history]\nenabled=false\n");
+    ASSERT_EQ(choose(4, QStringLiteral("/dev/ttyACM0")).save(dir.path()), QString());
+    EXPECT_EQ(readFile(ini()), "[history]\nenabled=false\n\n[ports]\nCOM4=/dev/ttyACM0\n");
+}
+
 TEST_F(PortDevicesTest, ALinkAtTheNameIsNeverWrittenThroughNorAHardLinkedTwin)
 {
     const QString elsewhere = dir.filePath(QStringLiteral("elsewhere.ini"));
