@@ -15,6 +15,8 @@
 #include "logger/Extraction.h"
 #include "serial/ConfLS.h"
 #include "serial/PortComFile.h"
+#include "serial/PortDevices.h"
+#include "common/Logging.h"
 #include "ui/Dialogs.h"
 
 #include <QCoreApplication>
@@ -43,6 +45,12 @@ Application::Application(ui::Dialogs& dialogs, std::unique_ptr<serial::SerialCon
         if (!configW_)
             createApplicationConfig();
     });
+    // The device chosen for each port is read once, here; the device chooser of the serial
+    // interface window tells what was wrong in the file, and replaces the choices when it stores.
+    const serial::PortChoices ports = serial::PortChoices::load(directory_);
+    if (!ports.problem.isEmpty())
+        qCWarning(lcSerial).noquote() << ports.problem;
+    serial::useChosenDevices(ports);
 }
 
 Application::~Application()

@@ -1,5 +1,6 @@
 #include "serial/ConfLS.h"
 
+#include "serial/DeviceChooser.h"
 #include "serial/PortComFile.h"
 #include "serial/PortProbe.h"
 #include "serial/SerialControl.h"
@@ -40,6 +41,9 @@ constexpr int kButtonGap = 240;
 constexpr int kButtonTop = kFrameTop + kFrameHeight + 2 * kMargin;
 constexpr int kButtonsLeft = (kWindowWidth - 3 * kButtonWidth - 2 * kButtonGap) / 2;
 constexpr int kWindowHeight = kButtonTop + kButtonHeight + kMargin;
+constexpr int kDevicesWidth = 1500;
+
+static_assert(kMargin + kDevicesWidth + kGap < kButtonsLeft, "Device... stands clear of the three buttons");
 
 static_assert(kOptionTop + 3 * kOptionPitch + kOptionHeight <= kFrameHeight, "four options fit in a frame");
 
@@ -78,13 +82,7 @@ ConfLS::ConfLS(Services services, QWidget* parent)
     frames_[3] = buildGroup("Frame", 4, left, kStopWidth, Option4_, &ConfLS::Option4_Click);
 
     // The captions the port, rate and stop options keep; the parity options get theirs at load.
-    for (int p = 1; p <= kPortCount; ++p) {
-        QRadioButton* option = Option1_[static_cast<size_t>(p - 1)];
-        const QString device = deviceForPort(p);
-        const QString caption = portCaption(p, device);
-        option->setText(option->fontMetrics().elidedText(caption, Qt::ElideMiddle, option->width() - 30));
-        option->setToolTip(QStringLiteral("COM%1 is %2 on this computer").arg(p).arg(device));
-    }
+    showPortDevices();
     for (size_t k = 0; k < Option2_.size(); ++k)
         Option2_[k]->setText(QString::fromLatin1(rateTexts[k]));
     Option4_[0]->setText(QStringLiteral("1"));
@@ -96,6 +94,44 @@ ConfLS::ConfLS(Services services, QWidget* parent)
     connect(commands_[0], &QPushButton::clicked, this, &ConfLS::Command1_Click);
     connect(commands_[1], &QPushButton::clicked, this, &ConfLS::Command2_Click);
     connect(commands_[2], &QPushButton::clicked, this, &ConfLS::Command3_Click);
+
+    // Under the port frame, on the row of the three buttons.
+    devices_ = new QPushButton(QStringLiteral("Device..."), this);
+    devices_->setObjectName(QStringLiteral("Devices"));
+    devices_->setGeometry(ui::twipsRect(kMargin, kButtonTop, kDevicesWidth, kButtonHeight));
+    devices_->setToolTip(QStringLiteral("Choose the device behind each port"));
+    connect(devices_, &QPushButton::clicked, this, &ConfLS::chooseDevices);
+}
+
+void ConfLS::showPortDevices()
+{
+    for (int p = 1; p <= kPortCount; ++p) {
+        QRadioButton* option = Option1_[static_cast<size_t>(p - 1)];
+        const QString device = deviceForPort(p);
+        const QString caption = portCaption(p, device);
+        option->setText(option->fontMetrics().elidedText(caption, Qt::ElideMiddle, option->width() - 30));
+        option->setToolTip(QStringLiteral("COM%1 is %2 on this computer").arg(p).arg(device));
+    }
+}
+
+void ConfLS::chooseDevices()
+{
+    if (chooser_) {
+        chooser_->raise();
+        chooser_->activateWindow();
+        return;
+    }
+    auto* chooser = new DeviceChooser(
+        DeviceChooser::Services{services_.dialogs, services_.directory, services_.listPorts}, this);
+    chooser->setAttribute(Qt::WA_DeleteOnClose);
+    chooser->setWindowModality(Qt::WindowModal);
+    // A port given a device that is there now can be chosen at once: the ports are probed again.
+    connect(chooser, &QDialog::accepted, this, [this] {
+        showPortDevices();
+        probePorts();
+    });
+    chooser_ = chooser;
+    chooser->open();
 }
 
 template <size_t N>
@@ -150,16 +186,18 @@ void ConfLS::Form_Load()
         move(where->availableGeometry().center() - rect().center());
     show();
 
+    probePorts();
+    chooseStoredSettings();
+}
+
+void ConfLS::probePorts()
+{
     std::unique_ptr<SerialControl> spare;
     if (services_.port.PortOpen() && services_.makeProbePort)
         spare = services_.makeProbePort();
     const std::array<bool, kPortCount> usable = ProbePorts(services_.port, spare.get());
-    for (size_t p = 0; p < usable.size(); ++p) {
-        if (!usable[p])
-            Option1_[p]->setEnabled(false);
-    }
-
-    chooseStoredSettings();
+    for (size_t p = 0; p < usable.size(); ++p)
+        Option1_[p]->setEnabled(usable[p]);
 }
 
 void ConfLS::showAgain()

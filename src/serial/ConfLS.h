@@ -4,6 +4,9 @@
 // once; Validation stores them in "PortCom.dat", Cancel goes back to the stored ones, Reading
 // opens the port. When the window is created it greys out the ports that cannot be opened.
 
+#include "serial/PortDevices.h"
+
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -25,6 +28,8 @@ namespace serial {
 class SerialControl;
 struct SerialSettings;
 
+class DeviceChooser;
+
 class ConfLS final : public QWidget {
     Q_OBJECT
 public:
@@ -38,6 +43,8 @@ public:
         // A second port control for probing the other ports while the program's port is held
         // open; may be empty (they are then not probed).
         std::function<std::unique_ptr<SerialControl>()> makeProbePort;
+        // The serial ports the device chooser lists; empty: the system's.
+        PortSource listPorts = {};
     };
 
     explicit ConfLS(Services services, QWidget* parent = nullptr);
@@ -56,6 +63,8 @@ public:
     void Command1_Click(); // Validation: store and hide
     void Command2_Click(); // Reading: open the port with the current settings
     void Command3_Click(); // Cancel: back to the stored settings and hide
+    // "Device...": the choice of the device behind each port ("zentlog.ini").
+    void chooseDevices();
 
     // The caption of a port option: "Com1" and the device it means.
     static QString portCaption(int port, const QString& device);
@@ -75,6 +84,10 @@ private:
     // Chooses the stored rate, parity, stop bits and port (Com1 when the stored port is greyed out).
     void chooseStoredSettings();
     void restoreStoredSettings();
+    // Each port option shows the device the port means now.
+    void showPortDevices();
+    // Greys out the ports that cannot be opened; a port the program holds open counts as usable.
+    void probePorts();
 
     Services services_;
     std::array<QGroupBox*, 4> frames_{};
@@ -83,6 +96,8 @@ private:
     std::array<QRadioButton*, 3> Option3_{};
     std::array<QRadioButton*, 2> Option4_{};
     std::array<QPushButton*, 3> commands_{};
+    QPushButton* devices_ = nullptr;
+    QPointer<QWidget> chooser_;
 };
 
 } // namespace serial

@@ -1,6 +1,7 @@
 #include "serial/SerialDevices.h"
 
 #include "common/Numbers.h"
+#include "serial/PortDevices.h"
 
 #include <QByteArrayList>
 
@@ -9,17 +10,13 @@ namespace serial {
 
 QString deviceForPort(int port)
 {
-    if (port < 1 || port > 4)
+    if (port < 1 || port > kChoosablePorts)
         return {};
-    const QByteArray variable = "ZENTLOG_COM" + QByteArray::number(port);
-    const QString overridden = qEnvironmentVariable(variable.constData());
-    if (!overridden.isEmpty())
+    if (QString overridden = environmentDevice(port); !overridden.isEmpty())
         return overridden;
-#ifdef Q_OS_WIN
-    return QStringLiteral("COM%1").arg(port);
-#else
-    return QStringLiteral("/dev/ttyS%1").arg(port - 1);
-#endif
+    if (const QString& chosen = chosenDevices().devices[static_cast<size_t>(port - 1)]; !chosen.isEmpty())
+        return chosen;
+    return defaultDevice(port);
 }
 
 namespace {

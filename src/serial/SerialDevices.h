@@ -1,7 +1,8 @@
 #pragma once
-// Which device each of COM1..COM4 means on this machine. On Windows the port names themselves;
-// on Linux /dev/ttyS0../dev/ttyS3, each overridden by the environment variable ZENTLOG_COMn
-// (for example ZENTLOG_COM1=/dev/ttyUSB0).
+// Which device each of COM1..COM4 means on this machine: the environment variable ZENTLOG_COMn
+// when it is set (for example ZENTLOG_COM1=/dev/ttyUSB0), else the device chosen in
+// "zentlog.ini" [ports] (see PortDevices.h), else the default: on Windows the port names
+// themselves, on Linux /dev/ttyS0../dev/ttyS3.
 
 #include <QString>
 
