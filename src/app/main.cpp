@@ -4,6 +4,7 @@
 #include "app/ZENTLOG.h"
 #include "serial/QtSerialControl.h"
 #include "ui/QtDialogs.h"
+#include "zentlog/Version.h"
 
 #include <QApplication>
 
@@ -11,7 +12,7 @@ int main(int argc, char* argv[])
 {
     QApplication qtApp(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ZENTLOG"));
-    QApplication::setApplicationVersion(QStringLiteral("2.19"));
+    QApplication::setApplicationVersion(QLatin1String(zentlog::kBuildVersion));
 
     ui::QtDialogs dialogs;
     app::Application application(dialogs, std::make_unique<serial::QtSerialControl>());
