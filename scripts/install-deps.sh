@@ -11,6 +11,8 @@ packages=(
   libqt6sql6-sqlite sqlite3
   libmodbus-dev socat time
   fonts-dejavu-core
+  # the Debian package and its check (tests/package)
+  dpkg-dev lintian desktop-file-utils file binutils
 )
 if [[ "${1:-}" == "run" ]]; then
   packages+=(qt6-wayland)
