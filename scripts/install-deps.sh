@@ -16,6 +16,8 @@ packages=(
   qt6-charts-dev libqt6opengl6-dev
   libmodbus-dev socat time
   fonts-dejavu-core
+  # the Debian package and its check (tests/package)
+  dpkg-dev lintian desktop-file-utils file binutils
 )
 if [[ "${1:-}" == "run" ]]; then
   packages+=(qt6-wayland)

@@ -1,5 +1,7 @@
 #include "app/Logo.h"
 
+#include "zentlog/Version.h"
+
 #include <QFont>
 #include <QFontMetricsF>
 #include <QLinearGradient>
@@ -80,7 +82,7 @@ QPixmap drawLogo(QSize size)
     painter.setFont(line);
     painter.setPen(QColor(200, 225, 250));
     painter.drawText(QRectF(h * 0.95, h * 0.64, w - h * 1.05, h * 0.3), Qt::AlignLeft | Qt::AlignTop,
-                     QStringLiteral("Water quality acquisition\nV 2.19"));
+                     QStringLiteral("Water quality acquisition\nV ") + QLatin1String(zentlog::kVersionText));
     return pixmap;
 }
 

@@ -1,19 +1,50 @@
 // ZENTLOG: data acquisition beside water-quality measuring stations.
 
 #include "app/Application.h"
+#include "app/WorkingDirectory.h"
 #include "app/ZENTLOG.h"
 #include "serial/QtSerialControl.h"
 #include "ui/QtDialogs.h"
+#include "zentlog/Version.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+
+#include <cstdio>
 
 int main(int argc, char* argv[])
 {
     QApplication qtApp(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ZENTLOG"));
-    QApplication::setApplicationVersion(QStringLiteral("2.19"));
+    QApplication::setApplicationVersion(QLatin1String(zentlog::kBuildVersion));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Data acquisition beside water-quality measuring stations.\n"
+        "The working directory holds config.txt, PortCom.dat and the program's other files: the\n"
+        "current directory when it holds config.txt, otherwise ~/.local/share/zentlog."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption workdirOption(QStringLiteral("workdir"),
+                                           QStringLiteral("Work in DIR (an existing directory); also ZENTLOG_WORKDIR."),
+                                           QStringLiteral("DIR"));
+    parser.addOption(workdirOption);
+    parser.process(qtApp);
 
     ui::QtDialogs dialogs;
+    const app::WorkingDirectory workdir = app::chooseWorkingDirectory(
+        {parser.value(workdirOption), qEnvironmentVariable(app::kWorkdirVariable), QDir::currentPath(),
+         app::defaultDataFolder()});
+    QString error = workdir.error;
+    if (error.isEmpty() && !QDir::setCurrent(workdir.path))
+        error = QStringLiteral("The working directory \"%1\" cannot be entered.").arg(workdir.path);
+    if (!error.isEmpty()) {
+        std::fprintf(stderr, "zentlog: %s\n", qPrintable(error));
+        dialogs.message(error, ui::Icon::Critical);
+        return 2;
+    }
+
     app::Application application(dialogs, std::make_unique<serial::QtSerialControl>());
     application.setProbePortFactory([] { return std::make_unique<serial::QtSerialControl>(); });
     application.mainWindow().Form_Load();

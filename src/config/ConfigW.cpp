@@ -6,6 +6,7 @@
 #include "config/MeasurementTypes.h"
 #include "config/StoredTextValidator.h"
 #include "ui/Dialogs.h"
+#include "zentlog/Version.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -236,7 +237,7 @@ void ConfigW::Form_Load()
 
     if (services_.loadSerialSettings)
         services_.loadSerialSettings();
-    services_.programTitle = QStringLiteral("ZENTLOG  ") + QStringLiteral(" V 2.19");
+    services_.programTitle = QStringLiteral("ZENTLOG  ") + QStringLiteral(" V ") + QLatin1String(zentlog::kVersionText);
 
     for (Row& row : rows_) {
         for (size_t e = 0; e < 2; ++e) {

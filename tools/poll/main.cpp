@@ -46,8 +46,15 @@ int main(int argc, char* argv[])
     QTextStream out(stdout);
     QTextStream err(stderr);
 
+    // --help anywhere answers with the usage and nothing else, as the other tools do.
+    const QStringList arguments = app.arguments().mid(1);
+    if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {
+        out << poll::kPollUsage;
+        return 0;
+    }
+
     QString error;
-    const auto options = poll::parsePollOptions(app.arguments().mid(1), error);
+    const auto options = poll::parsePollOptions(arguments, error);
     if (!options) {
         err << "zentlog-poll: " << error << "\n" << poll::kPollUsage;
         return kFailure;
