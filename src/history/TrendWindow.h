@@ -69,6 +69,9 @@ public:
     qint64 fromMs() const { return shownFrom_; }
     qint64 toMs() const { return shownTo_; }
     int columns() const { return grid_.columns; }
+    // The buckets of the period: whole minutes from a whole minute for the long periods, so the
+    // grid may begin a little before fromMs() and end a little after toMs().
+    const TrendGrid& grid() const { return grid_; }
     int chartCount() const { return int(charts_.size()); }
     TrendChart* chart(int i) const { return charts_[std::size_t(i)]; }
     const TrendSeries& series(int i) const { return series_[std::size_t(i)]; }

@@ -76,7 +76,7 @@ protected:
     // The distinct buckets with a value the window's period and columns give for `times`.
     static std::size_t expectedPoints(const TrendWindow& w, const std::vector<qint64>& times)
     {
-        const history::TrendGrid grid{w.fromMs(), w.toMs(), w.columns()};
+        const history::TrendGrid& grid = w.grid();
         std::set<qint64> buckets;
         for (qint64 t : times) {
             if (t >= grid.fromMs && t < grid.toMs)
