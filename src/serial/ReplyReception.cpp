@@ -78,14 +78,15 @@ WaitEnd waitOn(SerialControl& port, int limitMs, Check check)
 
 // Adds what the port has received to `received` and looks there for the reply to `request`. While
 // none is complete, bytes that can never begin one are dropped.
+// `everything`, when given, keeps a copy of every byte taken (the first kMaxKeptBytes).
 ReplyScan takeAndScan(SerialControl& port, QByteArray& received, const ModbusRequest& request,
-                      QByteArray& everything)
+                      QByteArray* everything = nullptr)
 {
     if (port.InBufferCount() > 0) {
         const QByteArray bytes = port.Input();
         received.append(bytes);
-        if (everything.size() < kMaxKeptBytes)
-            everything.append(bytes.first(std::min(bytes.size(), kMaxKeptBytes - everything.size())));
+        if (everything != nullptr && everything->size() < kMaxKeptBytes)
+            everything->append(bytes.first(std::min(bytes.size(), kMaxKeptBytes - everything->size())));
     }
     const ReplyScan scan = scanForReply(received, request);
     if (scan.kind == ReplyScan::Incomplete) {
@@ -133,7 +134,7 @@ ReplyWait awaitReply(SerialControl& port, const ModbusRequest& request, const Re
     const WaitEnd got = waitOn(port, limits.replyMs, [&] {
         if (!port.PortOpen())
             return Step::Failed;
-        const ReplyScan scan = takeAndScan(port, received, request, wait.received);
+        const ReplyScan scan = takeAndScan(port, received, request, &wait.received);
         switch (scan.kind) {
         case ReplyScan::Reply:
             wait.frame = received.sliced(scan.offset, scan.length);
@@ -184,12 +185,10 @@ bool awaitLateReply(SerialControl& port, const ModbusRequest& request, int ms)
     if (!port.PortOpen() || ms <= 0)
         return false;
     QByteArray received;
-    QByteArray everything;
     const WaitEnd end = waitOn(port, ms, [&] {
         if (!port.PortOpen())
             return Step::Failed;
-        return takeAndScan(port, received, request, everything).kind == ReplyScan::Incomplete ? Step::Waiting
-                                                                                              : Step::Done;
+        return takeAndScan(port, received, request).kind == ReplyScan::Incomplete ? Step::Waiting : Step::Done;
     });
     return end == WaitEnd::Done;
 }

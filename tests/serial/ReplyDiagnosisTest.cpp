@@ -19,16 +19,12 @@ using namespace serial;
 using testing_support::exceptionReply;
 using testing_support::readReply;
 using testing_support::withBadCrc;
+using testing_support::withCrc;
 
 namespace {
 
 constexpr testing_support::Registers kRegisters = testing_support::kSomeRegisters;
 using testing_support::readRequest;
-
-QByteArray withCrc(QByteArray bytes)
-{
-    return bytes + ComputeCrc16(bytes);
-}
 
 TEST(ReplyDiagnosis, NamesWhatWasWrongWithTheBytes)
 {

@@ -4,15 +4,11 @@
 
 namespace testing_support {
 
-namespace {
-
 QByteArray withCrc(QByteArray body)
 {
     body.append(serial::ComputeCrc16(body));
     return body;
 }
-
-} // namespace
 
 serial::ModbusRequest readRequest(int16_t address, int16_t start)
 {

@@ -22,6 +22,8 @@ serial::ModbusRequest readRequest(int16_t address, int16_t start = 0);
 QByteArray readReply(uint8_t address, const Registers& registers);
 // An exception reply: address, 0x83, the exception code, CRC.
 QByteArray exceptionReply(uint8_t address, uint8_t code);
+// `body` followed by its CRC.
+QByteArray withCrc(QByteArray body);
 // `frame` with its last byte changed, so that the CRC no longer matches.
 QByteArray withBadCrc(QByteArray frame);
 
