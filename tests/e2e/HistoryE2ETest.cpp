@@ -19,6 +19,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QMessageBox>
 #include <QFile>
 #include <QSqlDatabase>
@@ -173,6 +174,12 @@ TEST_F(HistoryE2E, TheReasonOfEachFailureIsRecordedAndTracedWhenTheTraceIsOn)
     // Station 3 is not on the line: every cycle waits out its reply limit.
     waitFor([&] { return shown.size() >= 2; }, 30000);
     ASSERT_GE(shown.size(), 2u);
+    // The panels say why, from the real exchanges on the line.
+    EXPECT_TRUE(app->measurementWindow()->Etiquette3(1)->toolTip().startsWith(
+        QStringLiteral("Last failure: exception 6 (slave device busy) (")));
+    EXPECT_TRUE(app->measurementWindow()->Etiquette3(2)->toolTip().startsWith(
+        QStringLiteral("Last failure: no reply within 2000 ms (")));
+    EXPECT_EQ(app->lineCounters().channel(1).exceptions.at(6), app->lineCounters().channel(1).requests);
     app.reset(); // everything written and closed
 
     QStringList outcomes;
