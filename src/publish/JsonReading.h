@@ -1,0 +1,26 @@
+#pragma once
+// The JSON form of a reading on the topic zentlog/<site>/<channel>/reading, and the site's
+// status topic. Channels are numbered 1..4 here, as the windows show them.
+
+#include "measure/Reading.h"
+#include "publish/Message.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace publish {
+
+QString readingTopic(const QString& site, int channel);
+QString statusTopic(const QString& site);
+
+// One JSON object: "time" (ISO 8601 UTC, milliseconds), "time_ms", "channel", "tag", "type",
+// "ok", "value", "unit", "temperature", "value2", "unit2", "total_day", "total" (null where the
+// type has no such field or the visit failed), "outcome" (a stable word: "value", "no_reply",
+// "invalid_crc", "exception_6", ...), "text" (the panel's text) and "backfill".
+QByteArray readingJson(const measure::Reading& reading, bool backfill);
+
+Message readingMessage(const QString& site, const measure::Reading& reading, bool backfill, int qos);
+// The retained status: "online" once connected, "offline" as the last will and on a clean stop.
+Message statusMessage(const QString& site, bool online);
+
+} // namespace publish
