@@ -56,6 +56,7 @@ Application::Application(ui::Dialogs& dialogs, std::unique_ptr<serial::SerialCon
 Application::~Application()
 {
     delete measurement_.data();
+    publisher_.reset();
     recorder_.reset();
     trace_.reset();
     delete extraction_.data();
@@ -138,6 +139,10 @@ void Application::startMeasurement()
             dialogs_, channels_, flags_, *port_, serialSettings_, programTitle_, directory_, reader_,
             [this] { showMainWindowAgain(); }, [this] { quit(); },
             [this](std::vector<measure::Reading> readings) {
+                // The publisher reads what the recorder wrote; without the history it keeps the
+                // readings itself.
+                if (publisher_)
+                    publisher_->cycleRecorded(readings);
                 if (recorder_)
                     recorder_->recordCycle(std::move(readings));
             },
@@ -153,6 +158,7 @@ void Application::startMeasurement()
     if (loading) {
         startRecorder();
         startTrace();
+        startPublisher();
     }
     measurement_->Minuterie1().setInterval(1000);
     measurement_->Minuterie1().start();
@@ -217,6 +223,35 @@ void Application::startRecorder()
     options.retentionDays = settings.retentionDays;
     options.report = [this](const QString& text) { warnWhileMeasuring(text); };
     recorder_ = std::make_unique<history::Recorder>(std::move(options));
+}
+
+void Application::startPublisher()
+{
+    if (publisher_)
+        return;
+    const publish::MqttSettings settings = publish::MqttSettings::load(directory_);
+    if (!settings.problem.isEmpty())
+        warnWhileMeasuring(settings.problem);
+    if (!settings.enabled)
+        return;
+    publish::Publisher::Options options;
+    options.settings = settings;
+    options.directory = directory_;
+    options.history = recorder_ != nullptr;
+    publisher_ = std::make_unique<publish::PublisherThread>(std::move(options));
+    connect(publisher_.get(), &publish::PublisherThread::fault, this, &Application::warnWhileMeasuring);
+    connect(publisher_.get(), &publish::PublisherThread::statusChanged, this, &Application::showPublishStatus);
+    showPublishStatus();
+}
+
+void Application::showPublishStatus()
+{
+    emit publishStatusChanged();
+}
+
+publish::PublishStatus Application::publishStatus() const
+{
+    return publisher_ ? publisher_->status() : publish::PublishStatus();
 }
 
 logger::Extraction* Application::extractionWindow() const

@@ -9,6 +9,7 @@
 #include "measure/MeasurementCycle.h"
 #include "measure/MeasurementFlags.h"
 #include "measure/StationValues.h"
+#include "publish/PublishStatus.h"
 #include "serial/LateReplies.h"
 #include "serial/SerialControl.h"
 #include "serial/SerialSettings.h"
@@ -23,6 +24,9 @@
 
 namespace history {
 class Recorder;
+}
+namespace publish {
+class PublisherThread;
 }
 namespace logger {
 class Extraction;
@@ -90,6 +94,9 @@ public:
     // history on ("zentlog.ini"), else null.
     history::Recorder* recorder() const { return recorder_.get(); }
 
+    // The MQTT publisher's latest status; not enabled while nothing is published.
+    publish::PublishStatus publishStatus() const;
+
     // The line's counters per channel since the user last reset them.
     const diagnostics::LineCounters& lineCounters() const { return lineCounters_; }
     void resetLineCounters();
@@ -116,6 +123,8 @@ public:
 signals:
     // A channel visit has been counted (-1: the counters were reset).
     void visitRecorded(int channel);
+    // The MQTT publisher's status changed (connected, counts).
+    void publishStatusChanged();
 
 private:
     void recordVisit(int channel, const diagnostics::Exchange& exchange);
@@ -123,6 +132,9 @@ private:
     void showMainWindowAgain();
     void startRecorder();
     void startTrace();
+    // Publishes the readings to the MQTT broker of "zentlog.ini" when it asks for it.
+    void startPublisher();
+    void showPublishStatus();
     // A warning over the measurement window, from the history or the frame trace.
     void warnWhileMeasuring(const QString& text);
 
@@ -140,6 +152,7 @@ private:
     measure::ChannelReader reader_;
     QPointer<measure::F_Mesure> measurement_;
     std::unique_ptr<history::Recorder> recorder_;
+    std::unique_ptr<publish::PublisherThread> publisher_;
     // Every exchange of the measurement, while "zentlog.ini" asks for it; else null.
     std::unique_ptr<diagnostics::FrameTrace> trace_;
     diagnostics::LineCounters lineCounters_;

@@ -14,3 +14,4 @@ Q_DECLARE_LOGGING_CATEGORY(lcDiagnostics) // "zentlog.diagnostics": counters and
 Q_DECLARE_LOGGING_CATEGORY(lcConfig)      // "zentlog.config": config.txt, PortCom.dat, zentlog.ini
 Q_DECLARE_LOGGING_CATEGORY(lcLogger)      // "zentlog.logger": logger files and their extraction
 Q_DECLARE_LOGGING_CATEGORY(lcApp)         // "zentlog.app": the program and its windows
+Q_DECLARE_LOGGING_CATEGORY(lcPublish)     // "zentlog.publish": the MQTT publisher

@@ -9,7 +9,7 @@ namespace history {
 QString ensureSchema(QSqlDatabase& db)
 {
     QSqlQuery query(db);
-    for (const char* statement : {kCreateReadings, kCreateReadingsIndex, kCreateMinutes}) {
+    for (const char* statement : {kCreateReadings, kCreateReadingsIndex, kCreateMinutes, kCreateMqttAcked}) {
         if (!query.exec(QString::fromLatin1(statement)))
             return query.lastError().text();
     }

@@ -12,8 +12,8 @@ namespace history {
 inline constexpr char kHistoryFileName[] = "history.sqlite";
 
 // PRAGMA user_version of the layout below.
-// 1: the first layout. 2: adds `outcome`. 3: adds the table `minutes`.
-inline constexpr int kSchemaVersion = 3;
+// 1: the first layout. 2: adds `outcome`. 3: adds the table `minutes`. 4: adds `mqtt_acked`.
+inline constexpr int kSchemaVersion = 4;
 
 // One row per channel visit of a measurement cycle:
 //   time_ms      UTC milliseconds since 1970 when the channel was read
@@ -102,6 +102,17 @@ inline constexpr char kFillMinutes[] =
     " coalesce(SUM(CASE WHEN ok = 1 THEN time_ms END), 0), SUM(time_ms), MIN(time_ms), MAX(time_ms),"
     " MAX(CASE WHEN ok = 1 AND total_day IS NOT NULL THEN time_ms END), MAX(id)"
     " FROM readings WHERE time_ms >= 0 GROUP BY channel, time_ms / 60000";
+
+// What each MQTT broker has acknowledged of the readings, as ranges of their ids (first_id to
+// last_id, both included), so that publishing resumes after an outage or a restart with the first
+// reading the broker did not acknowledge. `destination` names the broker, the site and the form
+// ("localhost:1883 site json").
+inline constexpr char kCreateMqttAcked[] =
+    "CREATE TABLE IF NOT EXISTS mqtt_acked ("
+    " destination TEXT NOT NULL,"
+    " first_id INTEGER NOT NULL,"
+    " last_id INTEGER NOT NULL,"
+    " PRIMARY KEY (destination, first_id)) WITHOUT ROWID";
 
 // Creates the tables and index when missing, adds the columns an older layout lacks, and sets the
 // version; an empty string on success, otherwise the reason. The database must be open. A file

@@ -1,0 +1,366 @@
+#include "publish/Publisher.h"
+
+#include "common/Logging.h"
+#include "publish/JsonReading.h"
+#include "publish/MqttClient.h"
+#include "publish/SparkplugSession.h"
+
+#include <QDateTime>
+#include <QDir>
+
+#include <algorithm>
+#include <limits>
+
+namespace publish {
+
+namespace {
+
+constexpr qint64 kNoEnd = std::numeric_limits<qint64>::max();
+constexpr int kLiveBatch = 500;
+
+QString inDirectory(const QString& directory, const QString& file)
+{
+    if (file.isEmpty() || QDir::isAbsolutePath(file))
+        return file;
+    return QDir(directory.isEmpty() ? QDir::currentPath() : directory).filePath(file);
+}
+
+} // namespace
+
+QString describe(const PublishStatus& status)
+{
+    if (!status.enabled)
+        return {};
+    QString text = QStringLiteral("MQTT %1: %2, %3 readings sent, %4 acknowledged, %5 to backfill.")
+                       .arg(status.destination, status.connected ? QStringLiteral("connected")
+                                                                 : QStringLiteral("not connected"))
+                       .arg(status.sent)
+                       .arg(status.acknowledged)
+                       .arg(status.pendingBackfill);
+    if (!status.connected && !status.problem.isEmpty())
+        text += QStringLiteral(" ") + status.problem;
+    return text;
+}
+
+Publisher::Publisher(Options options, QObject* parent)
+    : QObject(parent)
+    , options_(std::move(options))
+    , site_(options_.settings.effectiveSite())
+    , source_(std::move(options_.source))
+{
+    if (!source_) {
+        if (options_.history)
+            source_ = std::make_unique<HistorySource>(options_.directory);
+        else
+            source_ = std::make_unique<MemorySource>(options_.memoryLimit);
+    }
+    memory_ = dynamic_cast<MemorySource*>(source_.get());
+    const MqttSettings& settings = options_.settings;
+    if (settings.format == Format::Sparkplug)
+        sparkplug_ = std::make_unique<SparkplugSession>(site_, settings.qos);
+
+    MqttClient::Options client;
+    client.host = settings.host;
+    client.port = settings.effectivePort();
+    client.tls = settings.useTls();
+    client.caFile = inDirectory(options_.directory, settings.caFile);
+    client.username = settings.username;
+    if (!settings.passwordFile.isEmpty()) {
+        const PasswordFile password = readPasswordFile(inDirectory(options_.directory, settings.passwordFile));
+        client.password = password.password;
+        // Reported when the publisher starts, once the caller listens.
+        for (const QString& problem : {password.problem, password.warning}) {
+            if (!problem.isEmpty())
+                startProblems_.append(problem);
+        }
+    }
+    client.clientId = options_.clientId.isEmpty() ? QStringLiteral("zentlog-") + site_ : options_.clientId;
+    client.reconnectDelayMaxMs = options_.reconnectDelayMaxMs;
+    // Room for the live readings beside a full backfill window, so that they never wait for it.
+    client.maxInflight = options_.backfillInFlight + 100;
+    client.will = [this]() -> std::optional<Message> {
+        if (sparkplug_)
+            return sparkplug_->nodeDeath();
+        return statusMessage(site_, false);
+    };
+    client_ = new MqttClient(std::move(client), this);
+    connect(client_, &MqttClient::connected, this, &Publisher::onConnected);
+    connect(client_, &MqttClient::disconnected, this, &Publisher::onDisconnected);
+    connect(client_, &MqttClient::acknowledged, this, &Publisher::onAcknowledged);
+    connect(client_, &MqttClient::received, this, &Publisher::onReceived);
+    connect(client_, &MqttClient::fault, this, &Publisher::report);
+
+    saveTimer_.setSingleShot(true);
+    saveTimer_.setInterval(options_.saveIntervalMs);
+    connect(&saveTimer_, &QTimer::timeout, this, &Publisher::saveAcked);
+    backfillTimer_.setInterval(options_.backfillIntervalMs);
+    connect(&backfillTimer_, &QTimer::timeout, this, &Publisher::backfillStep);
+}
+
+Publisher::~Publisher()
+{
+    stop();
+}
+
+QString destinationKey(const MqttSettings& settings)
+{
+    return QStringLiteral("%1 %2 %3")
+        .arg(settings.destination(), settings.effectiveSite(),
+             settings.format == Format::Sparkplug ? QStringLiteral("sparkplug") : QStringLiteral("json"));
+}
+
+void Publisher::start()
+{
+    // The problems found while reading the settings' files, said now that someone listens.
+    for (const QString& message : std::exchange(startProblems_, {}))
+        report(message);
+    if (std::optional<AckedRanges> acked = source_->loadAcked(destinationKey(options_.settings))) {
+        acked_ = std::move(*acked);
+    } else {
+        // Never published to this broker: what was recorded before is not sent.
+        acked_ = AckedRanges::upTo(source_->newest());
+        ackedDirty_ = true;
+        saveAcked();
+    }
+    if (!source_->problem().isEmpty())
+        report(source_->problem());
+    pendingBackfill_ = 0;
+    if (sparkplug_)
+        client_->subscribe(sparkplug_->topic("NCMD"), 1);
+    qCInfo(lcPublish) << "publishing to" << options_.settings.destination() << "as site" << site_;
+    client_->start();
+    emit statusChanged();
+}
+
+void Publisher::stop()
+{
+    if (!client_)
+        return;
+    backfillTimer_.stop();
+    saveAcked();
+    if (connected_) {
+        // A clean disconnect sends no will: say it ourselves.
+        client_->publish(sparkplug_ ? sparkplug_->nodeDeath() : statusMessage(site_, false));
+    }
+    client_->stop();
+    connected_ = false;
+    inFlight_.clear();
+    backfillInFlight_ = 0;
+}
+
+void Publisher::cycleRecorded(std::vector<measure::Reading> readings)
+{
+    const auto count = qint64(readings.size());
+    if (memory_) {
+        const std::size_t droppedBefore = memory_->dropped();
+        memory_->add(std::move(readings));
+        if (memory_->dropped() > droppedBefore)
+            report(QStringLiteral("The MQTT broker %1 has not acknowledged the readings for a long time: only the "
+                                  "latest %2 are kept for it, older ones are dropped.")
+                       .arg(options_.settings.destination())
+                       .arg(options_.memoryLimit));
+    }
+    if (connected_)
+        publishLive();
+    else
+        pendingBackfill_ += count;
+    emit statusChanged();
+}
+
+PublishStatus Publisher::status() const
+{
+    PublishStatus status;
+    status.enabled = true;
+    status.connected = connected_;
+    status.destination = options_.settings.destination();
+    status.sent = sent_;
+    status.acknowledged = acknowledgedCount_;
+    status.pendingBackfill = std::max<qint64>(pendingBackfill_, 0);
+    status.problem = lastProblem_;
+    return status;
+}
+
+void Publisher::onConnected()
+{
+    connected_ = true;
+    lastProblem_.clear();
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (sparkplug_) {
+        for (const Message& message : sparkplug_->births(now))
+            client_->publish(message);
+    } else {
+        client_->publish(statusMessage(site_, true));
+    }
+    // Everything recorded up to now and not acknowledged is the backlog; what comes later is live.
+    liveFrom_ = source_->newest() + 1;
+    liveNext_ = liveFrom_;
+    backfillNext_ = acked_.nextUnacked(-1);
+    pendingBackfill_ = 0;
+    for (qint64 from = backfillNext_; from < liveFrom_;) {
+        const std::optional<AckedRanges::Range> next = acked_.rangeFrom(from);
+        const qint64 before = next ? std::min(next->first, liveFrom_) : liveFrom_;
+        pendingBackfill_ += source_->count(from - 1, before);
+        if (!next)
+            break;
+        from = next->second + 1;
+    }
+    qCInfo(lcPublish) << "connected to" << options_.settings.destination() << "," << pendingBackfill_
+                      << "readings to backfill";
+    if (pendingBackfill_ > 0) {
+        backfillTimer_.start();
+        backfillStep();
+    }
+    emit statusChanged();
+}
+
+void Publisher::onDisconnected(const QString& reason)
+{
+    const bool was = connected_;
+    connected_ = false;
+    lastProblem_ = reason;
+    inFlight_.clear();
+    backfillInFlight_ = 0;
+    backfillTimer_.stop();
+    if (sparkplug_ && was)
+        sparkplug_->sessionEnded();
+    if (was) {
+        qCWarning(lcPublish) << "connection to" << options_.settings.destination() << "lost:" << reason;
+        saveAcked();
+        // Whatever was not acknowledged goes out again as backfill.
+        pendingBackfill_ = 0;
+        const qint64 newest = source_->newest();
+        for (qint64 from = acked_.nextUnacked(-1); from <= newest;) {
+            const std::optional<AckedRanges::Range> next = acked_.rangeFrom(from);
+            const qint64 before = next ? std::min(next->first, newest + 1) : newest + 1;
+            pendingBackfill_ += source_->count(from - 1, before);
+            if (!next)
+                break;
+            from = next->second + 1;
+        }
+    }
+    emit statusChanged();
+}
+
+void Publisher::onAcknowledged(int mid)
+{
+    const auto it = inFlight_.find(mid);
+    if (it == inFlight_.end())
+        return; // a birth or the status
+    const InFlight done = it->second;
+    inFlight_.erase(it);
+    acked_.add(done.seq);
+    ++acknowledgedCount_;
+    if (done.backfill) {
+        --backfillInFlight_;
+        --pendingBackfill_;
+    }
+    ackedDirty_ = true;
+    if (!saveTimer_.isActive())
+        saveTimer_.start();
+    emit statusChanged();
+}
+
+void Publisher::onReceived(const QString& topic, const QByteArray& payload)
+{
+    // A host application asks the node to be born again (after it restarted, for example).
+    if (sparkplug_ && connected_ && topic == sparkplug_->topic("NCMD") && SparkplugSession::isRebirthRequest(payload)) {
+        for (const Message& message : sparkplug_->births(QDateTime::currentMSecsSinceEpoch()))
+            client_->publish(message);
+    }
+}
+
+void Publisher::publishLive()
+{
+    for (;;) {
+        const std::vector<StoredReading> batch = source_->readings(liveNext_ - 1, kNoEnd, kLiveBatch);
+        for (const StoredReading& stored : batch) {
+            if (!publishReading(stored, false))
+                return;
+            liveNext_ = stored.seq + 1;
+        }
+        if (int(batch.size()) < kLiveBatch)
+            break;
+    }
+}
+
+void Publisher::backfillStep()
+{
+    int budget = std::min(options_.backfillBatch, options_.backfillInFlight - backfillInFlight_);
+    // A few empty stretches (readings the retention deleted) are skipped per step at most.
+    for (int stretches = 0; connected_ && budget > 0 && backfillNext_ < liveFrom_ && stretches < 8; ++stretches) {
+        backfillNext_ = acked_.nextUnacked(backfillNext_ - 1);
+        const std::optional<AckedRanges::Range> next = acked_.rangeFrom(backfillNext_);
+        const qint64 before = next ? std::min(next->first, liveFrom_) : liveFrom_;
+        const std::vector<StoredReading> batch = source_->readings(backfillNext_ - 1, before, budget);
+        if (batch.empty()) {
+            backfillNext_ = before;
+            continue;
+        }
+        for (const StoredReading& stored : batch) {
+            if (!publishReading(stored, true))
+                return;
+            backfillNext_ = stored.seq + 1;
+            --budget;
+        }
+    }
+    if (backfillNext_ >= liveFrom_)
+        backfillTimer_.stop();
+}
+
+bool Publisher::publishReading(const StoredReading& stored, bool backfill)
+{
+    const int qos = options_.settings.qos;
+    int dataMid = 0;
+    if (sparkplug_) {
+        const SparkplugSession::ReadingMessages out =
+            sparkplug_->reading(stored.reading, backfill, QDateTime::currentMSecsSinceEpoch());
+        for (int i = 0; i < int(out.messages.size()); ++i) {
+            const int mid = client_->publish(out.messages[std::size_t(i)]);
+            if (mid == 0)
+                return false;
+            if (i == out.dataIndex)
+                dataMid = mid;
+        }
+        if (out.dataIndex < 0) {
+            // Nothing carries a failed visit of a dead device: there is nothing to wait for.
+            acked_.add(stored.seq);
+            ackedDirty_ = true;
+            if (backfill)
+                --pendingBackfill_;
+            return true;
+        }
+    } else {
+        dataMid = client_->publish(readingMessage(site_, stored.reading, backfill, qos));
+        if (dataMid == 0)
+            return false;
+    }
+    inFlight_[dataMid] = {stored.seq, backfill};
+    if (backfill)
+        ++backfillInFlight_;
+    ++sent_;
+    return true;
+}
+
+void Publisher::saveAcked()
+{
+    if (!ackedDirty_)
+        return;
+    if (source_->saveAcked(destinationKey(options_.settings), acked_)) {
+        ackedDirty_ = false;
+    } else if (!source_->problem().isEmpty()) {
+        report(source_->problem());
+        if (!saveTimer_.isActive())
+            saveTimer_.start(2000);
+    }
+}
+
+void Publisher::report(const QString& message)
+{
+    if (reported_.contains(message))
+        return;
+    reported_.append(message);
+    qCWarning(lcPublish).noquote() << message;
+    emit fault(message);
+}
+
+} // namespace publish

@@ -1,0 +1,125 @@
+#pragma once
+// The publisher: sends every channel visit to an MQTT broker, as JSON or as Sparkplug B, and
+// after an outage of any length (broker down, network gone, program restarted) everything the
+// broker did not acknowledge, in order and marked as backfill, while live readings keep flowing.
+//
+// The readings come from a ReadingSource: "history.sqlite" (the recorder writes every cycle
+// there, and the publisher reads it back by row id) or, with the history off, a bounded queue in
+// memory. What the broker acknowledged is kept with the source, so each reading is sent again only
+// as long as no acknowledgement of it was recorded.
+//
+// Lives in one thread and uses its event loop (the client's sockets and the timers); the
+// application runs it in a thread of its own so that the network never holds up the measurement.
+
+#include "measure/Reading.h"
+#include "publish/AckedRanges.h"
+#include "publish/MqttSettings.h"
+#include "publish/PublishStatus.h"
+#include "publish/ReadingSource.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace publish {
+
+class MqttClient;
+class SparkplugSession;
+
+// The name under which a source keeps what this broker acknowledged for this site and form.
+QString destinationKey(const MqttSettings& settings);
+
+class Publisher : public QObject {
+    Q_OBJECT
+public:
+    struct Options {
+        MqttSettings settings;
+        // Where relative file names of the settings are taken from (the working directory).
+        QString directory;
+        // Where the readings come from; null: "history.sqlite" in `directory` when `history`,
+        // else a memory queue of `memoryLimit` readings.
+        std::unique_ptr<ReadingSource> source;
+        bool history = true;
+        std::size_t memoryLimit = 28800; // two hours of four channels at one cycle a second
+        // Backfill: every `backfillIntervalMs`, up to `backfillBatch` readings, as long as fewer
+        // than `backfillInFlight` of them wait for their acknowledgement. Live readings never wait.
+        int backfillIntervalMs = 20;
+        int backfillBatch = 25;
+        int backfillInFlight = 100;
+        // What the broker acknowledged is written to the source at most this often.
+        int saveIntervalMs = 200;
+        int reconnectDelayMaxMs = 10000;
+        QString clientId; // empty: "zentlog-<site>"
+    };
+
+    explicit Publisher(Options options, QObject* parent = nullptr);
+    ~Publisher() override;
+    Publisher(const Publisher&) = delete;
+    Publisher& operator=(const Publisher&) = delete;
+
+    // Starts connecting; the publisher reconnects by itself from then on.
+    void start();
+    // Keeps what the broker acknowledged, says "offline" (JSON) and disconnects cleanly.
+    void stop();
+
+    // The readings of one measurement cycle. With the history they are in the file already (or
+    // will be once the recorder can write it); the memory queue takes them here.
+    void cycleRecorded(std::vector<measure::Reading> readings);
+
+    PublishStatus status() const;
+    const MqttSettings& settings() const { return options_.settings; }
+
+signals:
+    void statusChanged();
+    // Something the user has to act on (the broker refused us, its certificate, the password
+    // file), each text once.
+    void fault(const QString& message);
+
+private:
+    void onConnected();
+    void onDisconnected(const QString& reason);
+    void onAcknowledged(int mid);
+    void onReceived(const QString& topic, const QByteArray& payload);
+    void publishLive();
+    void backfillStep();
+    bool publishReading(const StoredReading& stored, bool backfill);
+    void saveAcked();
+    void report(const QString& message);
+
+    Options options_;
+    QString site_;
+    std::unique_ptr<ReadingSource> source_;
+    MemorySource* memory_ = nullptr; // source_ when it is the memory queue
+    MqttClient* client_ = nullptr;   // child
+    std::unique_ptr<SparkplugSession> sparkplug_;
+    AckedRanges acked_;
+    bool ackedDirty_ = false;
+    QTimer saveTimer_;
+    QTimer backfillTimer_;
+
+    bool connected_ = false;
+    qint64 liveFrom_ = 0;     // readings numbered from here on are live in this connection
+    qint64 liveNext_ = 0;     // the next live reading to publish
+    qint64 backfillNext_ = 0; // the next reading of the backlog to look at
+    struct InFlight {
+        qint64 seq;
+        bool backfill;
+    };
+    std::map<int, InFlight> inFlight_; // by message id
+    int backfillInFlight_ = 0;
+
+    qint64 sent_ = 0;
+    qint64 acknowledgedCount_ = 0;
+    qint64 pendingBackfill_ = 0;
+    QString lastProblem_;
+    QStringList reported_;
+    QStringList startProblems_; // found before start(), said by it
+};
+
+} // namespace publish

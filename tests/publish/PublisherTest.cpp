@@ -1,0 +1,198 @@
+// The publisher against a real mosquitto on loopback: live readings, the backlog of an outage from
+// the memory queue and from the history, what the broker acknowledged kept across a restart.
+
+#include "MqttBroker.h"
+#include "MqttSubscriber.h"
+
+#include "history/Recorder.h"
+#include "publish/AckedRanges.h"
+#include "publish/Publisher.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using publish::AckedRanges;
+using publish::Publisher;
+using testing_support::MqttBroker;
+using testing_support::MqttSubscriber;
+
+namespace {
+
+// One cycle of two channels; the value counts the cycles, so that each reading is told apart.
+std::vector<measure::Reading> cycle(int n)
+{
+    std::vector<measure::Reading> readings(2);
+    for (int c = 0; c < 2; ++c) {
+        measure::Reading& r = readings[std::size_t(c)];
+        r.timeMs = 1'700'000'000'000 + qint64(n) * 1000 + c;
+        r.channel = c;
+        r.tag = QStringLiteral("T%1").arg(c);
+        r.typeName = QStringLiteral("pH");
+        r.ok = c == 0;
+        r.outcome = r.ok ? diagnostics::Outcome::value() : diagnostics::Outcome::noReply(2000);
+        r.shown.text = r.ok ? QStringLiteral("  7.%1 pH").arg(n % 100, 2, 10, QLatin1Char('0')) : QStringLiteral("Out of order");
+        if (r.ok) {
+            r.shown.value = 7.0 + n / 100.0;
+            r.shown.unit = QStringLiteral("pH");
+        }
+    }
+    return readings;
+}
+
+struct Got {
+    int n; // the cycle
+    int channel;
+    bool backfill;
+};
+
+std::vector<Got> got(const MqttSubscriber::Messages& messages)
+{
+    std::vector<Got> found;
+    for (const auto& m : messages) {
+        if (!m.topic.endsWith(QLatin1String("/reading")))
+            continue;
+        const QJsonObject o = QJsonDocument::fromJson(m.payload).object();
+        found.push_back({int((qint64(o.value(QStringLiteral("time_ms")).toDouble()) - 1'700'000'000'000) / 1000),
+                         o.value(QStringLiteral("channel")).toInt(), o.value(QStringLiteral("backfill")).toBool()});
+    }
+    return found;
+}
+
+bool waitUntil(const std::function<bool()>& done, int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+class PublisherTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(broker.start()) << broker.log().toStdString();
+        subscriber = std::make_unique<MqttSubscriber>(broker.port(), QStringLiteral("zentlog/site/#"), QString(),
+                                                      QString(), QStringLiteral("publisher-test-watch"));
+        ASSERT_TRUE(subscriber->waitUntilSubscribed(10000));
+    }
+    std::unique_ptr<Publisher> makePublisher(bool history)
+    {
+        Publisher::Options options;
+        options.settings.enabled = true;
+        options.settings.host = QStringLiteral("127.0.0.1");
+        options.settings.port = broker.port();
+        options.settings.site = QStringLiteral("site");
+        options.directory = dir.path();
+        options.history = history;
+        options.reconnectDelayMaxMs = 500;
+        auto publisher = std::make_unique<Publisher>(std::move(options));
+        publisher->start();
+        return publisher;
+    }
+    bool readingsArrived(std::size_t count)
+    {
+        return subscriber->waitFor([&](const auto& m) { return got(m).size() >= count; }, 20000);
+    }
+
+    QTemporaryDir dir;
+    MqttBroker broker{MqttBroker::Options{{}, {}, true}};
+    std::unique_ptr<MqttSubscriber> subscriber;
+};
+
+} // namespace
+
+TEST(AckedRangesTest, RangesMergeAndTheFirstGapIsFound)
+{
+    AckedRanges acked = AckedRanges::upTo(10);
+    acked.add(12);
+    acked.add(14);
+    EXPECT_EQ(acked.ranges(), (std::vector<AckedRanges::Range>{{0, 10}, {12, 12}, {14, 14}}));
+    EXPECT_EQ(acked.nextUnacked(-1), 11);
+    EXPECT_EQ(acked.nextUnacked(11), 13);
+    acked.add(13);
+    acked.add(11);
+    EXPECT_EQ(acked.ranges(), (std::vector<AckedRanges::Range>{{0, 14}}));
+    // Ranges read back from a file may overlap or touch.
+    EXPECT_EQ(AckedRanges::fromRanges({{5, 9}, {0, 3}, {4, 4}, {20, 30}, {25, 26}}).ranges(),
+              (std::vector<AckedRanges::Range>{{0, 9}, {20, 30}}));
+    EXPECT_FALSE(AckedRanges::fromRanges({{0, 9}}).contains(10));
+}
+
+TEST_F(PublisherTest, TheMemoryQueueSendsAnOutagesReadingsOnceInOrderAsBackfill)
+{
+    auto publisher = makePublisher(false);
+    ASSERT_TRUE(waitUntil([&] { return publisher->status().connected; }, 10000));
+    for (int n = 0; n < 3; ++n)
+        publisher->cycleRecorded(cycle(n));
+    ASSERT_TRUE(readingsArrived(6));
+    ASSERT_TRUE(waitUntil([&] { return publisher->status().acknowledged == 6; }, 10000));
+
+    broker.stop();
+    ASSERT_TRUE(waitUntil([&] { return !publisher->status().connected; }, 10000));
+    for (int n = 3; n < 13; ++n)
+        publisher->cycleRecorded(cycle(n));
+    EXPECT_EQ(publisher->status().pendingBackfill, 20);
+    ASSERT_TRUE(broker.start());
+    ASSERT_TRUE(readingsArrived(26));
+    publisher->cycleRecorded(cycle(13));
+    ASSERT_TRUE(readingsArrived(28));
+    ASSERT_TRUE(waitUntil([&] { return publisher->status().acknowledged == 28; }, 10000));
+
+    const std::vector<Got> all = got(subscriber->messages());
+    ASSERT_EQ(all.size(), 28u);
+    std::vector<int> backfilled;
+    for (const Got& g : all) {
+        if (g.backfill)
+            backfilled.push_back(g.n * 10 + g.channel);
+        else
+            EXPECT_TRUE(g.n < 3 || g.n == 13) << g.n;
+    }
+    std::vector<int> expected;
+    for (int n = 3; n < 13; ++n)
+        expected.insert(expected.end(), {n * 10 + 1, n * 10 + 2});
+    EXPECT_EQ(backfilled, expected);
+    EXPECT_EQ(publisher->status().pendingBackfill, 0);
+    EXPECT_EQ(publisher->status().sent, 28);
+}
+
+TEST_F(PublisherTest, AfterARestartOnlyWhatTheBrokerDidNotAcknowledgeIsSent)
+{
+    history::Recorder::Options recorderOptions;
+    recorderOptions.directory = dir.path();
+    history::Recorder recorder(std::move(recorderOptions));
+    // What was recorded before publishing was ever turned on is not sent.
+    recorder.recordCycle(cycle(0));
+    {
+        auto publisher = makePublisher(true);
+        ASSERT_TRUE(waitUntil([&] { return publisher->status().connected; }, 10000));
+        for (int n = 1; n < 4; ++n) {
+            recorder.recordCycle(cycle(n));
+            publisher->cycleRecorded(cycle(n));
+        }
+        ASSERT_TRUE(waitUntil([&] { return publisher->status().acknowledged == 6; }, 10000));
+    }
+    // The program is not running: two cycles are recorded without it, for example by another run
+    // with publishing off.
+    recorder.recordCycle(cycle(4));
+    recorder.recordCycle(cycle(5));
+    ASSERT_TRUE(readingsArrived(6));
+    auto publisher = makePublisher(true);
+    ASSERT_TRUE(readingsArrived(10));
+    ASSERT_TRUE(waitUntil([&] { return publisher->status().acknowledged == 4; }, 10000));
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 300);
+    const std::vector<Got> all = got(subscriber->messages());
+    ASSERT_EQ(all.size(), 10u);
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        EXPECT_EQ(all[i].n, int(i / 2) + 1);
+        EXPECT_EQ(all[i].backfill, i >= 6);
+    }
+}
