@@ -13,6 +13,7 @@
 #include "history/Recorder.h"
 #include "history/TrendWindow.h"
 #include "logger/Extraction.h"
+#include "publish/MqttWindow.h"
 #include "serial/ConfLS.h"
 #include "serial/PortComFile.h"
 #include "serial/PortDevices.h"
@@ -62,6 +63,7 @@ Application::~Application()
     delete historyExport_.data();
     delete diagnostics_.data();
     delete trends_.data();
+    delete mqtt_.data();
     delete confLS_.data();
     delete configW_.data();
 }
@@ -308,6 +310,22 @@ void Application::showTrends()
     trends_ = new history::TrendWindow(dialogs_, programTitle_, directory_, std::move(charted));
     trends_->setAttribute(Qt::WA_DeleteOnClose);
     trends_->Form_Load();
+}
+
+publish::MqttWindow* Application::mqttWindow() const
+{
+    return mqtt_.data();
+}
+
+void Application::showMqttSettings()
+{
+    if (!mqtt_) {
+        // A dialog of the main window: the warnings it leaves when it closes stand over that.
+        mqtt_ = new publish::MqttWindow({dialogs_, directory_}, &mainWindow());
+        mqtt_->setAttribute(Qt::WA_DeleteOnClose);
+        connect(mqtt_, &publish::MqttWindow::saved, this, &Application::mqttSettingsChanged);
+    }
+    mqtt_->Form_Load();
 }
 
 } // namespace app

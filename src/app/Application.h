@@ -44,6 +44,9 @@ class ConfigW;
 namespace serial {
 class ConfLS;
 }
+namespace publish {
+class MqttWindow;
+}
 
 namespace app {
 
@@ -85,6 +88,8 @@ public:
     void showDiagnostics();
     // The trend charts of the selected channels' recorded readings.
     void showTrends();
+    // The options of publishing the readings to an MQTT broker.
+    void showMqttSettings();
 
     // The recorder of the measurement history while the measurement has been started with the
     // history on ("zentlog.ini"), else null.
@@ -105,6 +110,7 @@ public:
     history::ExportWindow* historyExportWindow() const;
     diagnostics::DiagnosticsWindow* diagnosticsWindow() const;
     history::TrendWindow* trendWindow() const;
+    publish::MqttWindow* mqttWindow() const;
 
     // Makes a second port control with which the serial interface window probes the other
     // ports while the program's port is held open.
@@ -116,6 +122,8 @@ public:
 signals:
     // A channel visit has been counted (-1: the counters were reset).
     void visitRecorded(int channel);
+    // The user stored new MQTT settings in "zentlog.ini".
+    void mqttSettingsChanged();
 
 private:
     void recordVisit(int channel, const diagnostics::Exchange& exchange);
@@ -154,6 +162,7 @@ private:
     QPointer<history::ExportWindow> historyExport_;
     QPointer<diagnostics::DiagnosticsWindow> diagnostics_;
     QPointer<history::TrendWindow> trends_;
+    QPointer<publish::MqttWindow> mqtt_;
 };
 
 } // namespace app
