@@ -11,6 +11,8 @@
 #include <QStringList>
 #include <QSysInfo>
 
+#include <algorithm>
+
 namespace publish {
 
 namespace {
@@ -130,7 +132,7 @@ MqttSettings MqttSettings::load(const QString& directory)
         const QString host = value->trimmed();
         if (host.isEmpty())
             read.bad("host", *value, QStringLiteral("names no host"), defaults.host);
-        else if (host.contains(u' '))
+        else if (std::any_of(host.cbegin(), host.cend(), [](QChar c) { return c.isSpace(); }))
             read.bad("host", *value, QStringLiteral("holds a space"), defaults.host);
         else
             settings.host = host;

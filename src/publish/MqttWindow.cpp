@@ -15,6 +15,8 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace publish {
 
 namespace {
@@ -226,8 +228,10 @@ void MqttWindow::accept()
     const MqttSettings chosen = settings();
     if (chosen.host.isEmpty())
         return refuse(QStringLiteral("Give the host name or address of the MQTT broker."), host_);
-    if (chosen.host.contains(u' '))
-        return refuse(QStringLiteral("The host \"%1\" holds a space; give the host name or address of the MQTT broker.")
+    const auto unfit = [](QChar c) { return c.isSpace() || c.category() == QChar::Other_Control; };
+    if (std::any_of(chosen.host.cbegin(), chosen.host.cend(), unfit))
+        return refuse(QStringLiteral("The host \"%1\" holds a space or a control character; give the host name or "
+                                     "address of the MQTT broker.")
                           .arg(chosen.host),
                       host_);
     // The files only matter while publishing is on: turning it off must never be refused

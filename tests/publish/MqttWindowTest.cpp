@@ -144,10 +144,10 @@ TEST_F(MqttWindowTest, AFileThatCannotBeUsedIsNamedAndTheWindowStaysOpen)
     EXPECT_TRUE(window->isVisible());
 
     type("PasswordFile", QString());
-    type("Host", QStringLiteral("  "));
+    type("Host", QStringLiteral("my broker"));
     ok();
     ASSERT_EQ(dialogs.boxes.size(), 3);
-    EXPECT_TRUE(dialogs.boxes[2].text.contains(QStringLiteral("host")));
+    EXPECT_TRUE(dialogs.boxes[2].text.contains(QStringLiteral("\"my broker\" holds a space")));
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(saved.count(), 0);
     EXPECT_FALSE(QFile::exists(ini()));
