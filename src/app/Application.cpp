@@ -13,6 +13,9 @@
 #include "history/Recorder.h"
 #include "history/TrendWindow.h"
 #include "logger/Extraction.h"
+#include "publish/MqttSettings.h"
+#include "publish/MqttWindow.h"
+#include "publish/PublisherThread.h"
 #include "serial/ConfLS.h"
 #include "serial/PortComFile.h"
 #include "serial/PortDevices.h"
@@ -63,6 +66,7 @@ Application::~Application()
     delete historyExport_.data();
     delete diagnostics_.data();
     delete trends_.data();
+    delete mqtt_.data();
     delete confLS_.data();
     delete configW_.data();
 }
@@ -244,6 +248,16 @@ void Application::startPublisher()
     showPublishStatus();
 }
 
+void Application::restartPublisher()
+{
+    // New settings apply at once while measuring; otherwise when the measurement starts.
+    if (!measurement_)
+        return;
+    publisher_.reset();
+    startPublisher();
+    showPublishStatus();
+}
+
 void Application::showPublishStatus()
 {
     emit publishStatusChanged();
@@ -313,6 +327,9 @@ void Application::showDiagnostics()
             programTitle_});
         diagnostics_->setAttribute(Qt::WA_DeleteOnClose);
         connect(this, &Application::visitRecorded, diagnostics_, &diagnostics::DiagnosticsWindow::refresh);
+        connect(this, &Application::publishStatusChanged, diagnostics_,
+                [this] { diagnostics_->setPublishStatus(publish::describe(publishStatus())); });
+        diagnostics_->setPublishStatus(publish::describe(publishStatus()));
     }
     diagnostics_->Form_Load();
 }
@@ -343,6 +360,23 @@ void Application::showTrends()
     trends_ = new history::TrendWindow(dialogs_, programTitle_, directory_, std::move(charted));
     trends_->setAttribute(Qt::WA_DeleteOnClose);
     trends_->Form_Load();
+}
+
+publish::MqttWindow* Application::mqttWindow() const
+{
+    return mqtt_.data();
+}
+
+void Application::showMqttSettings()
+{
+    if (!mqtt_) {
+        // A dialog of the main window: the warnings it leaves when it closes stand over that.
+        mqtt_ = new publish::MqttWindow({dialogs_, directory_}, &mainWindow());
+        mqtt_->setAttribute(Qt::WA_DeleteOnClose);
+        connect(mqtt_, &publish::MqttWindow::saved, this, &Application::mqttSettingsChanged);
+        connect(mqtt_, &publish::MqttWindow::saved, this, &Application::restartPublisher);
+    }
+    mqtt_->Form_Load();
 }
 
 } // namespace app

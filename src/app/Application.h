@@ -48,6 +48,9 @@ class ConfigW;
 namespace serial {
 class ConfLS;
 }
+namespace publish {
+class MqttWindow;
+}
 
 namespace app {
 
@@ -89,6 +92,8 @@ public:
     void showDiagnostics();
     // The trend charts of the selected channels' recorded readings.
     void showTrends();
+    // The options of publishing the readings to an MQTT broker.
+    void showMqttSettings();
 
     // The recorder of the measurement history while the measurement has been started with the
     // history on ("zentlog.ini"), else null.
@@ -112,6 +117,7 @@ public:
     history::ExportWindow* historyExportWindow() const;
     diagnostics::DiagnosticsWindow* diagnosticsWindow() const;
     history::TrendWindow* trendWindow() const;
+    publish::MqttWindow* mqttWindow() const;
 
     // Makes a second port control with which the serial interface window probes the other
     // ports while the program's port is held open.
@@ -125,6 +131,8 @@ signals:
     void visitRecorded(int channel);
     // The MQTT publisher's status changed (connected, counts).
     void publishStatusChanged();
+    // The user stored new MQTT settings in "zentlog.ini".
+    void mqttSettingsChanged();
 
 private:
     void recordVisit(int channel, const diagnostics::Exchange& exchange);
@@ -134,6 +142,7 @@ private:
     void startTrace();
     // Publishes the readings to the MQTT broker of "zentlog.ini" when it asks for it.
     void startPublisher();
+    void restartPublisher();
     void showPublishStatus();
     // A warning over the measurement window, from the history or the frame trace.
     void warnWhileMeasuring(const QString& text);
@@ -167,6 +176,7 @@ private:
     QPointer<history::ExportWindow> historyExport_;
     QPointer<diagnostics::DiagnosticsWindow> diagnostics_;
     QPointer<history::TrendWindow> trends_;
+    QPointer<publish::MqttWindow> mqtt_;
 };
 
 } // namespace app

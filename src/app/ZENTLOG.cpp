@@ -46,6 +46,7 @@ ZENTLOG::ZENTLOG(Application& application, QWidget* parent)
     config_->setObjectName(QStringLiteral("Config"));
     addCommand(config_, "LS", &ZENTLOG::LS_Click);
     addCommand(config_, "ConfApp", &ZENTLOG::ConfApp_Click);
+    addCommand(config_, "Mqtt", &ZENTLOG::Mqtt_Click);
 
     mesure_ = addCommand(nullptr, "Mesure", &ZENTLOG::Mesure_Click);
     menuBar()->addAction(mesure_);
@@ -100,6 +101,7 @@ void ZENTLOG::Form_Load()
     config_->setTitle(QStringLiteral("&Configuration"));
     findChild<QAction*>(QStringLiteral("LS"))->setText(QStringLiteral("&Serial interface"));
     findChild<QAction*>(QStringLiteral("ConfApp"))->setText(QStringLiteral("&Application"));
+    findChild<QAction*>(QStringLiteral("Mqtt"))->setText(QStringLiteral("&MQTT..."));
     mesure_->setText(QStringLiteral("&Measurement"));
     logger_->setTitle(QStringLiteral("&Logger"));
     findChild<QAction*>(QStringLiteral("RAZfich"))->setText(QStringLiteral("&Init./Erase file"));
@@ -129,6 +131,11 @@ void ZENTLOG::LS_Click()
 void ZENTLOG::ConfApp_Click()
 {
     app_.showApplicationConfig();
+}
+
+void ZENTLOG::Mqtt_Click()
+{
+    app_.showMqttSettings();
 }
 
 void ZENTLOG::Mesure_Click()

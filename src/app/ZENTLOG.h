@@ -22,6 +22,7 @@ public:
     void Quitter_Click();
     void LS_Click();
     void ConfApp_Click();
+    void Mqtt_Click();
     void Mesure_Click();
     void RAZfich_Click();
     void Extract_Click();

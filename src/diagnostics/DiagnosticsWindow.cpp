@@ -130,6 +130,13 @@ void DiagnosticsWindow::build()
     failures_->horizontalHeader()->setStretchLastSection(true);
     layout->addWidget(failures_, 2);
 
+    publishStatus_ = new QLabel(this);
+    publishStatus_->setObjectName(QStringLiteral("PublishStatus"));
+    publishStatus_->setWordWrap(true);
+    publishStatus_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    publishStatus_->hide();
+    layout->addWidget(publishStatus_);
+
     auto* buttons = new QHBoxLayout;
     reset_ = new QPushButton(QStringLiteral("&Reset"), this);
     reset_->setObjectName(QStringLiteral("Reset"));
@@ -178,6 +185,12 @@ void DiagnosticsWindow::refresh()
         setCell(failures_, row, 1, headings.value(it->channel).replace(QLatin1Char('\n'), QStringLiteral(": ")));
         setCell(failures_, row, 2, it->reason);
     }
+}
+
+void DiagnosticsWindow::setPublishStatus(const QString& text)
+{
+    publishStatus_->setText(text);
+    publishStatus_->setVisible(!text.isEmpty());
 }
 
 void DiagnosticsWindow::Reset_Click()

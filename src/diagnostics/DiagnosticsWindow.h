@@ -6,6 +6,7 @@
 
 #include <functional>
 
+class QLabel;
 class QPushButton;
 class QTableWidget;
 
@@ -28,10 +29,14 @@ public:
     // Shows the counters as they are now.
     void refresh();
     void Reset_Click();
+    // A line under the tables about publishing the readings (the broker, the messages waiting);
+    // hidden while the text is empty.
+    void setPublishStatus(const QString& text);
 
     QTableWidget* Counters() const { return counters_; }
     QTableWidget* Failures() const { return failures_; }
     QPushButton* ResetButton() const { return reset_; }
+    QLabel* PublishStatus() const { return publishStatus_; }
 
 private:
     void build();
@@ -41,6 +46,7 @@ private:
     QTableWidget* failures_ = nullptr;
     QPushButton* reset_ = nullptr;
     QPushButton* close_ = nullptr;
+    QLabel* publishStatus_ = nullptr;
 };
 
 // The rows of the counters table, top to bottom.

@@ -71,7 +71,8 @@ TEST_F(MainWindowTest, LoadsMaximisedWithTheEnglishMenusAndAnEmptyTitle)
     app.mainWindow().Form_Load();
     EXPECT_EQ(captions(), (QStringList{QStringLiteral("&File"), QStringLiteral("  &Exit"),
                                        QStringLiteral("&Configuration"), QStringLiteral("  &Serial interface"),
-                                       QStringLiteral("  &Application"), QStringLiteral("&Measurement"),
+                                       QStringLiteral("  &Application"), QStringLiteral("  &MQTT..."),
+                                       QStringLiteral("&Measurement"),
                                        QStringLiteral("&Logger"), QStringLiteral("  &Init./Erase file"),
                                        QStringLiteral("  &Data Extraction"), QStringLiteral("&History"),
                                        QStringLiteral("  &Export..."), QStringLiteral("  &Trends"),

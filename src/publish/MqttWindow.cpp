@@ -1,0 +1,266 @@
+#include "publish/MqttWindow.h"
+
+#include "ui/Dialogs.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace publish {
+
+namespace {
+
+// The items of the TLS box, in this order.
+enum TlsItem { TlsAutomatic, TlsOn, TlsOff };
+
+QWidget* withBrowseButton(QWidget* parent, QLineEdit* field, QPushButton* button)
+{
+    auto* row = new QWidget(parent);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(field, 1);
+    layout->addWidget(button);
+    return row;
+}
+
+} // namespace
+
+MqttWindow::MqttWindow(Services services, QWidget* parent)
+    : QDialog(parent)
+    , services_(std::move(services))
+{
+    setObjectName(QStringLiteral("MqttWindow"));
+    setWindowTitle(QStringLiteral("MQTT publishing"));
+    build();
+    const MqttSettings stored = MqttSettings::load(services_.directory);
+    if (!stored.problem.isEmpty()) {
+        problem_->setText(stored.problem);
+        problem_->show();
+    }
+    fill(stored);
+}
+
+void MqttWindow::build()
+{
+    auto* layout = new QVBoxLayout(this);
+    problem_ = new QLabel(this);
+    problem_->setObjectName(QStringLiteral("Problem"));
+    problem_->setWordWrap(true);
+    problem_->setStyleSheet(QStringLiteral("color: #a00000"));
+    problem_->hide();
+    layout->addWidget(problem_);
+
+    enabled_ = new QCheckBox(QStringLiteral("&Publish the readings to an MQTT broker"), this);
+    enabled_->setObjectName(QStringLiteral("Enabled"));
+    layout->addWidget(enabled_);
+
+    fields_ = new QWidget(this);
+    auto* form = new QFormLayout(fields_);
+    form->setContentsMargins(0, 0, 0, 0);
+
+    host_ = new QLineEdit(fields_);
+    host_->setObjectName(QStringLiteral("Host"));
+    host_->setMinimumWidth(320);
+    form->addRow(QStringLiteral("&Host"), host_);
+
+    port_ = new QSpinBox(fields_);
+    port_->setObjectName(QStringLiteral("Port"));
+    port_->setRange(0, 65535);
+    port_->setToolTip(QStringLiteral("0: 1883, or 8883 with TLS"));
+    form->addRow(QStringLiteral("P&ort"), port_);
+
+    tls_ = new QComboBox(fields_);
+    tls_->setObjectName(QStringLiteral("Tls"));
+    tls_->addItems({QStringLiteral("Automatic (on with a CA file)"), QStringLiteral("On"), QStringLiteral("Off")});
+    form->addRow(QStringLiteral("&TLS"), tls_);
+
+    caFile_ = new QLineEdit(fields_);
+    caFile_->setObjectName(QStringLiteral("CaFile"));
+    caFile_->setPlaceholderText(QStringLiteral("the system's certificate authorities"));
+    auto* browseCa = new QPushButton(QStringLiteral("&Browse..."), fields_);
+    browseCa->setObjectName(QStringLiteral("BrowseCaFile"));
+    connect(browseCa, &QPushButton::clicked, this, [this] {
+        browse(caFile_, QStringLiteral("CA file"), QStringLiteral("Certificates (*.pem *.crt *.cer);;All files (*)"));
+    });
+    form->addRow(QStringLiteral("&CA file"), withBrowseButton(fields_, caFile_, browseCa));
+
+    username_ = new QLineEdit(fields_);
+    username_->setObjectName(QStringLiteral("UserName"));
+    username_->setPlaceholderText(QStringLiteral("none"));
+    form->addRow(QStringLiteral("&User name"), username_);
+
+    passwordFile_ = new QLineEdit(fields_);
+    passwordFile_->setObjectName(QStringLiteral("PasswordFile"));
+    passwordFile_->setPlaceholderText(QStringLiteral("none"));
+    passwordFile_->setToolTip(QStringLiteral("The password is the first line of this file, which only its owner "
+                                             "should be able to read"));
+    auto* browsePassword = new QPushButton(QStringLiteral("B&rowse..."), fields_);
+    browsePassword->setObjectName(QStringLiteral("BrowsePasswordFile"));
+    connect(browsePassword, &QPushButton::clicked, this,
+            [this] { browse(passwordFile_, QStringLiteral("Password file"), QStringLiteral("All files (*)")); });
+    form->addRow(QStringLiteral("Pass&word file"), withBrowseButton(fields_, passwordFile_, browsePassword));
+
+    site_ = new QLineEdit(fields_);
+    site_->setObjectName(QStringLiteral("Site"));
+    // What an empty box stands for: this computer's name as the topics will show it.
+    site_->setPlaceholderText(MqttSettings{}.effectiveSite());
+    site_->setToolTip(QStringLiteral("The topics begin with zentlog/<site>/"));
+    form->addRow(QStringLiteral("&Site"), site_);
+
+    qos_ = new QComboBox(fields_);
+    qos_->setObjectName(QStringLiteral("Qos"));
+    qos_->addItems({QStringLiteral("0 (at most once)"), QStringLiteral("1 (at least once)"),
+                    QStringLiteral("2 (exactly once)")});
+    form->addRow(QStringLiteral("&QoS"), qos_);
+
+    format_ = new QComboBox(fields_);
+    format_->setObjectName(QStringLiteral("Format"));
+    format_->addItems({QStringLiteral("JSON"), QStringLiteral("Sparkplug B")});
+    form->addRow(QStringLiteral("&Format"), format_);
+    layout->addWidget(fields_);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("Ok"));
+    buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("Cancel"));
+    connect(buttons, &QDialogButtonBox::accepted, this, &MqttWindow::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &MqttWindow::reject);
+    layout->addStretch();
+    layout->addWidget(buttons);
+
+    connect(enabled_, &QCheckBox::toggled, this, &MqttWindow::updateFields);
+    connect(tls_, &QComboBox::currentIndexChanged, this, &MqttWindow::updateFields);
+    connect(caFile_, &QLineEdit::textChanged, this, &MqttWindow::updateFields);
+}
+
+void MqttWindow::fill(const MqttSettings& settings)
+{
+    enabled_->setChecked(settings.enabled);
+    host_->setText(settings.host);
+    port_->setValue(settings.port);
+    tls_->setCurrentIndex(!settings.tls ? TlsAutomatic : (*settings.tls ? TlsOn : TlsOff));
+    caFile_->setText(settings.caFile);
+    username_->setText(settings.username);
+    passwordFile_->setText(settings.passwordFile);
+    site_->setText(settings.site);
+    qos_->setCurrentIndex(settings.qos);
+    format_->setCurrentIndex(settings.format == Format::Sparkplug ? 1 : 0);
+    updateFields();
+}
+
+void MqttWindow::updateFields()
+{
+    fields_->setEnabled(enabled_->isChecked());
+    // The port 0 stands for the transport's default, which the box names.
+    port_->setSpecialValueText(QStringLiteral("Default (%1)").arg(settings().useTls() ? 8883 : 1883));
+}
+
+MqttSettings MqttWindow::settings() const
+{
+    MqttSettings settings;
+    settings.enabled = enabled_->isChecked();
+    settings.host = host_->text().trimmed();
+    settings.port = port_->value();
+    switch (tls_->currentIndex()) {
+    case TlsOn:
+        settings.tls = true;
+        break;
+    case TlsOff:
+        settings.tls = false;
+        break;
+    default:
+        settings.tls.reset();
+    }
+    settings.caFile = caFile_->text().trimmed();
+    settings.username = username_->text();
+    settings.passwordFile = passwordFile_->text().trimmed();
+    settings.site = site_->text().trimmed();
+    settings.qos = qos_->currentIndex();
+    settings.format = format_->currentIndex() == 1 ? Format::Sparkplug : Format::Json;
+    return settings;
+}
+
+void MqttWindow::Form_Load()
+{
+    QDialog::show();
+    raise();
+    activateWindow();
+}
+
+void MqttWindow::browse(QLineEdit* field, const QString& caption, const QString& filter)
+{
+    const QString chosen = QFileDialog::getOpenFileName(this, caption, QFileInfo(field->text()).path(), filter);
+    if (!chosen.isEmpty())
+        field->setText(chosen);
+}
+
+QString MqttWindow::unusableCaFile(const QString& path)
+{
+    // Links are followed: /etc/ssl/certs holds links to the certificates.
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QStringLiteral("The CA file \"%1\" does not exist.").arg(path);
+    if (!info.isFile())
+        return QStringLiteral("The CA file \"%1\" is not a regular file.").arg(path);
+    if (!info.isReadable())
+        return QStringLiteral("The CA file \"%1\" cannot be read.").arg(path);
+    return {};
+}
+
+void MqttWindow::refuse(const QString& text, QWidget* field)
+{
+    services_.dialogs.message(text, ui::Icon::Warning, ui::Buttons::Ok, windowTitle());
+    field->setFocus();
+}
+
+void MqttWindow::accept()
+{
+    const MqttSettings chosen = settings();
+    if (chosen.host.isEmpty())
+        return refuse(QStringLiteral("Give the host name or address of the MQTT broker."), host_);
+    const auto unfit = [](QChar c) { return c.isSpace() || c.category() == QChar::Other_Control; };
+    if (std::any_of(chosen.host.cbegin(), chosen.host.cend(), unfit))
+        return refuse(QStringLiteral("The host \"%1\" holds a space or a control character; give the host name or "
+                                     "address of the MQTT broker.")
+                          .arg(chosen.host),
+                      host_);
+    // The files only matter while publishing is on: turning it off must never be refused
+    // because a certificate has gone.
+    QString passwordWarning;
+    if (chosen.enabled) {
+        if (!chosen.caFile.isEmpty()) {
+            if (const QString why = unusableCaFile(chosen.caFile); !why.isEmpty())
+                return refuse(why, caFile_);
+        }
+        if (!chosen.passwordFile.isEmpty()) {
+            const PasswordFile password = readPasswordFile(chosen.passwordFile);
+            if (!password.problem.isEmpty())
+                return refuse(password.problem, passwordFile_);
+            passwordWarning = password.warning;
+        }
+    }
+    if (const QString error = chosen.save(services_.directory); !error.isEmpty()) {
+        services_.dialogs.message(QStringLiteral("The MQTT settings could not be stored: %1.\n\nNothing was changed.").arg(error),
+                                  ui::Icon::Warning, ui::Buttons::Ok, windowTitle());
+        return;
+    }
+    emit saved();
+    QDialog::accept();
+    // Said once stored and without waiting: the user may have good reasons for it. The box stands
+    // over the window this one belongs to, since this one is gone once closed.
+    if (!passwordWarning.isEmpty())
+        services_.dialogs.notify(passwordWarning, ui::Icon::Warning, windowTitle(),
+                                 parentWidget() ? parentWidget()->window() : nullptr);
+}
+
+} // namespace publish

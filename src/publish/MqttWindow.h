@@ -1,0 +1,72 @@
+#pragma once
+// The window "MQTT...": the options of publishing the readings to an MQTT broker, as they stand
+// in "zentlog.ini". OK checks the entries, stores them and closes; a refused entry or a failed
+// save is told and the window stays open with what the user typed. Cancel stores nothing.
+
+#include "publish/MqttSettings.h"
+
+#include <QDialog>
+#include <QString>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QSpinBox;
+class QWidget;
+
+namespace ui {
+class Dialogs;
+}
+
+namespace publish {
+
+class MqttWindow final : public QDialog {
+    Q_OBJECT
+public:
+    struct Services {
+        ui::Dialogs& dialogs;
+        QString directory; // holds "zentlog.ini"; empty: the working directory
+    };
+
+    // Reads the settings from the file into the fields.
+    explicit MqttWindow(Services services, QWidget* parent = nullptr);
+
+    // Shows the window in front.
+    void Form_Load();
+
+    // The settings as the fields show them.
+    MqttSettings settings() const;
+
+    void accept() override;
+
+signals:
+    // The settings were stored in "zentlog.ini".
+    void saved();
+
+private:
+    void build();
+    void fill(const MqttSettings& settings);
+    void updateFields();
+    // A file the user chose through a file dialog.
+    void browse(QLineEdit* field, const QString& caption, const QString& filter);
+    // Why the named file cannot be used as the CA file; empty when it can.
+    static QString unusableCaFile(const QString& path);
+    void refuse(const QString& text, QWidget* field);
+
+    Services services_;
+    QCheckBox* enabled_ = nullptr;
+    QWidget* fields_ = nullptr;
+    QLineEdit* host_ = nullptr;
+    QSpinBox* port_ = nullptr;
+    QComboBox* tls_ = nullptr;
+    QLineEdit* caFile_ = nullptr;
+    QLineEdit* username_ = nullptr;
+    QLineEdit* passwordFile_ = nullptr;
+    QLineEdit* site_ = nullptr;
+    QComboBox* qos_ = nullptr;
+    QComboBox* format_ = nullptr;
+    QLabel* problem_ = nullptr;
+};
+
+} // namespace publish
