@@ -389,8 +389,9 @@ struct MqttClient::State {
         return ssl && !SSL_is_init_finished(ssl) ? ssl : nullptr;
     }
 
-    // A socket whose connection failed says so here; during a TLS handshake libmosquitto keeps
-    // retrying such a socket and never reports the failure.
+    // A socket whose connection failed or was closed says so here. During a TLS handshake
+    // libmosquitto takes such a socket for one that is not ready yet and tries again each time it
+    // is readable, which it always is: a busy loop that never ends the attempt.
     bool socketFailed()
     {
         const int fd = mosq ? mosquitto_socket(mosq) : -1;
@@ -398,8 +399,22 @@ struct MqttClient::State {
             return false;
         int error = 0;
         socklen_t size = sizeof error;
-        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error == 0)
-            return false;
+        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+            error = errno;
+        if (error == 0) {
+            // Looks without taking: what is there stays for OpenSSL.
+            char byte = 0;
+            const ssize_t got = ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+            if (got > 0)
+                return false;
+            if (got == 0) {
+                endAttempt(QStringLiteral("connection to %1 closed by the broker").arg(broker));
+                return true;
+            }
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+                return false;
+            error = errno;
+        }
         endAttempt(QStringLiteral("connection to %1 failed: %2").arg(broker, QString::fromLocal8Bit(std::strerror(error))));
         return true;
     }

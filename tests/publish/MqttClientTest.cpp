@@ -336,6 +336,26 @@ TEST(MqttClient, ForgetsWhatWasNotAcknowledgedWhenTheConnectionDrops)
         EXPECT_FALSE(recorder.wasAcknowledged(mid)) << mid;
 }
 
+TEST(MqttClient, AHungBrokerIsLeftAfterTheKeepaliveAndFoundAgain)
+{
+    MqttBroker broker;
+    ASSERT_TRUE(broker.start()) << broker.log().toStdString();
+    MqttClient::Options options = localOptions(broker.port());
+    options.keepAliveSeconds = 5; // the least libmosquitto takes
+    MqttClient client(options);
+    Recorder recorder(client);
+    client.start();
+    ASSERT_TRUE(waitConnected(recorder));
+
+    // The connection stays open but nothing comes back: only the keepalive can tell.
+    broker.pause();
+    waitFor([&] { return !recorder.disconnected.isEmpty(); }, 30000);
+    ASSERT_FALSE(recorder.disconnected.isEmpty()) << "no end of a connection that answers nothing";
+    EXPECT_FALSE(client.isConnected());
+    broker.resume();
+    EXPECT_TRUE(waitConnected(recorder, 2));
+}
+
 TEST(MqttClient, UserNameAndPasswordAcceptedOrRefusedWithAClearFault)
 {
     MqttBroker::Options brokerOptions;
@@ -495,6 +515,38 @@ TEST_F(MqttClientTls, AnUnreadableOrUnusableCaFileIsNamed)
         ASSERT_EQ(recorder.faults.size(), 1) << recorder.faults.join(QLatin1Char('\n')).toStdString();
         EXPECT_TRUE(recorder.faults[0].contains(caFile)) << recorder.faults[0].toStdString();
         EXPECT_TRUE(QFileInfo(garbage).exists()) << "the CA file is only read";
+    }
+}
+
+TEST_F(MqttClientTls, TheWrongKindOfListenerOrNoneEndsInDisconnection)
+{
+    MqttBroker::Options brokerOptions;
+    brokerOptions.tls = testing_support::TlsListener{certificates_.serverCertFile, certificates_.serverKeyFile};
+    MqttBroker broker(brokerOptions);
+    ASSERT_TRUE(broker.start()) << broker.log().toStdString();
+    const int closedPort = testing_support::freeLocalPort();
+
+    struct Case {
+        const char* what;
+        int port;
+        bool tls;
+    };
+    for (const Case& c : {Case{"TLS to the plain listener", broker.port(), true},
+                          Case{"plain MQTT to the TLS listener", broker.tlsPort(), false},
+                          Case{"TLS to a closed port", closedPort, true}}) {
+        SCOPED_TRACE(c.what);
+        MqttClient::Options options = tlsOptions(broker, certificates_.caFile);
+        options.port = c.port;
+        options.tls = c.tls;
+        MqttClient client(options);
+        Recorder recorder(client);
+        const double before = cpuSeconds();
+        client.start();
+        waitFor([&] { return recorder.disconnected.size() >= 3; }, kWaitMs);
+        EXPECT_GE(recorder.disconnected.size(), 3);
+        EXPECT_EQ(recorder.connected, 0);
+        EXPECT_LT(cpuSeconds() - before, 1.0) << "CPU seconds";
+        client.stop();
     }
 }
 
