@@ -30,6 +30,8 @@ namespace publish {
 namespace {
 
 constexpr const char* kSystemCaPath = "/etc/ssl/certs";
+// libmosquitto stops reading at this many packets or when the socket has no more.
+constexpr int kPacketsPerRead = 50;
 
 void initLibrary()
 {
@@ -193,11 +195,12 @@ struct MqttClient::State {
 
     QString reasonFor(int rc) const
     {
+        const QString what = connected ? QStringLiteral("connection to %1 lost: %2") : QStringLiteral("connection to %1 failed: %2");
         if (rc == MOSQ_ERR_ERRNO && errno != 0)
-            return QStringLiteral("connection to %1 lost: %2").arg(broker, QString::fromLocal8Bit(std::strerror(errno)));
+            return what.arg(broker, QString::fromLocal8Bit(std::strerror(errno)));
         if (rc == MOSQ_ERR_TLS || tls.rejected)
-            return QStringLiteral("TLS connection to %1 failed").arg(broker);
-        return QStringLiteral("connection to %1 lost: %2").arg(broker, QString::fromUtf8(mosquitto_strerror(rc)));
+            return what.arg(broker, QStringLiteral("TLS handshake failed"));
+        return what.arg(broker, QString::fromUtf8(mosquitto_strerror(rc)));
     }
 
     // The certificate fault of this attempt, if the handshake failed on the certificate.
@@ -263,11 +266,15 @@ struct MqttClient::State {
         if (options.will) {
             if (const std::optional<Message> will = options.will()) {
                 const QByteArray topic = will->topic.toUtf8();
-                const int rc = mosquitto_will_set(mosq, topic.constData(), static_cast<int>(will->payload.size()),
-                                                  will->payload.constData(), will->qos, will->retain);
+                const int rc = topic.contains('\0')
+                                   ? MOSQ_ERR_INVAL
+                                   : mosquitto_will_set(mosq, topic.constData(), static_cast<int>(will->payload.size()),
+                                                        will->payload.constData(), will->qos, will->retain);
                 if (rc != MOSQ_ERR_SUCCESS) {
-                    failAttempt(QStringLiteral("the last will for %1 was refused: %2")
-                                    .arg(broker, QString::fromUtf8(mosquitto_strerror(rc))));
+                    events.emplace_back(Fault{QStringLiteral("The last will for the MQTT broker %1 cannot be used "
+                                                             "(topic \"%2\"): %3.")
+                                                  .arg(broker, will->topic, QString::fromUtf8(mosquitto_strerror(rc)))});
+                    failAttempt(QStringLiteral("the last will for %1 was refused").arg(broker));
                     return;
                 }
             }
@@ -284,13 +291,15 @@ struct MqttClient::State {
         // looked up; the TCP connection itself is made without waiting.
         const QByteArray host = options.host.toUtf8();
         errno = 0;
+        // libmosquitto takes no keepalive under 5 s; none at all would never notice a broker that
+        // went silent.
         const int rc = mosquitto_connect_async(mosq, host.constData(), options.port, std::max(5, options.keepAliveSeconds));
         if (rc != MOSQ_ERR_SUCCESS) {
             QString reason;
             if (rc == MOSQ_ERR_EAI) {
-                const QString text = QStringLiteral("The MQTT broker %1 cannot be found: the host name is unknown.").arg(broker);
-                events.emplace_back(Fault{text});
-                reason = QStringLiteral("host %1 unknown").arg(options.host);
+                events.emplace_back(
+                    Fault{QStringLiteral("The MQTT broker %1 cannot be found: its host name could not be looked up.").arg(broker)});
+                reason = QStringLiteral("host name %1 not found").arg(options.host);
             } else if (rc == MOSQ_ERR_ERRNO) {
                 reason = QStringLiteral("connection to %1 failed: %2").arg(broker, QString::fromLocal8Bit(std::strerror(errno)));
             } else {
@@ -428,11 +437,21 @@ struct MqttClient::State {
             return;
         }
         ++loopDepth;
-        const int rc = mosquitto_loop_read(mosq, 1);
+        int rc = mosquitto_loop_read(mosq, kPacketsPerRead);
+        // OpenSSL may hold decrypted bytes the socket no longer shows: no notifier would wake us
+        // for them.
+        for (int rounds = 0; rc == MOSQ_ERR_SUCCESS && !ended && rounds < 1000 && sslPending(); ++rounds)
+            rc = mosquitto_loop_read(mosq, kPacketsPerRead);
         --loopDepth;
         if (rc != MOSQ_ERR_SUCCESS && !ended)
             endAttempt(reasonFor(rc));
         afterLoop();
+    }
+
+    bool sslPending() const
+    {
+        SSL* ssl = mosq ? static_cast<SSL*>(mosquitto_ssl_get(mosq)) : nullptr;
+        return ssl && SSL_pending(ssl) > 0;
     }
 
     void onWritable()
@@ -632,7 +651,8 @@ int MqttClient::publish(const Message& message)
         return 0;
     }
     const QByteArray topic = message.topic.toUtf8();
-    if (topic.isEmpty() || mosquitto_pub_topic_check2(topic.constData(), static_cast<size_t>(topic.size())) != MOSQ_ERR_SUCCESS) {
+    // libmosquitto takes C strings: a NUL would cut the topic short.
+    if (topic.isEmpty() || topic.contains('\0') || mosquitto_pub_topic_check2(topic.constData(), static_cast<size_t>(topic.size())) != MOSQ_ERR_SUCCESS) {
         s.lastError = QStringLiteral("\"%1\" is not a topic one can publish to").arg(message.topic);
         return 0;
     }
@@ -676,7 +696,7 @@ void MqttClient::subscribe(const QString& topicFilter, int qos)
 {
     State& s = *state_;
     const QByteArray filter = topicFilter.toUtf8();
-    if (filter.isEmpty() || mosquitto_sub_topic_check2(filter.constData(), static_cast<size_t>(filter.size())) != MOSQ_ERR_SUCCESS) {
+    if (filter.isEmpty() || filter.contains('\0') || mosquitto_sub_topic_check2(filter.constData(), static_cast<size_t>(filter.size())) != MOSQ_ERR_SUCCESS) {
         s.lastError = QStringLiteral("\"%1\" is not a topic filter").arg(topicFilter);
         return;
     }

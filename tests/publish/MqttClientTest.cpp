@@ -154,6 +154,8 @@ TEST(MqttClient, PublishesAcknowledgesAndKeepsRetainedMessages)
     EXPECT_TRUE(client.lastError().contains(QStringLiteral("zentlog/+/bad")));
     EXPECT_EQ(client.publish(message("", "x")), 0);
     EXPECT_EQ(client.publish(message("zentlog/a", "x", 3)), 0);
+    EXPECT_EQ(client.publish(Message{QStringLiteral("zentlog/a") + QChar(0) + QStringLiteral("b"), "x"}), 0)
+        << "a NUL would cut the topic short";
     EXPECT_TRUE(client.isConnected()) << "a refused message leaves the connection alone";
 
     // Subscriptions bring messages to the client itself.
@@ -420,7 +422,8 @@ protected:
 
     // Connects with `caFile` to a broker showing `serverCert`; expects a fault containing
     // `expected`, no connection, and nothing published.
-    void expectRefused(const QString& serverCert, const QString& caFile, const QString& expected)
+    void expectRefused(const QString& serverCert, const QString& caFile, const QString& expected,
+                       const QString& host = QStringLiteral("localhost"))
     {
         MqttBroker::Options brokerOptions;
         brokerOptions.tls = testing_support::TlsListener{serverCert, certificates_.serverKeyFile};
@@ -429,7 +432,9 @@ protected:
         MqttSubscriber subscriber(broker.port(), QStringLiteral("#"));
         ASSERT_TRUE(subscriber.waitUntilSubscribed(kWaitMs));
 
-        MqttClient client(tlsOptions(broker, caFile));
+        MqttClient::Options options = tlsOptions(broker, caFile);
+        options.host = host;
+        MqttClient client(options);
         Recorder recorder(client);
         QObject::connect(&client, &MqttClient::connected,
                          [&] { client.publish(message("zentlog/secret", "must not leave")); });
@@ -438,7 +443,7 @@ protected:
         EXPECT_EQ(recorder.connected, 0);
         ASSERT_EQ(recorder.faults.size(), 1) << recorder.faults.join(QLatin1Char('\n')).toStdString();
         const QString fault = recorder.faults[0];
-        EXPECT_TRUE(fault.contains(QStringLiteral("localhost:%1").arg(broker.tlsPort()))) << fault.toStdString();
+        EXPECT_TRUE(fault.contains(QStringLiteral("%1:%2").arg(host).arg(broker.tlsPort()))) << fault.toStdString();
         EXPECT_TRUE(fault.contains(expected)) << fault.toStdString();
         EXPECT_EQ(client.publish(message("zentlog/secret", "must not leave")), 0);
         settle(300);
@@ -489,6 +494,13 @@ TEST_F(MqttClientTls, AnExpiredCertificateIsRefused)
 {
     expectRefused(certificates_.expiredServerCertFile, certificates_.caFile,
                   QStringLiteral("its certificate could not be verified (certificate has expired)"));
+}
+
+TEST_F(MqttClientTls, ACertificateForAnotherNameIsRefused)
+{
+    expectRefused(certificates_.wrongNameServerCertFile, certificates_.caFile, QStringLiteral("(hostname mismatch)"));
+    expectRefused(certificates_.wrongNameServerCertFile, certificates_.caFile, QStringLiteral("(IP address mismatch)"),
+                  QStringLiteral("127.0.0.1"));
 }
 
 TEST_F(MqttClientTls, TheSystemStoreDoesNotKnowTheTestAuthority)

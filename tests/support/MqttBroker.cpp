@@ -231,6 +231,7 @@ TestCertificates makeTestCertificates(const QString& directory)
     files.serverCertFile = path("server.pem");
     files.serverKeyFile = path("server.key");
     files.expiredServerCertFile = path("server-expired.pem");
+    files.wrongNameServerCertFile = path("server-wrong-name.pem");
 
     QString log;
     const QString openssl = QStringLiteral("openssl");
@@ -270,6 +271,15 @@ TestCertificates makeTestCertificates(const QString& directory)
                             QStringLiteral("-CA"), files.caFile, QStringLiteral("-CAkey"), path("ca.key"),
                             QStringLiteral("-CAcreateserial"), QStringLiteral("-days"), QStringLiteral("365"),
                             QStringLiteral("-extfile"), path("server.ext"), QStringLiteral("-out"), files.serverCertFile},
+                           directory, log)
+                    && writeText(path("elsewhere.ext"), "subjectAltName=DNS:elsewhere.example\n"
+                                                         "extendedKeyUsage=serverAuth\n")
+                    && run(openssl,
+                           {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), path("server.csr"),
+                            QStringLiteral("-CA"), files.caFile, QStringLiteral("-CAkey"), path("ca.key"),
+                            QStringLiteral("-CAcreateserial"), QStringLiteral("-days"), QStringLiteral("365"),
+                            QStringLiteral("-subj"), QStringLiteral("/CN=elsewhere.example"), QStringLiteral("-extfile"),
+                            path("elsewhere.ext"), QStringLiteral("-out"), files.wrongNameServerCertFile},
                            directory, log)
                     && writeText(path("ca.cnf"), caConf) && writeText(path("index.txt"), QByteArray())
                     && writeText(path("serial.txt"), "1000\n")

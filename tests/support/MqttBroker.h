@@ -88,6 +88,7 @@ struct TestCertificates {
     QString serverCertFile;
     QString serverKeyFile;
     QString expiredServerCertFile; // same key and names as serverCertFile, valid only in 2020 (same CA)
+    QString wrongNameServerCertFile; // same key and CA, but for "elsewhere.example" only
     QString error; // not empty when something could not be made
 };
 
