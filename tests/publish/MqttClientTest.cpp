@@ -18,7 +18,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
@@ -172,6 +174,48 @@ TEST(MqttClient, PublishesAcknowledgesAndKeepsRetainedMessages)
     EXPECT_FALSE(client.isConnected());
     EXPECT_EQ(client.publish(message("zentlog/a", "after")), 0);
     EXPECT_TRUE(recorder.faults.isEmpty()) << recorder.faults.join(QLatin1Char('\n')).toStdString();
+}
+
+TEST(MqttClient, WorksWithDescriptorsAbove1024)
+{
+    // A process with a thousand clients has sockets past select()'s limit of 1024.
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    if (limit.rlim_cur < 1300) {
+        limit.rlim_cur = std::min<rlim_t>(1300, limit.rlim_max);
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+    std::vector<int> filler;
+    while (filler.size() < 1100) {
+        const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            break;
+        filler.push_back(fd);
+    }
+    struct Closer {
+        std::vector<int>& fds;
+        ~Closer()
+        {
+            for (int fd : fds)
+                ::close(fd);
+        }
+    } closer{filler};
+    if (filler.empty() || filler.back() < 1024)
+        GTEST_SKIP() << "cannot open enough descriptors here";
+
+    MqttBroker broker;
+    ASSERT_TRUE(broker.start()) << broker.log().toStdString();
+    MqttClient client(localOptions(broker.port()));
+    Recorder recorder(client);
+    client.start();
+    ASSERT_TRUE(waitConnected(recorder));
+    client.subscribe(QStringLiteral("zentlog/high"));
+    settle(200);
+    const int mid = client.publish(message("zentlog/high", "fd"));
+    ASSERT_GT(mid, 0);
+    waitFor([&] { return recorder.wasAcknowledged(mid) && !recorder.received.empty(); }, kWaitMs);
+    EXPECT_TRUE(recorder.wasAcknowledged(mid));
+    EXPECT_EQ(recorder.received.size(), 1u);
 }
 
 // The other half of WillArrivesOnlyWhenTheClientVanishes: run in a child process that the test
