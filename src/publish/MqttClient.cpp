@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <limits>
 #include <set>
@@ -96,7 +97,7 @@ struct MqttClient::State {
     QStringList sslErrors; // libmosquitto's log lines about OpenSSL in this attempt
     QString lastError;
     std::vector<std::pair<QByteArray, int>> subscriptions;
-    std::vector<Event> events;
+    std::deque<Event> events;
     std::set<QString> faultsSaid;
     // libmosquitto numbers the messages of each instance from 1; the caller gets numbers of the
     // client's own that no later connection repeats, so that an old number is never acknowledged
@@ -553,7 +554,7 @@ struct MqttClient::State {
         QPointer<MqttClient> alive(owner);
         while (alive && !events.empty()) {
             Event event = std::move(events.front());
-            events.erase(events.begin());
+            events.pop_front();
             if (std::holds_alternative<Connected>(event)) {
                 emit owner->connected();
             } else if (auto* e = std::get_if<Ended>(&event)) {
