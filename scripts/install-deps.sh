@@ -16,7 +16,7 @@ packages=(
   qt6-charts-dev libqt6opengl6-dev
   libmodbus-dev socat time
   # publishing to an MQTT broker; the broker, its clients and openssl only for the tests
-  libmosquitto-dev libprotobuf-dev protobuf-compiler mosquitto mosquitto-clients openssl
+  libmosquitto-dev libssl-dev libprotobuf-dev protobuf-compiler mosquitto mosquitto-clients openssl
   fonts-dejavu-core
   # the Debian package and its check (tests/package)
   dpkg-dev lintian desktop-file-utils file binutils

@@ -36,8 +36,10 @@ QByteArray readingJson(const measure::Reading& r, bool backfill)
 {
     const bool ok = r.ok;
     QJsonObject object;
+    // "Z" rather than "+00:00": the form most consumers of ISO 8601 expect.
     object.insert(QStringLiteral("time"), QDateTime::fromMSecsSinceEpoch(r.timeMs, QTimeZone::utc())
-                                              .toString(Qt::ISODateWithMs));
+                                                  .toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"))
+                                              + QLatin1Char('Z'));
     object.insert(QStringLiteral("time_ms"), QJsonValue(qint64(r.timeMs)));
     object.insert(QStringLiteral("channel"), r.channel + 1);
     object.insert(QStringLiteral("tag"), r.tag);

@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
 #include <vector>
 
 using publish::AckedRanges;
@@ -142,20 +144,24 @@ TEST_F(PublisherTest, TheMemoryQueueSendsAnOutagesReadingsOnceInOrderAsBackfill)
         publisher->cycleRecorded(cycle(n));
     EXPECT_EQ(publisher->status().pendingBackfill, 20);
     ASSERT_TRUE(broker.start());
-    ASSERT_TRUE(readingsArrived(26));
+    ASSERT_TRUE(subscriber->waitFor([](const auto& m) { return std::count_if(m.begin(), m.end(), [](const auto& x) {
+        return x.payload.contains("\"backfill\":true");
+    }) >= 20; }, 20000));
     publisher->cycleRecorded(cycle(13));
-    ASSERT_TRUE(readingsArrived(28));
+    ASSERT_TRUE(subscriber->waitFor([](const auto& m) { return !m.empty() && m.back().payload.contains("\"time_ms\":1700000013001"); }, 20000));
     ASSERT_TRUE(waitUntil([&] { return publisher->status().acknowledged == 28; }, 10000));
 
-    const std::vector<Got> all = got(subscriber->messages());
-    ASSERT_EQ(all.size(), 28u);
+    // The broker may hand the kept session what it delivered just before its stop once more
+    // (mosquitto restores its in-flight messages): live readings are counted once each.
+    std::set<int> live;
     std::vector<int> backfilled;
-    for (const Got& g : all) {
+    for (const Got& g : got(subscriber->messages())) {
         if (g.backfill)
             backfilled.push_back(g.n * 10 + g.channel);
         else
-            EXPECT_TRUE(g.n < 3 || g.n == 13) << g.n;
+            live.insert(g.n * 10 + g.channel);
     }
+    EXPECT_EQ(live, (std::set<int>{1, 2, 11, 12, 21, 22, 131, 132}));
     std::vector<int> expected;
     for (int n = 3; n < 13; ++n)
         expected.insert(expected.end(), {n * 10 + 1, n * 10 + 2});

@@ -104,7 +104,12 @@ bool MqttBroker::writeConfiguration()
     // As root, mosquitto 2 would switch to the user "mosquitto", which cannot read our files.
     if (::geteuid() == 0)
         conf += "user root\n";
-    conf += "persistence false\n";
+    if (options_.keepSessions) {
+        conf += "persistence true\n";
+        conf += "persistence_location " + QFile::encodeName(dir_.path()) + "/\n";
+    } else {
+        conf += "persistence false\n";
+    }
     conf += "log_dest stdout\n";
     conf += "log_type error\nlog_type warning\nlog_type notice\nlog_type information\n";
     conf += "per_listener_settings false\n";

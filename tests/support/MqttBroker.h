@@ -42,6 +42,9 @@ public:
         // User names and passwords the broker knows; not empty: anonymous clients are refused.
         std::vector<std::pair<QString, QString>> users;
         std::optional<TlsListener> tls;
+        // The broker keeps the sessions of clients that ask for it (and their undelivered QoS 1
+        // messages) across a stop and start, in its temporary directory.
+        bool keepSessions = false;
     };
 
     MqttBroker();

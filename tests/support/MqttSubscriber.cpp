@@ -31,6 +31,7 @@ void runEventsFor(int ms)
 struct MqttSubscriber::State {
     QByteArray filter;
     QByteArray username;
+    QByteArray sessionId;
     QByteArray password;
     int port = 0;
 
@@ -68,8 +69,10 @@ struct MqttSubscriber::State {
 
     void run()
     {
-        const QByteArray id = "test-subscriber-" + QUuid::createUuid().toString(QUuid::Id128).left(12).toLatin1();
-        struct mosquitto* mosq = mosquitto_new(id.constData(), true, this);
+        const QByteArray id = !sessionId.isEmpty()
+            ? sessionId
+            : "test-subscriber-" + QUuid::createUuid().toString(QUuid::Id128).left(12).toLatin1();
+        struct mosquitto* mosq = mosquitto_new(id.constData(), sessionId.isEmpty(), this);
         if (!mosq)
             return;
         mosquitto_connect_callback_set(mosq, &State::onConnect);
@@ -102,7 +105,8 @@ struct MqttSubscriber::State {
     }
 };
 
-MqttSubscriber::MqttSubscriber(int port, const QString& topicFilter, const QString& username, const QString& password)
+MqttSubscriber::MqttSubscriber(int port, const QString& topicFilter, const QString& username, const QString& password,
+                               const QString& sessionId)
     : state_(std::make_unique<State>())
 {
     static std::once_flag once;
@@ -110,6 +114,7 @@ MqttSubscriber::MqttSubscriber(int port, const QString& topicFilter, const QStri
     state_->port = port;
     state_->filter = topicFilter.toUtf8();
     state_->username = username.toUtf8();
+    state_->sessionId = sessionId.toUtf8();
     state_->password = password.toUtf8();
     state_->thread = std::thread([state = state_.get()] { state->run(); });
 }

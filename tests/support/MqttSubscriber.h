@@ -33,8 +33,11 @@ public:
     };
     using Messages = std::vector<Received>;
 
-    // Starts connecting at once; `username` empty: anonymous.
-    MqttSubscriber(int port, const QString& topicFilter, const QString& username = {}, const QString& password = {});
+    // Starts connecting at once; `username` empty: anonymous. With a `sessionId`, the broker keeps
+    // the session (clean session off): what comes while the subscriber is away is kept for it,
+    // across a restart of a broker that keeps sessions.
+    MqttSubscriber(int port, const QString& topicFilter, const QString& username = {}, const QString& password = {},
+                   const QString& sessionId = {});
     ~MqttSubscriber(); // disconnects and ends the thread
     MqttSubscriber(const MqttSubscriber&) = delete;
     MqttSubscriber& operator=(const MqttSubscriber&) = delete;
