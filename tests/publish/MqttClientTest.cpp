@@ -314,6 +314,7 @@ TEST(MqttClient, ReconnectsByItselfAfterAnOutageWithoutBusyWaiting)
     };
     MqttClient client(options);
     Recorder recorder(client);
+    client.subscribe(QStringLiteral("zentlog/back"));
     client.start();
     ASSERT_TRUE(waitConnected(recorder));
 
@@ -345,6 +346,8 @@ TEST(MqttClient, ReconnectsByItselfAfterAnOutageWithoutBusyWaiting)
     ASSERT_GT(mid, 0);
     ASSERT_TRUE(subscriber.waitForCount(1, kWaitMs));
     EXPECT_EQ(subscriber.messages()[0].topic, QStringLiteral("zentlog/back"));
+    waitFor([&] { return !recorder.received.empty(); }, kWaitMs);
+    EXPECT_EQ(recorder.received.size(), 1u) << "the subscription is made again on the new connection";
 }
 
 TEST(MqttClient, ForgetsWhatWasNotAcknowledgedWhenTheConnectionDrops)
