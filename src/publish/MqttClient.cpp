@@ -13,14 +13,18 @@
 #include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
 
+#ifdef _WIN32
+#include <winsock2.h>
+#else
 #include <sys/socket.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <deque>
-#include <mutex>
 #include <limits>
+#include <mutex>
 #include <set>
 #include <unordered_map>
 #include <variant>
@@ -33,6 +37,16 @@ namespace {
 constexpr const char* kSystemCaPath = "/etc/ssl/certs";
 // libmosquitto stops reading at this many packets or when the socket has no more.
 constexpr int kPacketsPerRead = 50;
+
+#ifdef _WIN32
+using SocketLength = int;
+constexpr int kWouldBlock = WSAEWOULDBLOCK;
+int socketErrno() { return WSAGetLastError(); }
+#else
+using SocketLength = socklen_t;
+constexpr int kWouldBlock = EWOULDBLOCK;
+int socketErrno() { return errno; }
+#endif
 
 void initLibrary()
 {
@@ -408,22 +422,22 @@ struct MqttClient::State {
         if (fd < 0)
             return false;
         int error = 0;
-        socklen_t size = sizeof error;
-        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
-            error = errno;
+        SocketLength size = sizeof error;
+        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0)
+            error = socketErrno();
         if (error == 0) {
-            // Looks without taking: what is there stays for OpenSSL.
+            // Looks without taking (libmosquitto's sockets do not block): what is there stays for OpenSSL.
             char byte = 0;
-            const ssize_t got = ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+            const auto got = ::recv(fd, &byte, 1, MSG_PEEK);
             if (got > 0)
                 return false;
             if (got == 0) {
                 endAttempt(QStringLiteral("connection to %1 closed by the broker").arg(broker));
                 return true;
             }
-            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+            error = socketErrno();
+            if (error == kWouldBlock || error == EAGAIN || error == EINTR)
                 return false;
-            error = errno;
         }
         endAttempt(QStringLiteral("connection to %1 failed: %2").arg(broker, QString::fromLocal8Bit(std::strerror(error))));
         return true;

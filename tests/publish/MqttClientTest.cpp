@@ -9,12 +9,12 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QEventLoop>
-#include <QTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QThread>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <functional>
 #include <memory>
 
 using publish::Message;
@@ -313,6 +314,7 @@ TEST(MqttClient, ReconnectsByItselfAfterAnOutageWithoutBusyWaiting)
     };
     MqttClient client(options);
     Recorder recorder(client);
+    client.subscribe(QStringLiteral("zentlog/back"));
     client.start();
     ASSERT_TRUE(waitConnected(recorder));
 
@@ -344,6 +346,8 @@ TEST(MqttClient, ReconnectsByItselfAfterAnOutageWithoutBusyWaiting)
     ASSERT_GT(mid, 0);
     ASSERT_TRUE(subscriber.waitForCount(1, kWaitMs));
     EXPECT_EQ(subscriber.messages()[0].topic, QStringLiteral("zentlog/back"));
+    waitFor([&] { return !recorder.received.empty(); }, kWaitMs);
+    EXPECT_EQ(recorder.received.size(), 1u) << "the subscription is made again on the new connection";
 }
 
 TEST(MqttClient, ForgetsWhatWasNotAcknowledgedWhenTheConnectionDrops)
@@ -392,9 +396,20 @@ TEST(MqttClient, AHungBrokerIsLeftAfterTheKeepaliveAndFoundAgain)
     Recorder recorder(client);
     client.start();
     ASSERT_TRUE(waitConnected(recorder));
+    auto other = std::make_unique<MqttClient>(options);
+    Recorder otherRecorder(*other);
+    other->start();
+    ASSERT_TRUE(waitConnected(otherRecorder));
 
     // The connection stays open but nothing comes back: only the keepalive can tell.
     broker.pause();
+    // Nor does a client wait for such a broker when it is destroyed.
+    other->publish(message("zentlog/stuck", "x"));
+    QElapsedTimer destroying;
+    destroying.start();
+    other.reset();
+    EXPECT_LT(destroying.elapsed(), 2000) << "ms to destroy a client of a hung broker";
+
     waitFor([&] { return !recorder.disconnected.isEmpty(); }, 30000);
     ASSERT_FALSE(recorder.disconnected.isEmpty()) << "no end of a connection that answers nothing";
     EXPECT_FALSE(client.isConnected());
