@@ -1,7 +1,7 @@
 // The real program measuring two stations of the simulator's line, publishing what "zentlog.ini"
 // in DIRECTORY asks for: a process of its own, so that a test can kill it (SIGKILL) and start it
-// again on the same files. Prints "cycle" after every measurement cycle. Ends cleanly when its
-// standard input closes.
+// again on the same files. Prints "cycle" after every measurement cycle. Ends as a user ends it
+// (closing the measurement window and confirming) when its standard input closes.
 //   e2e_publishing_program DIRECTORY LINE
 
 #include "ProgramOnSim.h"
@@ -36,8 +36,12 @@ int main(int argc, char* argv[])
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&input, &QSocketNotifier::activated, [&] {
         char byte = 0;
-        if (::read(STDIN_FILENO, &byte, 1) <= 0)
-            QCoreApplication::quit();
+        if (::read(STDIN_FILENO, &byte, 1) > 0)
+            return;
+        // As a user ends it: closes the measurement window and confirms.
+        input.setEnabled(false);
+        dialogs.answer(ui::Answer::Yes);
+        program->measurementWindow()->close();
     });
     const int status = QApplication::exec();
     for (const auto& box : dialogs.boxes)
