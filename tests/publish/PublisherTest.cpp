@@ -7,6 +7,7 @@
 #include "history/Recorder.h"
 #include "publish/AckedRanges.h"
 #include "publish/Publisher.h"
+#include "publish/sparkplug_b.pb.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -18,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <vector>
 
@@ -86,9 +88,10 @@ protected:
                                                       QString(), QStringLiteral("publisher-test-watch"));
         ASSERT_TRUE(subscriber->waitUntilSubscribed(10000));
     }
-    std::unique_ptr<Publisher> makePublisher(bool history)
+    std::unique_ptr<Publisher> makePublisher(bool history, publish::Format format = publish::Format::Json)
     {
         Publisher::Options options;
+        options.settings.format = format;
         options.settings.enabled = true;
         options.settings.host = QStringLiteral("127.0.0.1");
         options.settings.port = broker.port();
@@ -201,4 +204,100 @@ TEST_F(PublisherTest, AfterARestartOnlyWhatTheBrokerDidNotAcknowledgeIsSent)
         EXPECT_EQ(all[i].n, int(i / 2) + 1);
         EXPECT_EQ(all[i].backfill, i >= 6);
     }
+}
+
+namespace {
+
+namespace pb = org::eclipse::tahu::protobuf;
+
+struct Sparkplug {
+    QString type;   // NBIRTH, DDATA, ...
+    QString device; // empty for the node
+    pb::Payload payload;
+};
+
+std::vector<Sparkplug> sparkplugIn(const MqttSubscriber::Messages& messages)
+{
+    std::vector<Sparkplug> found;
+    for (const auto& m : messages) {
+        const QStringList parts = m.topic.split(QLatin1Char('/'));
+        Sparkplug s{parts.value(2), parts.value(4), {}};
+        EXPECT_TRUE(s.payload.ParseFromArray(m.payload.constData(), int(m.payload.size()))) << m.topic.toStdString();
+        found.push_back(std::move(s));
+    }
+    return found;
+}
+
+std::uint64_t bdSeqOf(const pb::Payload& payload)
+{
+    for (const auto& metric : payload.metrics())
+        if (metric.name() == "bdSeq")
+            return metric.long_value();
+    ADD_FAILURE() << "no bdSeq";
+    return 0;
+}
+
+} // namespace
+
+TEST_F(PublisherTest, SparkplugBirthsComeFirstBackfillIsHistoricalAndTheDeathMatchesTheBirth)
+{
+    MqttSubscriber watcher(broker.port(), QStringLiteral("spBv1.0/zentlog/#"), QString(), QString(),
+                           QStringLiteral("publisher-test-sparkplug"));
+    ASSERT_TRUE(watcher.waitUntilSubscribed(10000));
+    auto publisher = makePublisher(false, publish::Format::Sparkplug);
+    ASSERT_TRUE(waitUntil([&] { return publisher->status().connected; }, 10000));
+    for (int n = 0; n < 2; ++n)
+        publisher->cycleRecorded(cycle(n));
+    ASSERT_TRUE(waitUntil([&] { return publisher->status().acknowledged == 4; }, 10000));
+    broker.stop();
+    ASSERT_TRUE(waitUntil([&] { return !publisher->status().connected; }, 10000));
+    for (int n = 2; n < 4; ++n)
+        publisher->cycleRecorded(cycle(n));
+    ASSERT_TRUE(broker.start());
+    ASSERT_TRUE(waitUntil([&] { return publisher->status().acknowledged == 8; }, 20000));
+    publisher.reset(); // a clean end says NDEATH itself
+    ASSERT_TRUE(watcher.waitFor([](const auto& m) { return !m.empty() && m.back().topic.contains("NDEATH"); }, 10000));
+
+    // Each session: an NBIRTH, then each device's DBIRTH before its data. The broker may give the
+    // kept session a message of the first one twice: those repeat an earlier seq and are left out.
+    std::vector<std::vector<Sparkplug>> sessions;
+    for (Sparkplug& s : sparkplugIn(watcher.messages())) {
+        if (s.type == QLatin1String("NBIRTH"))
+            sessions.emplace_back();
+        ASSERT_FALSE(sessions.empty()) << "a message before the first NBIRTH: " << s.type.toStdString();
+        std::vector<Sparkplug>& session = sessions.back();
+        if (s.type != QLatin1String("NDEATH") && !session.empty()
+            && s.payload.seq() != (session.back().payload.seq() + 1) % 256)
+            continue;
+        session.push_back(std::move(s));
+    }
+    ASSERT_EQ(sessions.size(), 2u);
+    for (std::size_t k = 0; k < 2; ++k) {
+        std::map<std::uint64_t, std::string> names; // alias -> name, from the births
+        int historical = 0;
+        int data = 0;
+        for (const Sparkplug& s : sessions[k]) {
+            if (s.type == QLatin1String("DBIRTH"))
+                for (const auto& metric : s.payload.metrics())
+                    names[metric.alias()] = metric.name();
+            if (s.type != QLatin1String("DDATA"))
+                continue;
+            ++data;
+            for (const auto& metric : s.payload.metrics()) {
+                EXPECT_TRUE(names.count(metric.alias())) << "DDATA before its DBIRTH";
+                historical += metric.is_historical() ? 1 : 0;
+            }
+            if (k == 1) {
+                EXPECT_TRUE(s.payload.metrics(0).is_historical());
+            }
+        }
+        EXPECT_EQ(data, 4) << "session " << k;
+        if (k == 0) {
+            EXPECT_EQ(historical, 0);
+        }
+    }
+    // The second session has the next bdSeq, and its death certificate the same.
+    EXPECT_EQ(bdSeqOf(sessions[1].front().payload), bdSeqOf(sessions[0].front().payload) + 1);
+    ASSERT_EQ(sessions[1].back().type, QStringLiteral("NDEATH"));
+    EXPECT_EQ(bdSeqOf(sessions[1].back().payload), bdSeqOf(sessions[1].front().payload));
 }
