@@ -35,7 +35,7 @@ fi
 # The simulated installation. Files the user changed in ./run are kept.
 workdir="$root/run"
 mkdir -p "$workdir"
-for f in demo/config.txt demo/PortCom.dat demo/instrum1.bmp demo/stations.conf demo/*.log; do
+for f in demo/config.txt demo/PortCom.dat demo/zentlog.ini demo/instrum1.bmp demo/stations.conf demo/*.log; do
   [[ -e "$f" ]] || continue
   [[ -e "$workdir/$(basename "$f")" ]] || cp "$f" "$workdir/"
 done
