@@ -9,26 +9,20 @@
 #include "diagnostics/FrameTrace.h"
 #include "diagnostics/LineCounters.h"
 
+#include "ProcessCpu.h"
+
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 
-#include <sys/resource.h>
-
 #include <cstdio>
 #include <vector>
 
-namespace {
+using testing_support::cpuMicroseconds;
 
-double cpuMicroseconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e6
-        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
-}
+namespace {
 
 // The exchanges of four stations, made beforehand so that only the diagnostics are measured.
 std::vector<diagnostics::Exchange> exchanges(qint64 count, qint64 startMs)

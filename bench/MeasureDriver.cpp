@@ -12,17 +12,19 @@
 #include "serial/QtSerialControl.h"
 #include "ui/Dialogs.h"
 
+#include "ProcessCpu.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTimer>
-
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
 #include <vector>
+
+using testing_support::cpuSeconds;
 
 namespace {
 
@@ -46,14 +48,6 @@ public:
     }
     void beep() override {}
 };
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-        + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 long residentKiB()
 {

@@ -14,17 +14,19 @@
 #include "publish/Publisher.h"
 #include "publish/ReadingSource.h"
 
+#include "ProcessCpu.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
 
-#include <sys/resource.h>
-
 #include <cstdio>
 #include <memory>
 #include <vector>
+
+using testing_support::cpuMicroseconds;
 
 namespace {
 
@@ -35,14 +37,6 @@ void runFor(int ms)
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
-}
-
-double cpuMicroseconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e6
-        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
 }
 
 std::vector<measure::Reading> cycleAt(qint64 timeMs, qint64 n)

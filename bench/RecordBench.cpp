@@ -7,26 +7,20 @@
 
 #include "history/Recorder.h"
 
+#include "ProcessCpu.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <vector>
 
-namespace {
+using testing_support::cpuMicroseconds;
 
-double cpuMicroseconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e6
-        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
-}
+namespace {
 
 // Four channels as an installation has them: pH, conductivity, flow with its totals, R_627.
 std::vector<measure::Reading> cycleAt(qint64 timeMs, qint64 n)

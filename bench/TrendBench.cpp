@@ -10,6 +10,8 @@
 #include "history/TrendWindow.h"
 #include "ui/Dialogs.h"
 
+#include "ProcessCpu.h"
+
 #include <QApplication>
 #include <QDateTime>
 #include <QDir>
@@ -26,6 +28,8 @@
 #include <map>
 
 #include <sys/resource.h>
+
+using testing_support::cpuSeconds;
 
 namespace {
 
@@ -49,14 +53,6 @@ public:
     }
     void beep() override {}
 };
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 long peakKb()
 {

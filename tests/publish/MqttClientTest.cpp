@@ -1,6 +1,7 @@
 // The MQTT client against a real mosquitto broker on 127.0.0.1: acknowledgements, retained
 // messages and the will, outages and reconnection, user names and passwords, TLS.
 
+#include "ProcessCpu.h"
 #include "publish/MqttClient.h"
 
 #include "MqttBroker.h"
@@ -19,7 +20,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,6 +31,8 @@ using publish::Message;
 using publish::MqttClient;
 using testing_support::MqttBroker;
 using testing_support::MqttSubscriber;
+
+using testing_support::cpuSeconds;
 
 namespace {
 
@@ -96,14 +98,6 @@ Message message(const char* topic, const char* payload, int qos = 1, bool retain
 void settle(int ms)
 {
     waitFor([] { return false; }, ms);
-}
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-           + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 } // namespace

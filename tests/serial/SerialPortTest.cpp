@@ -1,5 +1,6 @@
 // The QSerialPort layer against a real pseudo-terminal.
 
+#include "ProcessCpu.h"
 #include "serial/FakeSerialControl.h"
 #include "serial/QtSerialControl.h"
 #include "serial/ReplyReception.h"
@@ -14,13 +15,13 @@
 
 #include <cerrno>
 
-#include <sys/resource.h>
-
 #include <gtest/gtest.h>
 
 using namespace serial;
 using testing_support::PtyPeer;
 using testing_support::waitFor;
+
+using testing_support::cpuSeconds;
 
 namespace {
 
@@ -30,14 +31,6 @@ QByteArray everyByte()
     for (int i = 0; i < 256; ++i)
         bytes[i] = static_cast<char>(i);
     return bytes;
-}
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-        + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 } // namespace
