@@ -30,9 +30,10 @@ PublisherThread::PublisherThread(Publisher::Options options, QObject* parent)
                     Qt::QueuedConnection);
             });
             connect(publisher_, &Publisher::fault, this, &PublisherThread::fault, Qt::QueuedConnection);
-            publisher_->start();
         },
         Qt::BlockingQueuedConnection);
+    // Not waited for: the start reads the history, which a viewer may hold locked for a while.
+    QMetaObject::invokeMethod(inThread_, [this] { publisher_->start(); }, Qt::QueuedConnection);
 }
 
 PublisherThread::~PublisherThread()
