@@ -25,9 +25,6 @@
 namespace history {
 class Recorder;
 }
-namespace publish {
-class PublisherThread;
-}
 namespace logger {
 class Extraction;
 }
@@ -50,6 +47,7 @@ class ConfLS;
 }
 namespace publish {
 class MqttWindow;
+class PublisherThread;
 }
 
 namespace app {
