@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -26,6 +27,7 @@
 
 #include <cstdio>
 #include <map>
+#include <memory>
 
 #include <sys/resource.h>
 
@@ -77,16 +79,24 @@ int points(const history::TrendWindow& window)
     return n;
 }
 
+// The trend window of the four channels, shown and left to settle for `settleMs` (its first
+// read of the file, its first drawing), sleeping while nothing happens.
+std::unique_ptr<history::TrendWindow> shownWindow(ui::Dialogs& dialogs, const QString& dir, int settleMs)
+{
+    auto window = std::make_unique<history::TrendWindow>(dialogs, QStringLiteral("ZENTLOG"), dir, fourChannels());
+    window->resize(1280, 900);
+    window->Form_Load();
+    QEventLoop settle;
+    QTimer::singleShot(settleMs, &settle, &QEventLoop::quit);
+    settle.exec();
+    return window;
+}
+
 int open(const QString& dir)
 {
     PrintedDialogs dialogs;
-    history::TrendWindow window(dialogs, QStringLiteral("ZENTLOG"), dir, fourChannels());
-    window.resize(1280, 900);
-    window.Form_Load();
-    QElapsedTimer settle;
-    settle.start();
-    while (settle.elapsed() < 1500)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    const auto shown = shownWindow(dialogs, dir, 1500);
+    history::TrendWindow& window = *shown;
     std::printf("columns: %d\n", window.columns());
     for (auto range : {history::TrendWindow::Range::Day, history::TrendWindow::Range::Month,
                        history::TrendWindow::Range::Day, history::TrendWindow::Range::Month}) {
@@ -122,13 +132,8 @@ public:
 int live(const QString& dir, int seconds)
 {
     PrintedDialogs dialogs;
-    history::TrendWindow window(dialogs, QStringLiteral("ZENTLOG"), dir, fourChannels());
-    window.resize(1280, 900);
-    window.Form_Load();
-    QElapsedTimer settle;
-    settle.start();
-    while (settle.elapsed() < 2000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    const auto shown = shownWindow(dialogs, dir, 2000);
+    history::TrendWindow& window = *shown;
     const int before = points(window);
     const double cpu0 = cpuSeconds();
     QElapsedTimer clock;
