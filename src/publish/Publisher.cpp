@@ -195,15 +195,7 @@ void Publisher::onConnected()
     liveFrom_ = source_->newest() + 1;
     liveNext_ = liveFrom_;
     backfillNext_ = acked_.nextUnacked(-1);
-    pendingBackfill_ = 0;
-    for (qint64 from = backfillNext_; from < liveFrom_;) {
-        const std::optional<AckedRanges::Range> next = acked_.rangeFrom(from);
-        const qint64 before = next ? std::min(next->first, liveFrom_) : liveFrom_;
-        pendingBackfill_ += source_->count(from - 1, before);
-        if (!next)
-            break;
-        from = next->second + 1;
-    }
+    pendingBackfill_ = unackedBefore(liveFrom_);
     qCInfo(lcPublish) << "connected to" << options_.settings.destination() << "," << pendingBackfill_
                       << "readings to backfill";
     if (pendingBackfill_ > 0) {
@@ -227,18 +219,22 @@ void Publisher::onDisconnected(const QString& reason)
         qCWarning(lcPublish) << "connection to" << options_.settings.destination() << "lost:" << reason;
         saveAcked();
         // Whatever was not acknowledged goes out again as backfill.
-        pendingBackfill_ = 0;
-        const qint64 newest = source_->newest();
-        for (qint64 from = acked_.nextUnacked(-1); from <= newest;) {
-            const std::optional<AckedRanges::Range> next = acked_.rangeFrom(from);
-            const qint64 before = next ? std::min(next->first, newest + 1) : newest + 1;
-            pendingBackfill_ += source_->count(from - 1, before);
-            if (!next)
-                break;
-            from = next->second + 1;
-        }
+        pendingBackfill_ = unackedBefore(source_->newest() + 1);
     }
     emit statusChanged();
+}
+
+qint64 Publisher::unackedBefore(qint64 end)
+{
+    qint64 count = 0;
+    for (qint64 from = acked_.nextUnacked(-1); from < end;) {
+        const std::optional<AckedRanges::Range> next = acked_.rangeFrom(from);
+        count += source_->count(from - 1, next ? std::min(next->first, end) : end);
+        if (!next)
+            break;
+        from = next->second + 1;
+    }
+    return count;
 }
 
 void Publisher::onAcknowledged(int mid)

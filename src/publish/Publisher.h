@@ -90,6 +90,8 @@ private:
     void backfillStep();
     bool publishReading(const StoredReading& stored, bool backfill);
     void saveAcked();
+    // How many readings numbered below `end` the broker has not acknowledged.
+    qint64 unackedBefore(qint64 end);
     void report(const QString& message);
 
     Options options_;
