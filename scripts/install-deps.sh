@@ -9,12 +9,14 @@ set -euo pipefail
 # libqt6opengl6-dev and are not pulled in by it.
 
 packages=(
-  g++ cmake ninja-build pkg-config
+  g++ cmake ninja-build pkg-config ccache
   qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libqt6serialport6
   libgtest-dev libgmock-dev
   libqt6sql6-sqlite sqlite3
   qt6-charts-dev libqt6opengl6-dev
   libmodbus-dev socat time
+  # the station service's readiness and watchdog notifications
+  libsystemd-dev systemd
   # publishing to an MQTT broker; the broker, its clients and openssl only for the tests
   libmosquitto-dev libssl-dev libprotobuf-dev protobuf-compiler mosquitto mosquitto-clients openssl
   fonts-dejavu-core

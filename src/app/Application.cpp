@@ -2,27 +2,21 @@
 
 #include "app/ZENTLOG.h"
 #include "measure/F_Mesure.h"
-#include "measure/StationReaders.h"
-#include "measure/ValueText.h"
 #include "config/ConfigW.h"
-#include "diagnostics/DiagnosticsSettings.h"
 #include "diagnostics/DiagnosticsWindow.h"
-#include "diagnostics/FrameTrace.h"
 #include "history/ExportWindow.h"
-#include "history/HistorySettings.h"
-#include "history/Recorder.h"
 #include "history/TrendWindow.h"
 #include "logger/Extraction.h"
-#include "publish/MqttSettings.h"
 #include "publish/MqttWindow.h"
-#include "publish/PublisherThread.h"
 #include "serial/ConfLS.h"
 #include "serial/PortComFile.h"
 #include "serial/PortDevices.h"
 #include "common/Logging.h"
+#include "common/MeasurementLock.h"
 #include "ui/Dialogs.h"
 
 #include <QCoreApplication>
+#include <QLockFile>
 
 namespace app {
 
@@ -32,16 +26,12 @@ Application::Application(ui::Dialogs& dialogs, std::unique_ptr<serial::SerialCon
     , directory_(std::move(directory))
     , channels_(dialogs, directory_)
     , quitHandler_([] { QCoreApplication::exit(0); })
-    , reader_([this](int16_t type, double address, int16_t startRegister) {
-        // The reader decodes into the shared values, and the channel's text is made from them
-        // before the next channel is read.
-        measure::ChannelRead read;
-        read.exchange = measure::ReadStation(type, *port_, address, startRegister, stationValues_, {}, &lateReplies_);
-        if (read.exchange.ok())
-            read.value = measure::FormatChannelReading(type, stationValues_);
-        return read;
-    })
+    , session_(channels_, flags_, *port_, serialSettings_)
+    , outputs_(session_, serialSettings_, directory_)
 {
+    connect(&outputs_, &MeasurementOutputs::problem, this, &Application::warnWhileMeasuring);
+    connect(&outputs_, &MeasurementOutputs::visitRecorded, this, &Application::visitRecorded);
+    connect(&outputs_, &MeasurementOutputs::publishStatusChanged, this, &Application::publishStatusChanged);
     // The live configuration is held by the configuration window: the first read of a channel
     // setting creates the window, and its load reads "config.txt".
     channels_.setFirstAccessHook([this] {
@@ -59,9 +49,7 @@ Application::Application(ui::Dialogs& dialogs, std::unique_ptr<serial::SerialCon
 Application::~Application()
 {
     delete measurement_.data();
-    publisher_.reset();
-    recorder_.reset();
-    trace_.reset();
+    outputs_.stopAll();
     delete extraction_.data();
     delete historyExport_.data();
     delete diagnostics_.data();
@@ -139,19 +127,16 @@ void Application::startMeasurement()
 {
     const bool loading = !measurement_;
     if (loading) {
+        if (!lockMeasurement()) {
+            showMainWindowAgain();
+            return;
+        }
         measurement_ = new measure::F_Mesure(measure::MeasurementContext{
-            dialogs_, channels_, flags_, *port_, serialSettings_, programTitle_, directory_, reader_,
-            [this] { showMainWindowAgain(); }, [this] { quit(); },
-            [this](std::vector<measure::Reading> readings) {
-                // The publisher reads what the recorder wrote; without the history it keeps the
-                // readings itself.
-                if (publisher_)
-                    publisher_->cycleRecorded(readings);
-                if (recorder_)
-                    recorder_->recordCycle(std::move(readings));
-            },
-            [this](int channel, const diagnostics::Exchange& exchange) { recordVisit(channel, exchange); },
-            &lineCounters_, [this] { showDiagnostics(); }, [this] { showTrends(); }});
+            dialogs_, channels_, flags_, session_, serialSettings_, programTitle_, directory_,
+            [this] { showMainWindowAgain(); }, [this] { quit(); }, &outputs_.lineCounters(),
+            [this] { showDiagnostics(); }, [this] { showTrends(); }});
+        // The folder is free for zentlog-station again once the window has gone.
+        connect(measurement_, &QObject::destroyed, this, [this] { measurementLock_.reset(); });
         measurement_->setWindowState(Qt::WindowMaximized);
         measurement_->Form_Load();
     }
@@ -159,38 +144,22 @@ void Application::startMeasurement()
     measurement_->show();
     measurement_->raise();
     // Once the measurement window is up, so that a message about the history stands over it.
-    if (loading) {
-        startRecorder();
-        startTrace();
-        startPublisher();
-    }
-    measurement_->Minuterie1().setInterval(1000);
-    measurement_->Minuterie1().start();
+    if (loading)
+        outputs_.start();
+    session_.start();
 }
 
-void Application::recordVisit(int channel, const diagnostics::Exchange& exchange)
+bool Application::lockMeasurement()
 {
-    if (trace_)
-        trace_->record(exchange, QStringLiteral("COM%1").arg(serialSettings_.portNumber));
-    lineCounters_.recordVisit(channel, exchange.endedAtMs, exchange.outcome, exchange.replyMs);
-    if (!exchange.request.isEmpty()) {
-        const diagnostics::StationBlock block{static_cast<uint8_t>(exchange.request[0]),
-                                              (static_cast<uint8_t>(exchange.request[2]) << 8)
-                                                  | static_cast<uint8_t>(exchange.request[3])};
-        requestedBy_[block] = channel;
+    common::MeasurementLock lock = common::lockMeasurement(directory_);
+    if (lock.refused()) {
+        dialogs_.message(lock.refusal, ui::Icon::Warning);
+        return false;
     }
-    // A late reply is counted for the channel whose request it answered.
-    for (const diagnostics::StationBlock& late : exchange.lateReplies) {
-        if (const auto owner = requestedBy_.find(late); owner != requestedBy_.end())
-            lineCounters_.recordLateReply(owner->second, exchange.endedAtMs);
-    }
-    emit visitRecorded(channel);
-}
-
-void Application::resetLineCounters()
-{
-    lineCounters_.reset();
-    emit visitRecorded(-1);
+    if (!lock.warning.isEmpty())
+        qCWarning(lcApp).noquote() << lock.warning;
+    measurementLock_ = std::move(lock.lock);
+    return true;
 }
 
 void Application::warnWhileMeasuring(const QString& text)
@@ -199,73 +168,11 @@ void Application::warnWhileMeasuring(const QString& text)
     dialogs_.notify(text, ui::Icon::Warning, {}, measurement_.data());
 }
 
-void Application::startTrace()
-{
-    if (trace_)
-        return;
-    const diagnostics::DiagnosticsSettings settings = diagnostics::DiagnosticsSettings::load(directory_);
-    if (!settings.problem.isEmpty())
-        warnWhileMeasuring(settings.problem);
-    if (!settings.trace)
-        return;
-    diagnostics::FrameTrace::Options options;
-    options.report = [this](const QString& text) { warnWhileMeasuring(text); };
-    trace_ = std::make_unique<diagnostics::FrameTrace>(directory_, std::move(options));
-}
-
-void Application::startRecorder()
-{
-    if (recorder_)
-        return;
-    const history::HistorySettings settings = history::HistorySettings::load(directory_);
-    if (!settings.problem.isEmpty())
-        warnWhileMeasuring(settings.problem);
-    if (!settings.enabled)
-        return;
-    history::Recorder::Options options;
-    options.directory = directory_;
-    options.retentionDays = settings.retentionDays;
-    options.report = [this](const QString& text) { warnWhileMeasuring(text); };
-    recorder_ = std::make_unique<history::Recorder>(std::move(options));
-}
-
-void Application::startPublisher()
-{
-    if (publisher_)
-        return;
-    const publish::MqttSettings settings = publish::MqttSettings::load(directory_);
-    if (!settings.problem.isEmpty())
-        warnWhileMeasuring(settings.problem);
-    if (!settings.enabled)
-        return;
-    publish::Publisher::Options options;
-    options.settings = settings;
-    options.directory = directory_;
-    options.history = recorder_ != nullptr;
-    publisher_ = std::make_unique<publish::PublisherThread>(std::move(options));
-    connect(publisher_.get(), &publish::PublisherThread::fault, this, &Application::warnWhileMeasuring);
-    connect(publisher_.get(), &publish::PublisherThread::statusChanged, this, &Application::showPublishStatus);
-    showPublishStatus();
-}
-
 void Application::restartPublisher()
 {
     // New settings apply at once while measuring; otherwise when the measurement starts.
-    if (!measurement_)
-        return;
-    publisher_.reset();
-    startPublisher();
-    showPublishStatus();
-}
-
-void Application::showPublishStatus()
-{
-    emit publishStatusChanged();
-}
-
-publish::PublishStatus Application::publishStatus() const
-{
-    return publisher_ ? publisher_->status() : publish::PublishStatus();
+    if (measurement_)
+        outputs_.reload(true);
 }
 
 logger::Extraction* Application::extractionWindow() const
@@ -315,7 +222,7 @@ void Application::showDiagnostics()
 {
     if (!diagnostics_) {
         diagnostics_ = new diagnostics::DiagnosticsWindow(diagnostics::DiagnosticsWindow::Services{
-            lineCounters_, [this] { resetLineCounters(); },
+            outputs_.lineCounters(), [this] { resetLineCounters(); },
             [this](int channel) {
                 // Reading a channel's tag would load the configuration: only once it is there.
                 const QString number = QStringLiteral("Channel %1").arg(channel + 1);

@@ -3,14 +3,13 @@
 // settings, the one serial port, the measurement flags, the program title) and creates each
 // window on first use.
 
+#include "app/MeasurementOutputs.h"
 #include "config/ChannelConfiguration.h"
 #include "diagnostics/LineCounters.h"
 #include "measure/F_Mesure.h"
-#include "measure/MeasurementCycle.h"
 #include "measure/MeasurementFlags.h"
-#include "measure/StationValues.h"
+#include "measure/MeasurementSession.h"
 #include "publish/PublishStatus.h"
-#include "serial/LateReplies.h"
 #include "serial/SerialControl.h"
 #include "serial/SerialSettings.h"
 
@@ -19,8 +18,9 @@
 #include <QString>
 
 #include <functional>
-#include <map>
 #include <memory>
+
+class QLockFile;
 
 namespace history {
 class Recorder;
@@ -37,7 +37,6 @@ class Dialogs;
 }
 namespace diagnostics {
 class DiagnosticsWindow;
-class FrameTrace;
 }
 namespace config {
 class ConfigW;
@@ -47,7 +46,6 @@ class ConfLS;
 }
 namespace publish {
 class MqttWindow;
-class PublisherThread;
 }
 
 namespace app {
@@ -95,19 +93,21 @@ public:
 
     // The recorder of the measurement history while the measurement has been started with the
     // history on ("zentlog.ini"), else null.
-    history::Recorder* recorder() const { return recorder_.get(); }
+    history::Recorder* recorder() const { return outputs_.recorder(); }
 
     // The MQTT publisher's latest status; not enabled while nothing is published.
-    publish::PublishStatus publishStatus() const;
+    publish::PublishStatus publishStatus() const { return outputs_.publishStatus(); }
 
     // The line's counters per channel since the user last reset them.
-    const diagnostics::LineCounters& lineCounters() const { return lineCounters_; }
-    void resetLineCounters();
+    const diagnostics::LineCounters& lineCounters() const { return outputs_.lineCounters(); }
+    void resetLineCounters() { outputs_.resetLineCounters(); }
 
+    // The measurement the measurement window shows.
+    measure::MeasurementSession& session() { return session_; }
     // The measurement window while it is loaded, else null.
     measure::F_Mesure* measurementWindow() const { return measurement_.data(); }
     // How a channel's station is read and its value text made; tests put their own here.
-    void setChannelReader(measure::ChannelReader reader) { reader_ = std::move(reader); }
+    void setChannelReader(measure::ChannelReader reader) { session_.setChannelReader(std::move(reader)); }
     // The windows while they exist (a window closed through its close box is gone).
     config::ConfigW* applicationConfigWindow() const;
     serial::ConfLS* serialInterfaceWindow() const;
@@ -133,21 +133,17 @@ signals:
     void mqttSettingsChanged();
 
 private:
-    void recordVisit(int channel, const diagnostics::Exchange& exchange);
     void createApplicationConfig();
     void showMainWindowAgain();
-    void startRecorder();
-    void startTrace();
-    // Publishes the readings to the MQTT broker of "zentlog.ini" when it asks for it.
-    void startPublisher();
+    // Takes the working directory's measurement lock; false (and the user told who holds it)
+    // when zentlog-station or another instance measures this folder.
+    bool lockMeasurement();
     void restartPublisher();
-    void showPublishStatus();
-    // A warning over the measurement window, from the history or the frame trace.
+    // A warning over the measurement window, from the history, the trace or the publisher.
     void warnWhileMeasuring(const QString& text);
 
     ui::Dialogs& dialogs_;
     std::unique_ptr<serial::SerialControl> port_;
-    serial::LateReplies lateReplies_; // on port_
     QString directory_;
     config::ChannelConfiguration channels_;
     serial::SerialSettings serialSettings_;
@@ -155,16 +151,11 @@ private:
     QString programTitle_;
     std::function<void()> quitHandler_;
     std::unique_ptr<ZENTLOG> mainWindow_;
-    measure::StationValues stationValues_;
-    measure::ChannelReader reader_;
+    measure::MeasurementSession session_;
+    MeasurementOutputs outputs_;
+    // Held while the measurement window measures: one measurement per folder.
+    std::unique_ptr<QLockFile> measurementLock_;
     QPointer<measure::F_Mesure> measurement_;
-    std::unique_ptr<history::Recorder> recorder_;
-    std::unique_ptr<publish::PublisherThread> publisher_;
-    // Every exchange of the measurement, while "zentlog.ini" asks for it; else null.
-    std::unique_ptr<diagnostics::FrameTrace> trace_;
-    diagnostics::LineCounters lineCounters_;
-    // The channel that last asked each station block, to which a late reply from it belongs.
-    std::map<diagnostics::StationBlock, int> requestedBy_;
     std::function<std::unique_ptr<serial::SerialControl>()> probePortFactory_;
     // Top-level windows own themselves: they are deleted when closed through their close box,
     // and those still there when the program ends are deleted with the application object.

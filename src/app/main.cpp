@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -30,6 +31,10 @@ int main(int argc, char* argv[])
                                            QStringLiteral("Work in DIR (an existing directory); also ZENTLOG_WORKDIR."),
                                            QStringLiteral("DIR"));
     parser.addOption(workdirOption);
+    const QCommandLineOption measureOption(
+        QStringLiteral("measure"),
+        QStringLiteral("Start measuring at once, as the menu command Measurement does (for a session's autostart)."));
+    parser.addOption(measureOption);
     parser.process(qtApp);
 
     ui::QtDialogs dialogs;
@@ -48,5 +53,7 @@ int main(int argc, char* argv[])
     app::Application application(dialogs, std::make_unique<serial::QtSerialControl>());
     application.setProbePortFactory([] { return std::make_unique<serial::QtSerialControl>(); });
     application.mainWindow().Form_Load();
+    if (parser.isSet(measureOption))
+        QTimer::singleShot(0, &application.mainWindow(), [&application] { application.mainWindow().Mesure_Click(); });
     return QApplication::exec();
 }

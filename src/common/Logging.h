@@ -15,3 +15,6 @@ Q_DECLARE_LOGGING_CATEGORY(lcConfig)      // "zentlog.config": config.txt, PortC
 Q_DECLARE_LOGGING_CATEGORY(lcLogger)      // "zentlog.logger": logger files and their extraction
 Q_DECLARE_LOGGING_CATEGORY(lcApp)         // "zentlog.app": the program and its windows
 Q_DECLARE_LOGGING_CATEGORY(lcPublish)     // "zentlog.publish": the MQTT publisher
+// "zentlog.station": zentlog-station's account of itself (start, inputs and port changing state,
+// reloads); its info lines are on, since the journal is where a service is watched.
+Q_DECLARE_LOGGING_CATEGORY(lcStation)

@@ -81,6 +81,13 @@ struct SettingsLoad {
 SettingsLoad loadSettingsFile(const QString& path, qint64 maxBytes, const QString& binaryProblem,
                               const std::function<ParsedSettings(QByteArrayView)>& parse);
 
+// A settings file read again while the program runs: a file that cannot be read leaves the
+// settings in force as they were.
+struct SettingsReload {
+    bool applied = false; // the file's settings are in force now
+    QString problem;      // what was wrong (also when applied with values replaced); empty when fine
+};
+
 struct SettingsSave {
     QString error;    // empty on success
     QString keptCopy; // where the unreadable file was kept, when it was

@@ -196,6 +196,22 @@ bool ChannelConfiguration::LoadChannelConfig()
     return false;
 }
 
+common::SettingsReload ChannelConfiguration::reloadChannelConfig()
+{
+    Channels channels{};
+    const common::SettingsLoad load = readConfigFile(filePath(), &channels);
+    common::SettingsReload reload;
+    reload.problem = load.problems.join(QStringLiteral("; "));
+    reload.applied = !load.malformed;
+    if (reload.applied) {
+        const bool wasLoading = std::exchange(loading_, true);
+        assign(channels);
+        loaded_ = true;
+        loading_ = wasLoading;
+    }
+    return reload;
+}
+
 bool ChannelConfiguration::SaveChannelConfig()
 {
     // A file that cannot be read (the one the load replaced by an empty configuration) is kept

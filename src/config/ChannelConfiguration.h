@@ -4,6 +4,7 @@
 // read anywhere runs the first-access hook (the program creates and shows the configuration
 // window there, which loads "config.txt"); without a hook the first read loads the file itself.
 
+#include "common/TextFiles.h"
 #include "config/ConfigFile.h"
 
 #include <QObject>
@@ -56,6 +57,9 @@ public:
     // empty configuration; values out of range are reported and replaced by the empty value. The
     // file itself is never touched here. Returns false when the file could not be used as it stands.
     bool LoadChannelConfig();
+    // Reads "config.txt" again while measuring (nothing is shown): the configuration changes only
+    // when the file can be read; a missing or malformed file leaves it as it was.
+    common::SettingsReload reloadChannelConfig();
     // Writes the model atomically; a failure is reported and returns false. A "config.txt" that
     // cannot be read is first kept as "config.txt.bad", and the user is told so.
     bool SaveChannelConfig();

@@ -5,16 +5,14 @@
 #include "config/MeasurementTypes.h"
 #include "diagnostics/LineCounters.h"
 #include "measure/Bezel.h"
-#include "serial/SerialControl.h"
 #include "serial/SerialDevices.h"
-#include "serial/SerialPort.h"
+#include "serial/SerialSettings.h"
 #include "ui/Dialogs.h"
 #include "ui/Twips.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QGuiApplication>
@@ -74,15 +72,15 @@ QString valueLabelText(const QString& valueText)
 F_Mesure::F_Mesure(MeasurementContext context, QWidget* parent)
     : QWidget(parent)
     , context_(std::move(context))
-    , cycle_(context_.channels, context_.flags, context_.reader, [this](int i, const QString& text) { showValue(i, text); })
 {
     setObjectName(QStringLiteral("F_Mesure"));
-    cycle_.setReadingsSink(context_.recordCycle);
-    cycle_.setVisitSink([this](int channel, const diagnostics::Exchange& exchange) {
-        if (context_.recordVisit)
-            context_.recordVisit(channel, exchange);
-        updateToolTip(channel);
-    });
+    MeasurementSession& session = context_.session;
+    connect(&session, &MeasurementSession::valueShown, this, &F_Mesure::showValue);
+    connect(&session, &MeasurementSession::channelVisited, this, [this](int channel) { updateToolTip(channel); });
+    connect(&session, &MeasurementSession::cycleCompleted, this,
+            [this](const std::vector<Reading>&, qint64 milliseconds) { emit cycleCompleted(milliseconds); });
+    connect(&session, &MeasurementSession::stopRequested, this, &F_Mesure::Commande1_Click);
+    connect(&session, &MeasurementSession::portFailed, this, &F_Mesure::reportPortProblem);
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral(" [ Mesure ]"));
     setColours(this, Qt::black, kLightGrey);
@@ -93,13 +91,10 @@ F_Mesure::F_Mesure(MeasurementContext context, QWidget* parent)
         size = size.expandedTo(screen->availableSize());
     resize(size);
     buildControls();
-    minuterie1_.setObjectName(QStringLiteral("Minuterie1"));
-    connect(&minuterie1_, &QTimer::timeout, this, &F_Mesure::Minuterie1_Timer);
     // Tag captions and visibility follow the configuration at once, not only when the window
     // happens to be repainted.
     connect(&context_.channels, &config::ChannelConfiguration::channelChanged, this, &F_Mesure::refreshPanels);
     connect(&context_.channels, &config::ChannelConfiguration::labelsChanged, this, &F_Mesure::refreshPanels);
-    connect(&context_.port, &serial::SerialControl::portLost, this, &F_Mesure::portLost);
 
     // The main window and its menus are hidden while measuring, and that is when the line's
     // counters and the live trends matter: the window's context menu (and Ctrl+D, Ctrl+T) opens them.
@@ -213,7 +208,7 @@ void F_Mesure::Form_Load()
     layout_ = LayoutChannelPanels(inputs);
     applyLayout();
 
-    ensurePortOpen();
+    context_.session.ensurePortOpen();
 }
 
 void F_Mesure::Form_Paint()
@@ -270,62 +265,10 @@ void F_Mesure::showEvent(QShowEvent* event)
 
 void F_Mesure::Minuterie1_Timer()
 {
-    // A tick that comes while a cycle still waits for a station is skipped: two cycles never
-    // share the line.
-    if (context_.flags.CycleRunning || ending_)
+    // Once the user has confirmed the end of the program no cycle starts any more.
+    if (ending_)
         return;
-    if (context_.flags.stopRequested()) {
-        Commande1_Click();
-        return;
-    }
-    // Without a port there is nothing to read: the panels already say "Out of order".
-    if (!ensurePortOpen())
-        return;
-    QElapsedTimer elapsed;
-    elapsed.start();
-    cycle_.RunMeasurementCycle();
-    qCDebug(lcMeasure) << "cycle of" << elapsed.elapsed() << "ms";
-    emit cycleCompleted(elapsed.elapsed());
-}
-
-bool F_Mesure::ensurePortOpen()
-{
-    serial::SerialControl& port = context_.port;
-    if (port.PortOpen())
-        return true;
-    if (serial::OpenSerialPort(context_.settings, port)) {
-        portProblemReported_ = false;
-        return true;
-    }
-    showOutOfOrder();
-    // One message per outage; the next ticks try again quietly until the port is back.
-    if (!portProblemReported_) {
-        portProblemReported_ = true;
-        reportPortProblem(QStringLiteral("cannot be opened: %1").arg(port.errorString()));
-    }
-    return false;
-}
-
-void F_Mesure::portLost(const QString& reason)
-{
-    // Whatever the panels show was read before the port went: it is not live any more. This may
-    // run inside a reply wait; the cycle then ends its pass with "Out of order" everywhere.
-    showOutOfOrder();
-    if (!portProblemReported_) {
-        portProblemReported_ = true;
-        reportPortProblem(QStringLiteral("stopped working: %1")
-                              .arg(reason.isEmpty() ? QStringLiteral("the device went away") : reason));
-    }
-}
-
-void F_Mesure::showOutOfOrder()
-{
-    // The channels the cycle reads: selected, with a measurement type.
-    for (int i = 0; i < kPanelCount; ++i) {
-        if (context_.channels.selected(i) == 1 && config::isMeasurementType(context_.channels.measurementType(i))
-            && valueTexts_[static_cast<size_t>(i)] != kOutOfOrder)
-            showValue(i, kOutOfOrder);
-    }
+    context_.session.tick();
 }
 
 void F_Mesure::reportPortProblem(const QString& what)
@@ -397,8 +340,7 @@ void F_Mesure::Commande1_Click()
     context_.flags.StopRequest = context_.flags.stopMarker;
     if (context_.flags.CycleRunning)
         return; // the running cycle stops after its channel; the next tick comes back here
-    minuterie1_.stop();
-    serial::CloseSerialPort(context_.port);
+    context_.session.stop();
     unloadByProgram_ = true;
     close();
     if (context_.showMainWindow)
@@ -438,8 +380,7 @@ void F_Mesure::quitAnswered(ui::Answer answer)
     // beneath us: no tick starts another cycle or reopens the port, the waiting cycle finds the
     // port closed and ends, and ending the program leaves every event loop.
     ending_ = true;
-    minuterie1_.stop();
-    serial::CloseSerialPort(context_.port);
+    context_.session.stop();
     if (context_.endProgram)
         context_.endProgram();
 }

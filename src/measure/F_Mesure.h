@@ -1,11 +1,11 @@
 #pragma once
 // The live measurement window: one panel per selected channel, filled once a second by the
-// measurement cycle; "CANCEL" goes back to the main window, the close box ends the program.
+// measurement session it shows; "CANCEL" goes back to the main window, the close box ends the
+// program.
 
-#include "measure/MeasurementCycle.h"
+#include "measure/MeasurementSession.h"
 #include "measure/PanelLayout.h"
 
-#include <QTimer>
 #include <QWidget>
 
 #include <array>
@@ -19,7 +19,6 @@ namespace config {
 class ChannelConfiguration;
 }
 namespace serial {
-class SerialControl;
 struct SerialSettings;
 }
 namespace diagnostics {
@@ -36,16 +35,14 @@ struct MeasurementContext {
     ui::Dialogs& dialogs;
     config::ChannelConfiguration& channels;
     MeasurementFlags& flags;
-    serial::SerialControl& port;
+    MeasurementSession& session;
     serial::SerialSettings& settings;
     QString programTitle;
     QString directory; // where "instrum1.bmp" is read; empty: the working directory
-    ChannelReader reader;
     std::function<void()> showMainWindow;
     std::function<void()> endProgram;
-    ReadingsSink recordCycle; // takes the readings of every completed cycle; may be empty
-    VisitSink recordVisit;    // told of every channel visit; may be empty
-    // The line's counters, read for the panels' tooltips once each visit has been recorded; may be null.
+    // The line's counters, read for the panels' tooltips once each visit has been recorded (the
+    // counters take the session's visits before the window does); may be null.
     const diagnostics::LineCounters* lineCounters = nullptr;
     // Open the Diagnostics and the Trend windows (the main window and its menus are hidden while
     // measuring); may be empty.
@@ -69,7 +66,7 @@ public:
     // The abandon command: back to the main window, at once or after the running cycle.
     void Commande1_Click();
 
-    QTimer& Minuterie1() { return minuterie1_; }
+    QTimer& Minuterie1() { return context_.session.timer(); }
     QLabel* Etiquette3(int i) const { return etiquette3_[static_cast<size_t>(i)]; }
     QLabel* Etiquette1(int i) const { return etiquette1_[static_cast<size_t>(i)]; }
     QLabel* Dessin1(int i) const { return dessin1_[static_cast<size_t>(i)]; }
@@ -98,16 +95,10 @@ private:
     void updateToolTip(int channel);
     // Form_Paint once the configuration is there to be read.
     void refreshPanels();
-    bool ensurePortOpen();
-    void portLost(const QString& reason);
-    // Every channel the cycle reads shows "Out of order".
-    void showOutOfOrder();
     void reportPortProblem(const QString& what);
     void quitAnswered(ui::Answer answer);
 
     MeasurementContext context_;
-    MeasurementCycle cycle_;
-    QTimer minuterie1_;
     QPushButton* commande1_ = nullptr;
     std::array<QLabel*, 2> etiquette2_{};
     QFrame* cadre1_ = nullptr;
@@ -118,7 +109,6 @@ private:
     std::array<QString, kPanelCount> valueTexts_{};
     PanelLayout layout_{};
     bool unloadByProgram_ = false;
-    bool portProblemReported_ = false;
     QString pendingPortMessage_; // a port problem found before the window was on screen
     bool quitQuestionOpen_ = false;
     bool ending_ = false; // the user confirmed the end of the program

@@ -144,6 +144,18 @@ bool LoadSerialSettings(SerialSettings& settings, ui::Dialogs& dialogs, const QS
     return false;
 }
 
+common::SettingsReload ReloadSerialSettings(SerialSettings& settings, const QString& directory)
+{
+    SerialSettings read = settings;
+    const common::SettingsLoad load = readPortComFile(portComPath(directory), &read);
+    common::SettingsReload reload;
+    reload.problem = load.problems.join(QStringLiteral("; "));
+    reload.applied = !load.malformed;
+    if (reload.applied)
+        settings = read;
+    return reload;
+}
+
 bool SaveSerialSettings(const SerialSettings& settings, ui::Dialogs& dialogs, const QString& directory)
 {
     const QString path = portComPath(directory);

@@ -2,6 +2,7 @@
 // "PortCom.dat": the stored serial settings, three CR LF lines of numbers
 // (port and rate position, parity position, stop-bit position).
 
+#include "common/TextFiles.h"
 #include "serial/SerialSettings.h"
 
 #include <QByteArray>
@@ -32,6 +33,9 @@ PortComParse parsePortCom(QByteArrayView bytes);
 // A missing or malformed file is reported once through the dialogs, and the defaults are used;
 // the file itself is not touched. Returns false when the file could not be used as it stands.
 bool LoadSerialSettings(SerialSettings& settings, ui::Dialogs& dialogs, const QString& directory = {});
+
+// Reads "PortCom.dat" again while measuring: the settings change only when the file can be read.
+common::SettingsReload ReloadSerialSettings(SerialSettings& settings, const QString& directory = {});
 
 // Writes the four positions atomically; a failure is reported and returns false. A "PortCom.dat"
 // that cannot be read is first kept as "PortCom.dat.bad", and the user is told so.

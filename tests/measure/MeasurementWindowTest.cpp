@@ -13,6 +13,7 @@
 #include <QImage>
 #include <QTableWidget>
 #include <QLabel>
+#include <QLockFile>
 #include <QSignalBlocker>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -235,8 +236,18 @@ TEST_F(MeasurementWindowTest, APortThatCannotBeOpenedIsReportedOnceWithoutWaitin
     for (int i : {0, 1, 2})
         EXPECT_EQ(window()->Etiquette3(i)->text(), QStringLiteral("Out of order")) << i;
     EXPECT_EQ(window()->Etiquette3(3)->text(), QString());
+    // Each tick still records every selected channel, failed for want of a port, so that the
+    // history shows the outage.
+    QStringList recorded;
+    QObject::connect(&app->session(), &measure::MeasurementSession::cycleCompleted,
+                     [&](const std::vector<measure::Reading>& readings) {
+                         for (const measure::Reading& reading : readings)
+                             recorded << QStringLiteral("%1 %2").arg(reading.channel).arg(reading.outcome.code());
+                     });
     tick();
     tick();
+    EXPECT_EQ(recorded, QStringList({"0 port_closed", "1 port_closed", "2 port_closed", "0 port_closed",
+                                     "1 port_closed", "2 port_closed"}));
     EXPECT_EQ(dialogs.boxes.size(), 1);
     EXPECT_FALSE(port->PortOpen());
     EXPECT_EQ(port->openCount(), 0);
@@ -286,6 +297,26 @@ TEST_F(MeasurementWindowTest, APortLostWhileMeasuringIsOutOfOrderAtOnceReportedO
     EXPECT_EQ(reads.size(), 9);
     EXPECT_EQ(window()->valueText(0), QStringLiteral("Out of order"));
     EXPECT_EQ(dialogs.boxes.size(), 2);
+}
+
+TEST_F(MeasurementWindowTest, AFolderAnotherProcessMeasuresIsRefusedNamingIt)
+{
+    QLockFile held(dir.filePath(QStringLiteral("zentlog-measure.lock")));
+    ASSERT_TRUE(held.tryLock(0));
+    app->mainWindow().Mesure_Click();
+    EXPECT_EQ(window(), nullptr);
+    EXPECT_FALSE(port->PortOpen());
+    ASSERT_EQ(dialogs.boxes.size(), 1);
+    EXPECT_TRUE(dialogs.boxes[0].text.contains(QStringLiteral("process %1").arg(QCoreApplication::applicationPid())))
+        << dialogs.boxes[0].text.toStdString();
+
+    // Free again once the other measurement has ended; and this one holds it while it measures.
+    held.unlock();
+    start();
+    EXPECT_FALSE(held.tryLock(0));
+    window()->Commande1_Click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(held.tryLock(0));
 }
 
 TEST_F(MeasurementWindowTest, TagsAndSelectionShowWithoutWaitingForARepaint)

@@ -1,0 +1,166 @@
+#include "app/MeasurementOutputs.h"
+
+#include "diagnostics/FrameTrace.h"
+#include "history/Recorder.h"
+#include "measure/MeasurementSession.h"
+#include "publish/PublisherThread.h"
+#include "serial/SerialSettings.h"
+
+namespace app {
+
+namespace {
+bool sameMqtt(const publish::MqttSettings& a, const publish::MqttSettings& b)
+{
+    return a.enabled == b.enabled && a.host == b.host && a.port == b.port && a.tls == b.tls && a.caFile == b.caFile
+        && a.username == b.username && a.passwordFile == b.passwordFile && a.site == b.site && a.qos == b.qos
+        && a.format == b.format;
+}
+} // namespace
+
+MeasurementOutputs::MeasurementOutputs(measure::MeasurementSession& session,
+                                       const serial::SerialSettings& serialSettings, QString directory,
+                                       QObject* parent)
+    : QObject(parent)
+    , serialSettings_(serialSettings)
+    , directory_(std::move(directory))
+{
+    // The counters take each visit before any window that shows it, so that a panel's tooltip
+    // reads counters that include its visit.
+    connect(&session, &measure::MeasurementSession::lateReplyDiscarded, this,
+            [this](int input, qint64 atMs) { lineCounters_.recordLateReply(input, atMs); });
+    connect(&session, &measure::MeasurementSession::channelVisited, this,
+            [this](int input, const diagnostics::Exchange& exchange) {
+                if (trace_)
+                    trace_->record(exchange, QStringLiteral("COM%1").arg(serialSettings_.portNumber));
+                lineCounters_.recordVisit(input, exchange.endedAtMs, exchange.outcome, exchange.replyMs);
+                emit visitRecorded(input);
+            });
+    connect(&session, &measure::MeasurementSession::cycleCompleted, this,
+            [this](const std::vector<measure::Reading>& readings) {
+                if (readings.empty())
+                    return;
+                // The publisher reads what the recorder wrote; without the history it keeps the
+                // readings itself.
+                if (publisher_)
+                    publisher_->cycleRecorded(readings);
+                if (recorder_)
+                    recorder_->recordCycle(readings);
+            });
+}
+
+MeasurementOutputs::~MeasurementOutputs()
+{
+    stopAll();
+}
+
+void MeasurementOutputs::stopAll()
+{
+    publisher_.reset();
+    recorder_.reset();
+    trace_.reset();
+}
+
+void MeasurementOutputs::report(const QString& settingsProblem)
+{
+    if (!settingsProblem.isEmpty())
+        emit problem(settingsProblem);
+}
+
+void MeasurementOutputs::start()
+{
+    if (started_)
+        return;
+    started_ = true;
+    history_ = history::HistorySettings::load(directory_);
+    report(history_.problem);
+    startRecorder(history_);
+    diagnostics_ = diagnostics::DiagnosticsSettings::load(directory_);
+    report(diagnostics_.problem);
+    startTrace(diagnostics_);
+    mqtt_ = publish::MqttSettings::load(directory_);
+    report(mqtt_.problem);
+    startPublisher(mqtt_);
+}
+
+void MeasurementOutputs::reload(bool forcePublisher)
+{
+    if (!started_)
+        return;
+    const history::HistorySettings history = history::HistorySettings::load(directory_);
+    const diagnostics::DiagnosticsSettings diagnostics = diagnostics::DiagnosticsSettings::load(directory_);
+    const publish::MqttSettings mqtt = publish::MqttSettings::load(directory_);
+    const bool historyChanged = history.enabled != history_.enabled || history.retentionDays != history_.retentionDays;
+    if (history.problem != history_.problem)
+        report(history.problem);
+    if (diagnostics.problem != diagnostics_.problem)
+        report(diagnostics.problem);
+    if (mqtt.problem != mqtt_.problem)
+        report(mqtt.problem);
+    // The publisher reads what the recorder writes: a new recorder means a new publisher.
+    const bool publisherChanged = forcePublisher || historyChanged || !sameMqtt(mqtt, mqtt_);
+    if (publisherChanged)
+        publisher_.reset();
+    if (historyChanged) {
+        recorder_.reset();
+        startRecorder(history);
+    }
+    if (diagnostics.trace != diagnostics_.trace) {
+        trace_.reset();
+        startTrace(diagnostics);
+    }
+    if (publisherChanged) {
+        startPublisher(mqtt);
+        emit publishStatusChanged();
+    }
+    history_ = history;
+    diagnostics_ = diagnostics;
+    mqtt_ = mqtt;
+}
+
+void MeasurementOutputs::startTrace(const diagnostics::DiagnosticsSettings& settings)
+{
+    if (!settings.trace)
+        return;
+    diagnostics::FrameTrace::Options options;
+    options.report = [this](const QString& text) { emit problem(text); };
+    trace_ = std::make_unique<diagnostics::FrameTrace>(directory_, std::move(options));
+}
+
+void MeasurementOutputs::startRecorder(const history::HistorySettings& settings)
+{
+    if (!settings.enabled)
+        return;
+    history::Recorder::Options options;
+    options.directory = directory_;
+    options.retentionDays = settings.retentionDays;
+    options.report = [this](const QString& text) { emit problem(text); };
+    recorder_ = std::make_unique<history::Recorder>(std::move(options));
+}
+
+void MeasurementOutputs::startPublisher(const publish::MqttSettings& settings)
+{
+    if (!settings.enabled)
+        return;
+    publish::Publisher::Options options;
+    options.settings = settings;
+    options.directory = directory_;
+    options.history = recorder_ != nullptr;
+    publisher_ = std::make_unique<publish::PublisherThread>(std::move(options));
+    connect(publisher_.get(), &publish::PublisherThread::fault, this, &MeasurementOutputs::problem);
+    connect(publisher_.get(), &publish::PublisherThread::statusChanged, this,
+            &MeasurementOutputs::publishStatusChanged);
+    emit publishStatusChanged();
+}
+
+publish::PublishStatus MeasurementOutputs::publishStatus() const
+{
+    return publisher_ ? publisher_->status() : publish::PublishStatus();
+}
+
+void MeasurementOutputs::resetLineCounters()
+{
+    lineCounters_.reset();
+    emit visitRecorded(-1);
+}
+
+} // namespace app

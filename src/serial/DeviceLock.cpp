@@ -1,0 +1,37 @@
+#include "serial/DeviceLock.h"
+
+#include <QFileInfo>
+#include <QLockFile>
+
+namespace serial {
+
+std::optional<qint64> deviceHolder(const QString& device)
+{
+#ifdef Q_OS_UNIX
+    // The folders Qt's serial port looks in for its lock file, in its order.
+    static const char* const kLockFolders[] = {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp",
+                                               "/tmp", "/var/tmp", "/var/lock/lockdev", "/run/lock"};
+    const QString resolved = QFileInfo(device).canonicalFilePath();
+    QString name = resolved.isEmpty() ? device : resolved;
+    if (name.startsWith(QLatin1String("/dev/")))
+        name.remove(0, 5);
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    for (const char* folder : kLockFolders) {
+        const QString path = QString::fromLatin1(folder) + QStringLiteral("/LCK..") + name;
+        if (!QFileInfo::exists(path))
+            continue;
+        QLockFile lock(path);
+        qint64 pid = 0;
+        QString host;
+        QString program;
+        // A lock whose process is gone is no holder: the next open takes it over.
+        if (lock.getLockInfo(&pid, &host, &program) && pid > 0 && QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)))
+            return pid;
+    }
+#else
+    Q_UNUSED(device);
+#endif
+    return std::nullopt;
+}
+
+} // namespace serial
