@@ -1,0 +1,105 @@
+#pragma once
+// zentlog-station's service: the measurement of one working directory without a display. It
+// measures the inputs of "config.txt" on the port of "PortCom.dat" and "zentlog.ini", records,
+// traces and publishes as the measurement window does, applies changes of those files at the next
+// cycle, logs what changes (never a line per cycle) and keeps the service manager informed.
+
+#include "SystemdNotify.h"
+
+#include "app/MeasurementOutputs.h"
+#include "config/ChannelConfiguration.h"
+#include "measure/MeasurementFlags.h"
+#include "measure/MeasurementSession.h"
+#include "serial/QtSerialControl.h"
+#include "serial/SerialSettings.h"
+#include "ui/Dialogs.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QTimer>
+
+#include <array>
+#include <memory>
+
+class QLockFile;
+
+namespace station {
+
+// Messages meant for a box go to the log: there is nobody to answer, so every question is
+// answered No, the answer that destroys nothing.
+class LogDialogs final : public ui::Dialogs {
+public:
+    ui::Answer message(const QString& text, ui::Icon icon, ui::Buttons buttons, const QString& title) override;
+    void notify(const QString& text, ui::Icon icon, const QString& title, QWidget* owner) override;
+    void ask(const QString& text, ui::Icon icon, ui::Buttons buttons, const QString& title,
+             std::function<void(ui::Answer)> onAnswer, QWidget* owner) override;
+    void beep() override {}
+};
+
+// What a settings file looked like when it was last read: a change of any of these means the
+// file was written or replaced since.
+struct FileStamp {
+    bool exists = false;
+    qint64 size = 0;
+    QDateTime modified;
+    QDateTime changed;
+    bool operator==(const FileStamp&) const = default;
+    static FileStamp of(const QString& path);
+};
+
+class Station final : public QObject {
+    Q_OBJECT
+public:
+    explicit Station(QString directory, QObject* parent = nullptr);
+    ~Station() override;
+
+    // Takes the folder, loads the settings, opens the port and starts measuring. False when
+    // another program measures the folder or holds the device; `refusal` names it.
+    bool start(QString* refusal);
+    // SIGHUP: every settings file read again now.
+    void reload();
+    // SIGTERM: the cycle under way ends (its reply wait cut short after 1.5 s), the history
+    // commits, the publisher says "offline"; then finished().
+    void shutdown();
+
+signals:
+    void finished();
+
+private:
+    void tick();
+    void cycleEnded();
+    void visited(int input, const diagnostics::Exchange& exchange);
+    void reloadChanged(bool all);
+    void reloadChannels();
+    void reloadSerial();
+    void reloadIni();
+    void finish();
+    QString portName() const;
+    QString lineSettings() const;
+    QString startLine();
+    QString statusLine();
+
+    enum class InputState { Unknown, Valid, Failing };
+
+    QString directory_;
+    LogDialogs dialogs_;
+    serial::QtSerialControl port_;
+    config::ChannelConfiguration channels_;
+    serial::SerialSettings serialSettings_;
+    measure::MeasurementFlags flags_;
+    measure::MeasurementSession session_;
+    app::MeasurementOutputs outputs_;
+    SystemdNotify notify_;
+    std::unique_ptr<QLockFile> lock_;
+    QTimer timer_;
+    std::array<InputState, measure::kInputCount> states_{};
+    std::array<QString, measure::kInputCount> failures_{};
+    FileStamp configStamp_;
+    FileStamp portComStamp_;
+    FileStamp iniStamp_;
+    QString device_; // the device of the port in force
+    bool reloadAll_ = false; // SIGHUP: every file is read again before the next cycle
+    bool stopping_ = false;
+};
+
+} // namespace station
