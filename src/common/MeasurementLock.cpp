@@ -24,12 +24,14 @@ MeasurementLock lockMeasurement(const QString& directory)
                                         "program from measuring it at the same time; measuring goes on without it.")
                              .arg(where, QString::fromLatin1(kMeasurementLockName));
     } else if (program == QLatin1String(kStationProgramName)) {
-        result.refusal = QStringLiteral("\"%1\" is already being measured by process %2: the station service "
-                                        "(zentlog-station) measures this folder.")
+        result.refusal = QStringLiteral("\"%1\" is already being measured by process %2, the station service "
+                                        "(zentlog-station). One program at a time measures a folder: stop the "
+                                        "service first (systemctl stop zentlog-station) to measure here.")
                              .arg(where)
                              .arg(pid);
     } else {
-        result.refusal = QStringLiteral("\"%1\" is already being measured by process %2 (%3).")
+        result.refusal = QStringLiteral("\"%1\" is already being measured by process %2 (%3). One program at a "
+                                        "time measures a folder.")
                              .arg(where)
                              .arg(pid)
                              .arg(program.isEmpty() ? QStringLiteral("another program") : program);
