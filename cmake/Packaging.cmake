@@ -12,7 +12,8 @@ set(ZENTLOG_MAINTAINER "ZENTLOG developers <zentlog@example.org>" CACHE STRING
 if(ZENTLOG_BUILD_GUI)
   install(TARGETS zentlog RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
-install(TARGETS zentlog-sim zentlog-poll zentlog-extract zentlog-history RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS zentlog-station zentlog-sim zentlog-poll zentlog-extract zentlog-history
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 set(_packaging ${PROJECT_SOURCE_DIR}/packaging)
 install(FILES ${_packaging}/zentlog.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
@@ -26,7 +27,8 @@ endforeach()
 
 # Manual pages and the Debian changelog carry the project's version; they are installed gzipped.
 set(_gzipped)
-foreach(page zentlog zentlog-sim zentlog-poll zentlog-extract zentlog-history)
+set(_pages zentlog zentlog-station zentlog-sim zentlog-poll zentlog-extract zentlog-history)
+foreach(page ${_pages})
   configure_file(${PROJECT_SOURCE_DIR}/man/${page}.1 ${PROJECT_BINARY_DIR}/man/${page}.1 @ONLY)
   list(APPEND _gzipped man/${page}.1)
 endforeach()
@@ -42,11 +44,29 @@ foreach(file ${_gzipped})
   list(APPEND _gzip_outputs ${PROJECT_BINARY_DIR}/${file}.gz)
 endforeach()
 add_custom_target(zentlog_gzipped_docs ALL DEPENDS ${_gzip_outputs})
-foreach(page zentlog zentlog-sim zentlog-poll zentlog-extract zentlog-history)
+foreach(page ${_pages})
   install(FILES ${PROJECT_BINARY_DIR}/man/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
 install(FILES ${_packaging}/copyright ${PROJECT_BINARY_DIR}/packaging/changelog.Debian.gz
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# The service of zentlog-station. Debian 12 keeps units in /lib/systemd/system, outside the /usr
+# of the package; an install into another prefix (`cmake --install --prefix DIR`) puts it in
+# DIR/lib/systemd/system instead of writing to the system, with ExecStart naming DIR's program.
+set(_unit_source ${_packaging}/zentlog-station.service)
+set(_unit_staged ${PROJECT_BINARY_DIR}/packaging/zentlog-station.service)
+string(CONFIGURE [[
+  set(_unit_dir "${CMAKE_INSTALL_PREFIX}/lib/systemd/system")
+  if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+    set(_unit_dir /lib/systemd/system)
+  endif()
+  file(READ "@_unit_source@" _unit)
+  string(REPLACE "ExecStart=/usr/bin/" "ExecStart=${CMAKE_INSTALL_PREFIX}/@CMAKE_INSTALL_BINDIR@/" _unit "${_unit}")
+  file(WRITE "@_unit_staged@" "${_unit}")
+  file(INSTALL "@_unit_staged@" DESTINATION "${_unit_dir}"
+       PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+]] _install_unit @ONLY)
+install(CODE "${_install_unit}")
 # The package is not uploaded to Debian, so its first changelog entry closes no request for it.
 install(FILES ${_packaging}/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
         RENAME zentlog)
@@ -66,6 +86,9 @@ water temperature, and records every reading in an SQLite history. It also
 resets data loggers and extracts their files into tab-separated text for
 spreadsheets.
 
+zentlog-station runs the same measurement without a display, as a systemd
+service for an unattended station (installed, not enabled).
+
 Command-line tools come with it: zentlog-poll reads one station,
 zentlog-extract extracts a logger file, zentlog-history exports the history,
 and zentlog-sim simulates stations on a pseudo-terminal.")
@@ -81,5 +104,11 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded by Qt at run time, so dpkg-shlibdeps cannot see them: the SQLite driver of the history and
 # the platform plugins (xcb, wayland, offscreen) of the windows.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite, qt6-qpa-plugins")
+# adduser makes the system user of zentlog-station in the postinst.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite, qt6-qpa-plugins, adduser")
+# The service's user and folder (postinst), its stop on removal (prerm), its links on purge
+# (postrm).
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${_packaging}/debian/postinst ${_packaging}/debian/prerm ${_packaging}/debian/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

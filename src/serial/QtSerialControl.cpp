@@ -192,7 +192,7 @@ void QtSerialControl::onError(QSerialPort::SerialPortError error)
     // reads as an endless end of file; left open, every wait on it would spin until its limit.
     error_ = error == QSerialPort::ReadError ? QStringLiteral("the line was hung up") : port_.errorString();
     port_.close();
-    qCWarning(lcSerial) << "port" << deviceName() << "lost:" << error_;
+    qCInfo(lcSerial) << "port" << deviceName() << "lost:" << error_;
     emit portLost(error_);
 }
 
