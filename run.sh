@@ -3,20 +3,24 @@
 #   ./run.sh                 the simulated installation: zentlog-sim serves four stations on a
 #                            pseudo-terminal that COM1 points at; working directory ./run (from demo/)
 #   ./run.sh --workdir DIR   the program on real hardware with "config.txt" and "PortCom.dat" in DIR
+#   ./run.sh --station       the simulated installation measured by zentlog-station, without a
+#                            display (Ctrl+C ends it); add --workdir DIR for real hardware
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$(pwd)
 
 workdir=""
+station=""
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --workdir) workdir="${2:?--workdir needs a directory}"; shift 2 ;;
-    -h|--help) sed -n '2,4p' "$0"; exit 0 ;;
+    --station) station=1; shift ;;
+    -h|--help) sed -n '2,6p' "$0"; exit 0 ;;
     *) echo "run.sh: unknown argument '$1' (try --help)" >&2; exit 2 ;;
   esac
 done
 
-if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" && "${QT_QPA_PLATFORM:-}" != "offscreen" ]]; then
+if [[ -z "$station" && -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" && "${QT_QPA_PLATFORM:-}" != "offscreen" ]]; then
   echo "run.sh: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); ZENTLOG is a desktop program." >&2
   echo "        Start it from a desktop session, or try: xvfb-run ./run.sh" >&2
   exit 1
@@ -27,6 +31,7 @@ cmake --preset default >/dev/null
 cmake --build --preset default
 
 program="$root/build/default/src/app/zentlog"
+[[ -n "$station" ]] && program="$root/build/default/tools/station/zentlog-station"
 if [[ -n "$workdir" ]]; then
   cd "$workdir"
   exec "$program"
@@ -50,7 +55,7 @@ for _ in $(seq 50); do
   kill -0 "$sim" 2>/dev/null || { echo "run.sh: the station simulator did not start:" >&2; cat "$workdir/sim.out" >&2; exit 1; }
   sleep 0.1
 done
-echo "Simulated stations on $(readlink "$line") (COM1); starting ZENTLOG in $workdir"
+echo "Simulated stations on $(readlink "$line") (COM1); starting $(basename "$program") in $workdir"
 echo "Stations: $workdir/stations.conf (after a change: kill -HUP \$(cat $workdir/sim.pid))"
 cd "$workdir"
 ZENTLOG_COM1="$line" "$program"
