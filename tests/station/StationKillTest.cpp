@@ -54,7 +54,7 @@ TEST(StationKills, AKilledStationLeavesASoundHistoryAndMeasuresAgainAtOnce)
         ASSERT_GE(kept.size(), seen.size());
         const auto lost = std::mismatch(seen.begin(), seen.end(), kept.begin()).first;
         if (lost != seen.end())
-            ADD_FAILURE() << "lost or changed: " << testing::PrintToString(*lost);
+            ADD_FAILURE() << "lost or changed: row " << lost->id << " of input " << lost->channel;
     }
     EXPECT_GE(readRows(history).size(), 20u);
 }

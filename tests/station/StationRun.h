@@ -80,12 +80,11 @@ public:
     // added; no display, no notify socket, no other port or folder from the test's environment.
     Station(const QString& directory, const QString& device, const QStringList& environment = {})
     {
+        static const QRegularExpression removed(QStringLiteral(
+            "^(ZENTLOG_.*|WATCHDOG_.*|DISPLAY|WAYLAND_DISPLAY|QT_QPA_PLATFORM|NOTIFY_SOCKET|QT_MESSAGE_PATTERN)$"));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const QString& name : env.keys())
-            if (name.startsWith(QLatin1String("ZENTLOG_")) || name.startsWith(QLatin1String("WATCHDOG_"))
-                || name == QLatin1String("DISPLAY") || name == QLatin1String("WAYLAND_DISPLAY")
-                || name == QLatin1String("QT_QPA_PLATFORM") || name == QLatin1String("NOTIFY_SOCKET")
-                || name == QLatin1String("QT_MESSAGE_PATTERN"))
+            if (removed.match(name).hasMatch())
                 env.remove(name);
         env.insert(QStringLiteral("ZENTLOG_COM1"), device);
         for (const QString& entry : environment)
@@ -207,13 +206,6 @@ inline QString integrityOf(const QString& path)
             result << q.value(0).toString();
     });
     return result.join(u'\n');
-}
-
-// Rows in failure messages.
-inline void PrintTo(const Row& r, std::ostream* out)
-{
-    *out << "#" << r.id << " " << r.timeMs << " input " << r.channel << " \"" << r.tag.toStdString() << "\" "
-         << (r.ok ? "ok " : "failed ") << r.outcome.toStdString();
 }
 
 } // namespace testing_support
