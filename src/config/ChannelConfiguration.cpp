@@ -203,7 +203,8 @@ common::SettingsReload ChannelConfiguration::reloadChannelConfig()
     common::SettingsReload reload;
     reload.problem = load.problems.join(QStringLiteral("; "));
     reload.applied = !load.malformed;
-    if (reload.applied) {
+    // Nothing loaded before: the empty configuration stands in, as at any load of a bad file.
+    if (reload.applied || !loaded_) {
         const bool wasLoading = std::exchange(loading_, true);
         assign(channels);
         loaded_ = true;

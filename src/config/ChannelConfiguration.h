@@ -58,7 +58,8 @@ public:
     // file itself is never touched here. Returns false when the file could not be used as it stands.
     bool LoadChannelConfig();
     // Reads "config.txt" again while measuring (nothing is shown): the configuration changes only
-    // when the file can be read; a missing or malformed file leaves it as it was.
+    // when the file can be read; a missing or malformed file leaves it as it was (the empty
+    // configuration when none was loaded yet).
     common::SettingsReload reloadChannelConfig();
     // Writes the model atomically; a failure is reported and returns false. A "config.txt" that
     // cannot be read is first kept as "config.txt.bad", and the user is told so.

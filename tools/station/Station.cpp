@@ -110,8 +110,9 @@ bool Station::start(QString* refusal)
     if (!ports.problem.isEmpty())
         qCWarning(lcStation).noquote() << oneLine(ports.problem);
     serial::useChosenDevices(ports);
-    channels_.LoadChannelConfig();
-    serial::LoadSerialSettings(serialSettings_, dialogs_, directory_);
+    serialSettings_ = serial::SerialSettings::defaults();
+    reloadChannels(true);
+    reloadSerial(true);
     configStamp_ = FileStamp::of(channels_.filePath());
     portComStamp_ = FileStamp::of(serial::portComPath(directory_));
     iniStamp_ = FileStamp::of(QDir(directory_).filePath(QString::fromLatin1(serial::kPortsFileName)));
@@ -261,16 +262,24 @@ void Station::reloadChanged(bool all)
     }
 }
 
-void Station::reloadChannels()
+void Station::reloadChannels(bool starting)
 {
+    // (Read only once loaded: a first read would load the file with its own messages.)
     std::array<config::ChannelConfig, measure::kInputCount> before{};
-    for (int i = 0; i < measure::kInputCount; ++i)
+    for (int i = 0; i < measure::kInputCount && channels_.isLoaded(); ++i)
         before[static_cast<size_t>(i)] = channels_.channel(i);
     const common::SettingsReload reload = channels_.reloadChannelConfig();
     if (!reload.applied) {
-        qCWarning(lcStation).noquote() << QStringLiteral("\"%1\" cannot be used: %2; the previous configuration "
-                                                         "stays in force.")
-                                              .arg(QString::fromLatin1(config::kConfigFileName), reload.problem);
+        qCWarning(lcStation).noquote()
+            << QStringLiteral("\"%1\" cannot be used: %2; %3 until it is mended.")
+                   .arg(QString::fromLatin1(config::kConfigFileName), reload.problem,
+                        starting ? QStringLiteral("no input is measured") : QStringLiteral("the previous configuration stays in force"));
+        return;
+    }
+    if (starting) {
+        if (!reload.problem.isEmpty())
+            qCWarning(lcStation).noquote() << QStringLiteral("\"%1\": %2; measured with those values replaced.")
+                                                  .arg(QString::fromLatin1(config::kConfigFileName), reload.problem);
         return;
     }
     if (!reload.problem.isEmpty())
@@ -285,16 +294,19 @@ void Station::reloadChannels()
     }
 }
 
-void Station::reloadSerial()
+void Station::reloadSerial(bool starting)
 {
     const serial::SerialSettings before = serialSettings_;
     const common::SettingsReload reload = serial::ReloadSerialSettings(serialSettings_, directory_);
-    if (!reload.applied) {
-        qCWarning(lcStation).noquote() << QStringLiteral("\"%1\" cannot be used: %2; the previous serial settings "
-                                                         "stay in force.")
-                                              .arg(QString::fromLatin1(serial::kPortComFileName), reload.problem);
-        return;
+    if (!reload.applied || (starting && !reload.problem.isEmpty())) {
+        qCWarning(lcStation).noquote()
+            << QStringLiteral("\"%1\" cannot be used as it stands: %2; %3.")
+                   .arg(QString::fromLatin1(serial::kPortComFileName), reload.problem,
+                        !reload.applied && !starting ? QStringLiteral("the previous serial settings stay in force")
+                                                     : QStringLiteral("the station measures on COM%1 with %2").arg(serialSettings_.portNumber).arg(lineSettings()));
     }
+    if (!reload.applied || starting)
+        return;
     if (before.portNumber == serialSettings_.portNumber && before.settingsString() == serialSettings_.settingsString())
         return;
     device_ = serial::deviceForPort(serialSettings_.portNumber);

@@ -70,8 +70,9 @@ private:
     void cycleEnded();
     void visited(int input, const diagnostics::Exchange& exchange);
     void reloadChanged(bool all);
-    void reloadChannels();
-    void reloadSerial();
+    // At the start there is no previous configuration to keep: the defaults stand in.
+    void reloadChannels(bool starting = false);
+    void reloadSerial(bool starting = false);
     void reloadIni();
     void finish();
     QString portName() const;
