@@ -4,9 +4,12 @@
 #include "config/ChannelConfiguration.h"
 #include "config/MeasurementTypes.h"
 #include "measure/StationReaders.h"
+#include "serial/DeviceLock.h"
 #include "serial/SerialControl.h"
+#include "serial/SerialDevices.h"
 #include "serial/SerialPort.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 
 #include <utility>
@@ -111,8 +114,14 @@ bool MeasurementSession::ensurePortOpen()
     }
     showOutOfOrder();
     // One report per outage; the next ticks try again quietly until the port is back.
-    if (!std::exchange(outage_, true))
-        emit portFailed(QStringLiteral("cannot be opened: %1").arg(port_.errorString()));
+    if (!std::exchange(outage_, true)) {
+        QString reason = port_.errorString();
+        // A device another program holds: say which, so that the user knows what to stop.
+        const auto holder = serial::deviceHolder(serial::deviceForPort(settings_.portNumber));
+        if (holder && *holder != QCoreApplication::applicationPid())
+            reason += QStringLiteral(" (process %1)").arg(*holder);
+        emit portFailed(QStringLiteral("cannot be opened: %1").arg(reason));
+    }
     return false;
 }
 
