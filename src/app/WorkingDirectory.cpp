@@ -62,4 +62,13 @@ WorkingDirectory chooseWorkingDirectory(const WorkingDirectoryRequest& request)
     return {QFileInfo(request.dataFolder).absoluteFilePath(), {}, true};
 }
 
+WorkingDirectory enterWorkingDirectory(const QString& option)
+{
+    WorkingDirectory workdir = chooseWorkingDirectory(
+        {option, qEnvironmentVariable(kWorkdirVariable), QDir::currentPath(), defaultDataFolder()});
+    if (workdir.error.isEmpty() && !QDir::setCurrent(workdir.path))
+        workdir.error = QStringLiteral("The working directory \"%1\" cannot be entered.").arg(workdir.path);
+    return workdir;
+}
+
 } // namespace app

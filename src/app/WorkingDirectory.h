@@ -34,4 +34,8 @@ QString defaultDataFolder();
 // replaced: a file standing where the data folder should be is an error.
 WorkingDirectory chooseWorkingDirectory(const WorkingDirectoryRequest& request);
 
+// The program's start: chooses the folder from `option` (--workdir), ZENTLOG_WORKDIR, the current
+// directory and the data folder, and makes it the current directory. `error` says why not.
+WorkingDirectory enterWorkingDirectory(const QString& option);
+
 } // namespace app

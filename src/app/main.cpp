@@ -9,7 +9,6 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QDir>
 #include <QTimer>
 
 #include <cstdio>
@@ -38,12 +37,8 @@ int main(int argc, char* argv[])
     parser.process(qtApp);
 
     ui::QtDialogs dialogs;
-    const app::WorkingDirectory workdir = app::chooseWorkingDirectory(
-        {parser.value(workdirOption), qEnvironmentVariable(app::kWorkdirVariable), QDir::currentPath(),
-         app::defaultDataFolder()});
-    QString error = workdir.error;
-    if (error.isEmpty() && !QDir::setCurrent(workdir.path))
-        error = QStringLiteral("The working directory \"%1\" cannot be entered.").arg(workdir.path);
+    const app::WorkingDirectory workdir = app::enterWorkingDirectory(parser.value(workdirOption));
+    const QString& error = workdir.error;
     if (!error.isEmpty()) {
         std::fprintf(stderr, "zentlog: %s\n", qPrintable(error));
         dialogs.message(error, ui::Icon::Critical);

@@ -10,7 +10,6 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDir>
 
 #include <cstdio>
 
@@ -51,12 +50,8 @@ int main(int argc, char* argv[])
         return kExitUsage;
     }
 
-    const app::WorkingDirectory workdir = app::chooseWorkingDirectory(
-        {parser.value(workdirOption), qEnvironmentVariable(app::kWorkdirVariable), QDir::currentPath(),
-         app::defaultDataFolder()});
-    QString error = workdir.error;
-    if (error.isEmpty() && !QDir::setCurrent(workdir.path))
-        error = QStringLiteral("The working directory \"%1\" cannot be entered.").arg(workdir.path);
+    const app::WorkingDirectory workdir = app::enterWorkingDirectory(parser.value(workdirOption));
+    const QString& error = workdir.error;
     if (!error.isEmpty()) {
         std::fprintf(stderr, "zentlog-station: %s\n", qPrintable(error));
         return kExitUsage;
