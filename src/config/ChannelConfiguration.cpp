@@ -172,16 +172,21 @@ void ChannelConfiguration::assign(const Channels& channels)
     }
 }
 
-bool ChannelConfiguration::LoadChannelConfig()
+void ChannelConfiguration::assignLoaded(const Channels& channels)
 {
-    Channels channels{};
-    const common::SettingsLoad load = readConfigFile(filePath(), &channels);
     // A reader woken by the changes below sees the configuration being loaded; it must not
     // start a second load of its own.
     const bool wasLoading = std::exchange(loading_, true);
     assign(channels);
     loaded_ = true;
     loading_ = wasLoading;
+}
+
+bool ChannelConfiguration::LoadChannelConfig()
+{
+    Channels channels{};
+    const common::SettingsLoad load = readConfigFile(filePath(), &channels);
+    assignLoaded(channels);
     if (load.problems.isEmpty())
         return true;
     const QString outcome = load.malformed
@@ -204,12 +209,8 @@ common::SettingsReload ChannelConfiguration::reloadChannelConfig()
     reload.problem = load.problems.join(QStringLiteral("; "));
     reload.applied = !load.malformed;
     // Nothing loaded before: the empty configuration stands in, as at any load of a bad file.
-    if (reload.applied || !loaded_) {
-        const bool wasLoading = std::exchange(loading_, true);
-        assign(channels);
-        loaded_ = true;
-        loading_ = wasLoading;
-    }
+    if (reload.applied || !loaded_)
+        assignLoaded(channels);
     return reload;
 }
 

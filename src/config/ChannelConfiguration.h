@@ -81,6 +81,8 @@ private:
     bool valid(int i) const { return i >= 0 && i < kChannelCount; }
     ChannelConfig& at(int i) { return channels_[static_cast<size_t>(i)]; }
     void assign(const Channels& channels);
+    // The channels of a file just read, as the configuration in force.
+    void assignLoaded(const Channels& channels);
 
     ui::Dialogs& dialogs_;
     QString directory_;
