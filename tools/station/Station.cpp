@@ -68,6 +68,9 @@ Station::Station(QString directory, QObject* parent)
     , channels_(dialogs_, directory_)
     , session_(channels_, flags_, port_, serialSettings_)
     , outputs_(session_, serialSettings_, directory_)
+    , configPath_(channels_.filePath())
+    , portComPath_(serial::portComPath(directory_))
+    , iniPath_(QDir(directory_).filePath(QString::fromLatin1(serial::kPortsFileName)))
 {
     timer_.setInterval(1000);
     connect(&timer_, &QTimer::timeout, this, &Station::tick);
@@ -113,9 +116,9 @@ bool Station::start(QString* refusal)
     serialSettings_ = serial::SerialSettings::defaults();
     reloadChannels(true);
     reloadSerial(true);
-    configStamp_ = FileStamp::of(channels_.filePath());
-    portComStamp_ = FileStamp::of(serial::portComPath(directory_));
-    iniStamp_ = FileStamp::of(QDir(directory_).filePath(QString::fromLatin1(serial::kPortsFileName)));
+    configStamp_ = FileStamp::of(configPath_);
+    portComStamp_ = FileStamp::of(portComPath_);
+    iniStamp_ = FileStamp::of(iniPath_);
     device_ = serial::deviceForPort(serialSettings_.portNumber);
 
     // A device that another measurement holds is refused at once: measuring on would only log
@@ -212,7 +215,8 @@ void Station::cycleEnded()
     // Only a cycle that came to its end feeds the watchdog: a measurement hung in a cycle stops
     // the pings, and the service manager restarts it.
     notify_.watchdog();
-    notify_.status(statusLine());
+    if (notify_.enabled())
+        notify_.status(statusLine());
     if (stopping_)
         QTimer::singleShot(0, this, &Station::finish);
 }
@@ -245,17 +249,17 @@ void Station::reload()
 
 void Station::reloadChanged(bool all)
 {
-    const FileStamp config = FileStamp::of(channels_.filePath());
+    const FileStamp config = FileStamp::of(configPath_);
     if (all || config != configStamp_) {
         configStamp_ = config;
         reloadChannels();
     }
-    const FileStamp portCom = FileStamp::of(serial::portComPath(directory_));
+    const FileStamp portCom = FileStamp::of(portComPath_);
     if (all || portCom != portComStamp_) {
         portComStamp_ = portCom;
         reloadSerial();
     }
-    const FileStamp ini = FileStamp::of(QDir(directory_).filePath(QString::fromLatin1(serial::kPortsFileName)));
+    const FileStamp ini = FileStamp::of(iniPath_);
     if (all || ini != iniStamp_) {
         iniStamp_ = ini;
         reloadIni();
@@ -298,12 +302,12 @@ void Station::reloadSerial(bool starting)
 {
     const serial::SerialSettings before = serialSettings_;
     const common::SettingsReload reload = serial::ReloadSerialSettings(serialSettings_, directory_);
-    if (!reload.applied || (starting && !reload.problem.isEmpty())) {
-        qCWarning(lcStation).noquote()
-            << QStringLiteral("\"%1\" cannot be used as it stands: %2; %3.")
-                   .arg(QString::fromLatin1(serial::kPortComFileName), reload.problem,
-                        !reload.applied && !starting ? QStringLiteral("the previous serial settings stay in force")
-                                                     : QStringLiteral("the station measures on COM%1 with %2").arg(serialSettings_.portNumber).arg(lineSettings()));
+    if (!reload.problem.isEmpty()) {
+        const QString outcome = reload.applied || starting
+            ? QStringLiteral("the station measures on COM%1 with %2").arg(serialSettings_.portNumber).arg(lineSettings())
+            : QStringLiteral("the previous serial settings stay in force");
+        qCWarning(lcStation).noquote() << QStringLiteral("\"%1\" cannot be used as it stands: %2; %3.")
+                                              .arg(QString::fromLatin1(serial::kPortComFileName), reload.problem, outcome);
     }
     if (!reload.applied || starting)
         return;

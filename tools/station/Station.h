@@ -95,6 +95,10 @@ private:
     QTimer timer_;
     std::array<InputState, measure::kInputCount> states_{};
     std::array<QString, measure::kInputCount> failures_{};
+    // The files read again when they change, and how they looked when last read.
+    const QString configPath_;
+    const QString portComPath_;
+    const QString iniPath_;
     FileStamp configStamp_;
     FileStamp portComStamp_;
     FileStamp iniStamp_;

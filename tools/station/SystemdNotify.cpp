@@ -9,6 +9,7 @@ namespace station {
 SystemdNotify::SystemdNotify()
 {
 #ifdef ZENTLOG_HAVE_SYSTEMD
+    enabled_ = qEnvironmentVariableIsSet("NOTIFY_SOCKET");
     uint64_t usec = 0;
     if (sd_watchdog_enabled(0, &usec) > 0)
         watchdogUsec_ = usec;

@@ -18,11 +18,13 @@ public:
     // Only while the service manager asked for pings (WATCHDOG_USEC).
     void watchdog();
     void stopping();
-    bool watchdogEnabled() const { return watchdogUsec_ > 0; }
+    // A service manager listens (NOTIFY_SOCKET): worth making a status line for.
+    bool enabled() const { return enabled_; }
 
 private:
     void send(const QByteArray& state);
 
+    bool enabled_ = false;
     quint64 watchdogUsec_ = 0;
     QString lastStatus_;
 };
