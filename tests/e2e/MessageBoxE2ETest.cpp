@@ -187,7 +187,9 @@ TEST_F(MessageBoxE2E, APortInUseByAnotherProgramSaysSo)
     QPointer<QMessageBox> box;
     ASSERT_TRUE(runUntil([&] { return (box = visibleBoxWith(QStringLiteral("The serial port COM1"))) != nullptr; }, 5000));
     EXPECT_TRUE(box->text().startsWith(
-        QStringLiteral("The serial port COM1 (%1) cannot be opened: in use by another program\n\n").arg(sim.linkPath())))
+        QStringLiteral("The serial port COM1 (%1) cannot be opened: in use by another program (process %2)\n\n")
+            .arg(sim.linkPath())
+            .arg(other.processId())))
         << box->text().toStdString();
 
     // Once the other program lets go, the measurement starts by itself.
