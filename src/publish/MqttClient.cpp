@@ -41,10 +41,12 @@ constexpr int kPacketsPerRead = 50;
 #ifdef _WIN32
 using SocketLength = int;
 constexpr int kWouldBlock = WSAEWOULDBLOCK;
+constexpr int kConnectionReset = WSAECONNRESET;
 int socketErrno() { return WSAGetLastError(); }
 #else
 using SocketLength = socklen_t;
 constexpr int kWouldBlock = EWOULDBLOCK;
+constexpr int kConnectionReset = ECONNRESET;
 int socketErrno() { return errno; }
 #endif
 
@@ -65,6 +67,7 @@ struct SslCtxFree {
     void operator()(SSL_CTX* ctx) const { SSL_CTX_free(ctx); }
 };
 
+struct Connecting {};
 struct Connected {};
 struct Ended {
     QString reason;
@@ -79,7 +82,7 @@ struct Received {
 struct Fault {
     QString text;
 };
-using Event = std::variant<Connected, Ended, Acknowledged, Received, Fault>;
+using Event = std::variant<Connecting, Connected, Ended, Acknowledged, Received, Fault>;
 
 } // namespace
 
@@ -100,6 +103,9 @@ struct MqttClient::State {
     std::unique_ptr<QSocketNotifier> writeNotifier;
     QTimer miscTimer; // keepalive and libmosquitto's own time-outs
     QTimer retryTimer;
+    // A broker that takes the TCP connection and never answers would otherwise hold the attempt
+    // until libmosquitto's keepalive check, which names no reason.
+    QTimer answerTimer;
     int nextDelayMs = 0;
 
     bool running = false;
@@ -132,6 +138,7 @@ struct MqttClient::State {
     {
         State* s = of(userdata);
         if (rc == 0) {
+            s->answerTimer.stop();
             s->connected = true;
             s->nextDelayMs = s->options.reconnectDelayMs;
             s->faultsSaid.clear();
@@ -208,9 +215,22 @@ struct MqttClient::State {
 
     // ---- the connection ----
 
+    // libmosquitto takes no keepalive under 5 s; none at all would never notice a broker that
+    // went silent.
+    int keepAliveSeconds() const { return std::max(5, options.keepAliveSeconds); }
+    int answerLimitMs() const { return options.connectTimeoutMs > 0 ? options.connectTimeoutMs : keepAliveSeconds() * 1000; }
+
+    static QString noAnswerWithin(int ms)
+    {
+        return QStringLiteral("no answer from the broker within %1 s").arg(QString::number(ms / 1000.0));
+    }
+
     QString reasonFor(int rc) const
     {
         const QString what = connected ? QStringLiteral("connection to %1 lost: %2") : QStringLiteral("connection to %1 failed: %2");
+        // libmosquitto's keepalive check gave up; mosquitto_strerror() has no text for it ("Unknown error.").
+        if (rc == MOSQ_ERR_KEEPALIVE)
+            return what.arg(broker, noAnswerWithin(keepAliveSeconds() * 1000));
         if (rc == MOSQ_ERR_ERRNO && errno != 0)
             return what.arg(broker, QString::fromLocal8Bit(std::strerror(errno)));
         if (rc == MOSQ_ERR_TLS || tls.rejected)
@@ -262,6 +282,7 @@ struct MqttClient::State {
         tls = TlsCheck{};
         sslErrors.clear();
         socketWritableSeen = false;
+        events.emplace_back(Connecting{});
 
         // A fresh instance for each attempt: libmosquitto would otherwise send again what was
         // in flight on the previous connection, and the caller republishes that itself.
@@ -306,9 +327,7 @@ struct MqttClient::State {
         // looked up; the TCP connection itself is made without waiting.
         const QByteArray host = options.host.toUtf8();
         errno = 0;
-        // libmosquitto takes no keepalive under 5 s; none at all would never notice a broker that
-        // went silent.
-        const int rc = mosquitto_connect_async(mosq, host.constData(), options.port, std::max(5, options.keepAliveSeconds));
+        const int rc = mosquitto_connect_async(mosq, host.constData(), options.port, keepAliveSeconds());
         if (rc != MOSQ_ERR_SUCCESS) {
             QString reason;
             if (rc == MOSQ_ERR_EAI) {
@@ -335,6 +354,15 @@ struct MqttClient::State {
         writeNotifier->setEnabled(false);
         QObject::connect(writeNotifier.get(), &QSocketNotifier::activated, owner, [this] { onWritable(); });
         miscTimer.start();
+        answerTimer.start(answerLimitMs());
+        afterLoop();
+    }
+
+    void onNoAnswer()
+    {
+        if (!mosq || ended || connected)
+            return;
+        endAttempt(QStringLiteral("connection to %1 failed: %2").arg(broker, noAnswerWithin(answerLimitMs())));
         afterLoop();
     }
 
@@ -431,13 +459,20 @@ struct MqttClient::State {
             const auto got = ::recv(fd, &byte, 1, MSG_PEEK);
             if (got > 0)
                 return false;
-            if (got == 0) {
-                endAttempt(QStringLiteral("connection to %1 closed by the broker").arg(broker));
-                return true;
-            }
-            error = socketErrno();
+            error = got == 0 ? kConnectionReset : socketErrno(); // an orderly close is a hang-up too
             if (error == kWouldBlock || error == EAGAIN || error == EINTR)
                 return false;
+        }
+        if (error == kConnectionReset) {
+            // A plain MQTT listener takes the ClientHello for a malformed packet and hangs up
+            // (a reset when it left the rest of the hello unread).
+            events.emplace_back(Fault{QStringLiteral("The MQTT broker %1 closed the connection during the TLS "
+                                                     "handshake: it may not speak TLS on that port.")
+                                          .arg(broker)});
+            endAttempt(QStringLiteral("connection to %1 failed: the broker closed the connection during the TLS "
+                                      "handshake; it may not speak TLS on that port")
+                           .arg(broker));
+            return true;
         }
         endAttempt(QStringLiteral("connection to %1 failed: %2").arg(broker, QString::fromLocal8Bit(std::strerror(error))));
         return true;
@@ -517,6 +552,7 @@ struct MqttClient::State {
     void tearDown()
     {
         miscTimer.stop();
+        answerTimer.stop();
         // Often called from the notifier's own signal: the notifiers go once it has returned.
         for (auto* notifier : {readNotifier.release(), writeNotifier.release()}) {
             if (notifier) {
@@ -569,7 +605,9 @@ struct MqttClient::State {
         while (alive && !events.empty()) {
             Event event = std::move(events.front());
             events.pop_front();
-            if (std::holds_alternative<Connected>(event)) {
+            if (std::holds_alternative<Connecting>(event)) {
+                emit owner->connecting();
+            } else if (std::holds_alternative<Connected>(event)) {
                 emit owner->connected();
             } else if (auto* e = std::get_if<Ended>(&event)) {
                 emit owner->disconnected(e->reason);
@@ -601,6 +639,8 @@ MqttClient::MqttClient(Options options, QObject* parent) : QObject(parent), stat
     connect(&s.miscTimer, &QTimer::timeout, this, [this] { state_->onMisc(); });
     s.retryTimer.setSingleShot(true);
     connect(&s.retryTimer, &QTimer::timeout, this, [this] { state_->attempt(); });
+    s.answerTimer.setSingleShot(true);
+    connect(&s.answerTimer, &QTimer::timeout, this, [this] { state_->onNoAnswer(); });
 }
 
 MqttClient::~MqttClient()

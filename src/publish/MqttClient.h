@@ -30,6 +30,9 @@ public:
         QByteArray password;
         QString clientId; // empty: one made up by the client
         int keepAliveSeconds = 30;
+        // How long an attempt waits for the broker's answer (the TCP connection, the TLS
+        // handshake and CONNACK together) before it is given up; 0: the keepalive.
+        int connectTimeoutMs = 0;
         // The delay before the next attempt after a failed one, doubled up to the maximum.
         int reconnectDelayMs = 1000;
         int reconnectDelayMaxMs = 30000;
@@ -59,6 +62,8 @@ public:
     void subscribe(const QString& topicFilter, int qos = 1);
 
 signals:
+    // An attempt to connect began; connected() or disconnected() ends it.
+    void connecting();
     // The broker accepted the connection.
     void connected();
     // The connection ended or an attempt failed; what was not acknowledged on it is forgotten.
