@@ -1,5 +1,6 @@
 #include "common/IniFiles.h"
 
+#include "common/IniSections.h"
 #include "common/SafeFiles.h"
 #include "common/TextFiles.h"
 
@@ -127,6 +128,10 @@ QString saveIniSection(const QString& path, const QString& section, const QList<
             return QStringLiteral("\"%1\" cannot be read (%2); it is left as it is").arg(path, read.error);
         bytes = read.bytes;
     }
+    // A file the options are not read from is not written to either: the user would be told it
+    // was saved, and the next reading would still use the defaults.
+    if (const QString problem = iniTextProblem(bytes); !problem.isEmpty())
+        return QStringLiteral("\"%1\" cannot be read as settings (%2); it is left as it is").arg(path, problem);
     // QSettings writes its file in place, and a full disk can leave it cut short. So it edits a
     // copy in a folder of its own, and the result replaces the file in one rename.
     const QTemporaryDir scratch;
