@@ -7,6 +7,10 @@
 
 #include <QString>
 
+namespace common {
+class IniFile;
+}
+
 namespace diagnostics {
 
 inline constexpr char kSettingsFileName[] = "zentlog.ini";
@@ -19,6 +23,9 @@ struct DiagnosticsSettings {
 
     // Reads "zentlog.ini" from `directory` (empty: the working directory).
     static DiagnosticsSettings load(const QString& directory = {});
+    // Takes [diagnostics] from a file already read; a damaged file gives the defaults, its damage
+    // in `problem`.
+    static DiagnosticsSettings load(const common::IniFile& file);
 };
 
 } // namespace diagnostics

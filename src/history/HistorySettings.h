@@ -7,6 +7,10 @@
 
 #include <QString>
 
+namespace common {
+class IniFile;
+}
+
 namespace history {
 
 inline constexpr char kSettingsFileName[] = "zentlog.ini";
@@ -20,6 +24,9 @@ struct HistorySettings {
 
     // Reads "zentlog.ini" from `directory` (empty: the working directory).
     static HistorySettings load(const QString& directory = {});
+    // Takes [history] from a file already read; a damaged file gives the defaults, its damage in
+    // `problem`.
+    static HistorySettings load(const common::IniFile& file);
 };
 
 } // namespace history

@@ -19,6 +19,10 @@
 
 #include <optional>
 
+namespace common {
+class IniFile;
+}
+
 namespace publish {
 
 inline constexpr char kSettingsFileName[] = "zentlog.ini";
@@ -42,6 +46,9 @@ struct MqttSettings {
 
     // Reads "zentlog.ini" from `directory` (empty: the working directory).
     static MqttSettings load(const QString& directory = {});
+    // Takes [mqtt] from a file already read; a damaged file gives the defaults, its damage in
+    // `problem`.
+    static MqttSettings load(const common::IniFile& file);
     // Writes the [mqtt] section of "zentlog.ini", every other section and key kept, through an
     // atomic save: the old file stays whole when the save fails. A link at the name is never
     // followed. Returns an empty string on success, otherwise the reason.

@@ -1,13 +1,12 @@
 #include "serial/PortDevices.h"
 
 #include "common/IniFiles.h"
-#include "common/SafeFiles.h"
+#include "common/IniSections.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSerialPortInfo>
-#include <QSettings>
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
@@ -17,17 +16,9 @@ namespace serial {
 
 namespace {
 
-// "zentlog.ini" holds a few options; anything larger is no file of ours.
-constexpr qint64 kMaxSettingsBytes = 1024 * 1024;
-
 QString settingsPath(const QString& directory)
 {
     return QDir(directory.isEmpty() ? QDir::currentPath() : directory).filePath(QLatin1String(kPortsFileName));
-}
-
-QString portKey(int port)
-{
-    return QStringLiteral("ports/COM%1").arg(port);
 }
 
 PortChoices g_chosen; // see useChosenDevices
@@ -36,43 +27,28 @@ PortChoices g_chosen; // see useChosenDevices
 
 PortChoices PortChoices::load(const QString& directory)
 {
+    return load(common::IniFile::inDirectory(directory));
+}
+
+PortChoices PortChoices::load(const common::IniFile& file)
+{
     PortChoices choices;
-    const QString path = settingsPath(directory);
-    if (common::entryKind(path) == common::EntryKind::Missing)
-        return choices;
-    // A pipe would hold QSettings up for ever, a directory reads as nothing: both are said.
-    if (!QFileInfo(path).isFile()) {
-        choices.problem = QStringLiteral("\"%1\" is not a regular file; the ports use their default devices.").arg(path);
-        return choices;
-    }
-    const QSettings file(path, QSettings::IniFormat);
-    if (file.status() != QSettings::NoError) {
-        choices.problem = QStringLiteral("\"%1\" cannot be read; the ports use their default devices.").arg(path);
-        return choices;
-    }
-    QStringList problems;
+    common::IniSection section = file.section(QStringLiteral("ports"));
+    const QString useDefault = QStringLiteral("the default");
     for (int port = 1; port <= kChoosablePorts; ++port) {
-        const QVariant value = file.value(portKey(port));
-        if (!value.isValid())
-            continue;
-        // An unquoted comma makes QSettings split the value into a list: no device name has one.
-        if (value.userType() == QMetaType::QStringList) {
-            problems << QStringLiteral("[ports] COM%1=%2 is not one device (the default is used)")
-                            .arg(port)
-                            .arg(value.toStringList().join(QStringLiteral(", ")));
-            continue;
-        }
-        const QString device = value.toString().trimmed();
+        const QString key = QStringLiteral("COM%1").arg(port);
+        // No device name holds a comma, at which QSettings splits a value.
+        const auto value = section.text(key, useDefault, QStringLiteral("is not one device"));
+        const QString device = value.value_or(QString()).trimmed();
         if (device.isEmpty())
             continue;
         if (const QString why = unusableDevice(device); !why.isEmpty()) {
-            problems << QStringLiteral("[ports] COM%1=%2 %3 (the default is used)").arg(port).arg(device, why);
+            section.bad(key, device, why, useDefault);
             continue;
         }
         choices.devices[static_cast<size_t>(port - 1)] = device;
     }
-    if (!problems.isEmpty())
-        choices.problem = QStringLiteral("In \"%1\": %2.").arg(path, problems.join(QStringLiteral("; ")));
+    choices.problem = section.report(QStringLiteral("the ports use their default devices"));
     return choices;
 }
 
@@ -83,7 +59,7 @@ QString PortChoices::save(const QString& directory) const
         const QString& device = devices[static_cast<size_t>(port - 1)];
         changes.append({QStringLiteral("COM%1").arg(port), device.isEmpty() ? std::nullopt : std::optional(device)});
     }
-    return common::saveIniSection(settingsPath(directory), QStringLiteral("ports"), changes, kMaxSettingsBytes);
+    return common::saveIniSection(settingsPath(directory), QStringLiteral("ports"), changes, common::kMaxIniBytes);
 }
 
 QString unusableDevice(const QString& device)

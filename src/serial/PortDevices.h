@@ -14,6 +14,10 @@
 #include <array>
 #include <functional>
 
+namespace common {
+class IniFile;
+}
+
 namespace serial {
 
 inline constexpr int kChoosablePorts = 4;
@@ -28,6 +32,9 @@ struct PortChoices {
 
     // Reads "zentlog.ini" from `directory` (empty: the working directory).
     static PortChoices load(const QString& directory = {});
+    // Takes [ports] from a file already read; a damaged file gives the defaults, its damage in
+    // `problem`.
+    static PortChoices load(const common::IniFile& file);
     // Writes the four choices into the [ports] section of "zentlog.ini", every other section and
     // key kept, through an atomic save: the old file stays whole when the save fails. A link at
     // the name is never followed. Returns an empty string on success, otherwise the reason.
