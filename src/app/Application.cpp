@@ -11,6 +11,7 @@
 #include "serial/ConfLS.h"
 #include "serial/PortComFile.h"
 #include "serial/PortDevices.h"
+#include "common/IniSections.h"
 #include "common/Logging.h"
 #include "common/MeasurementLock.h"
 #include "ui/Dialogs.h"
@@ -40,8 +41,10 @@ Application::Application(ui::Dialogs& dialogs, std::unique_ptr<serial::SerialCon
     });
     // The device chosen for each port is read once, here; the device chooser of the serial
     // interface window tells what was wrong in the file, and replaces the choices when it stores.
-    const serial::PortChoices ports = serial::PortChoices::load(directory_);
-    if (!ports.problem.isEmpty())
+    // A file that cannot be read at all is told once, for every part, when the measurement starts.
+    const common::IniFile ini = common::IniFile::inDirectory(directory_);
+    const serial::PortChoices ports = serial::PortChoices::load(ini);
+    if (!ports.problem.isEmpty() && !ini.damaged())
         qCWarning(lcSerial).noquote() << ports.problem;
     serial::useChosenDevices(ports);
 }

@@ -1,5 +1,6 @@
 #include "app/MeasurementOutputs.h"
 
+#include "common/IniSections.h"
 #include "diagnostics/FrameTrace.h"
 #include "history/Recorder.h"
 #include "measure/MeasurementSession.h"
@@ -60,10 +61,21 @@ void MeasurementOutputs::stopAll()
     trace_.reset();
 }
 
-void MeasurementOutputs::report(const QString& settingsProblem)
+void MeasurementOutputs::report(const QString& iniDamage, const QStringList& settingsProblems)
 {
-    if (!settingsProblem.isEmpty())
-        emit problem(settingsProblem);
+    if (!iniDamage.isEmpty()) {
+        if (iniDamage != iniDamage_)
+            emit problem(QStringLiteral("%1; the history, MQTT, diagnostics and serial device settings use their "
+                                        "defaults.")
+                             .arg(iniDamage));
+        iniDamage_ = iniDamage;
+        return;
+    }
+    iniDamage_.clear();
+    for (const QString& text : settingsProblems) {
+        if (!text.isEmpty())
+            emit problem(text);
+    }
 }
 
 void MeasurementOutputs::start()
@@ -71,14 +83,14 @@ void MeasurementOutputs::start()
     if (started_)
         return;
     started_ = true;
-    history_ = history::HistorySettings::load(directory_);
-    report(history_.problem);
+    // Read once for every part: a damaged file is one message, not one per part.
+    const common::IniFile ini = common::IniFile::inDirectory(directory_);
+    history_ = history::HistorySettings::load(ini);
+    diagnostics_ = diagnostics::DiagnosticsSettings::load(ini);
+    mqtt_ = publish::MqttSettings::load(ini);
+    report(ini.damage(), {history_.problem, diagnostics_.problem, mqtt_.problem});
     startRecorder(history_);
-    diagnostics_ = diagnostics::DiagnosticsSettings::load(directory_);
-    report(diagnostics_.problem);
     startTrace(diagnostics_);
-    mqtt_ = publish::MqttSettings::load(directory_);
-    report(mqtt_.problem);
     startPublisher(mqtt_);
 }
 
@@ -86,16 +98,15 @@ void MeasurementOutputs::reload(bool forcePublisher)
 {
     if (!started_)
         return;
-    const history::HistorySettings history = history::HistorySettings::load(directory_);
-    const diagnostics::DiagnosticsSettings diagnostics = diagnostics::DiagnosticsSettings::load(directory_);
-    const publish::MqttSettings mqtt = publish::MqttSettings::load(directory_);
+    const common::IniFile ini = common::IniFile::inDirectory(directory_);
+    const history::HistorySettings history = history::HistorySettings::load(ini);
+    const diagnostics::DiagnosticsSettings diagnostics = diagnostics::DiagnosticsSettings::load(ini);
+    const publish::MqttSettings mqtt = publish::MqttSettings::load(ini);
     const bool historyChanged = history.enabled != history_.enabled || history.retentionDays != history_.retentionDays;
-    if (history.problem != history_.problem)
-        report(history.problem);
-    if (diagnostics.problem != diagnostics_.problem)
-        report(diagnostics.problem);
-    if (mqtt.problem != mqtt_.problem)
-        report(mqtt.problem);
+    // A problem already told is not told again.
+    const auto fresh = [](const QString& now, const QString& before) { return now != before ? now : QString(); };
+    report(ini.damage(), {fresh(history.problem, history_.problem), fresh(diagnostics.problem, diagnostics_.problem),
+                          fresh(mqtt.problem, mqtt_.problem)});
     // The publisher reads what the recorder writes: a new recorder means a new publisher.
     const bool publisherChanged = forcePublisher || historyChanged || !sameMqtt(mqtt, mqtt_);
     if (publisherChanged)

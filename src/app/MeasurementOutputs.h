@@ -11,6 +11,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -68,7 +69,10 @@ private:
     void startRecorder(const history::HistorySettings& settings);
     void startTrace(const diagnostics::DiagnosticsSettings& settings);
     void startPublisher(const publish::MqttSettings& settings);
-    void report(const QString& settingsProblem);
+    // Tells the settings problems: the damage of the file once, for every part it leaves at its
+    // defaults (then the parts' own problems, which only repeat it, are not told), else each
+    // part's problem that is not empty.
+    void report(const QString& iniDamage, const QStringList& settingsProblems);
 
     const serial::SerialSettings& serialSettings_;
     QString directory_;
@@ -82,6 +86,8 @@ private:
     history::HistorySettings history_;
     diagnostics::DiagnosticsSettings diagnostics_;
     publish::MqttSettings mqtt_;
+    // The damage of "zentlog.ini" last told: a file that stays damaged is told once.
+    QString iniDamage_;
 };
 
 } // namespace app

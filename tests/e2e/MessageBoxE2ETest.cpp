@@ -1,8 +1,9 @@
 // The real program measuring stations that zentlog-sim serves, with its real message boxes
 // (QMessageBox, offscreen): the measurement goes on while a box is on the screen, whether it
-// reports a port problem or asks whether to quit.
+// reports a port problem or a damaged "zentlog.ini", or asks whether to quit.
 
 #include "app/Application.h"
+#include "publish/MqttWindow.h"
 #include "measure/F_Mesure.h"
 #include "serial/SerialControl.h"
 #include "ui/QtDialogs.h"
@@ -10,6 +11,7 @@
 #include "ProgramOnSim.h"
 #include "PtyPeer.h"
 #include "SimProcess.h"
+#include "TestFiles.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -19,6 +21,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -268,4 +271,27 @@ TEST_F(MessageBoxE2E, YesDuringAReplyWaitEndsOnceTheWaitingCycleHasUnwound)
     EXPECT_EQ(sim.requests().size(), afterYes);
     EXPECT_FALSE(app->MSComm1().PortOpen());
     EXPECT_EQ(quits, 1);
+}
+
+TEST_F(MessageBoxE2E, ADamagedZentlogIniIsToldOnceWhileTheMeasurementGoesOn)
+{
+    const QString ini = dir.filePath(QStringLiteral("zentlog.ini"));
+    QByteArray noise(20000, '\0');
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+    testing_support::writeFile(ini, noise);
+    start(kTwoChannels, sim.linkPath());
+    ASSERT_TRUE(runUntil([&] { return window()->valueText(0) == kPh; }, 10000));
+    // Stored MQTT settings make the program read the file again.
+    app->showMqttSettings();
+    emit app->mqttWindow()->saved();
+    QTest::qWait(1500);
+    const QList<QMessageBox*> boxes = visibleBoxes();
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_EQ(boxes[0]->parentWidget(), window());
+    const QString text = boxes[0]->text();
+    EXPECT_TRUE(text.startsWith(QStringLiteral("\"%1\" cannot be read: line 1 ").arg(ini))) << text.toStdString();
+    EXPECT_TRUE(text.endsWith(
+        QStringLiteral("; the history, MQTT, diagnostics and serial device settings use their defaults.")))
+        << text.toStdString();
+    EXPECT_EQ(window()->valueText(1), kOrp);
 }

@@ -1,5 +1,6 @@
 #include "Station.h"
 
+#include "common/IniSections.h"
 #include "common/Logging.h"
 #include "common/MeasurementLock.h"
 #include "config/MeasurementTypes.h"
@@ -109,10 +110,7 @@ bool Station::start(QString* refusal)
     if (!lock.warning.isEmpty())
         qCWarning(lcStation).noquote() << lock.warning;
     lock_ = std::move(lock.lock);
-    const serial::PortChoices ports = serial::PortChoices::load(directory_);
-    if (!ports.problem.isEmpty())
-        qCWarning(lcStation).noquote() << oneLine(ports.problem);
-    serial::useChosenDevices(ports);
+    loadPortChoices();
     serialSettings_ = serial::SerialSettings::defaults();
     reloadChannels(true);
     reloadSerial(true);
@@ -321,12 +319,19 @@ void Station::reloadSerial(bool starting)
     serial::CloseSerialPort(port_);
 }
 
-void Station::reloadIni()
+void Station::loadPortChoices()
 {
-    const serial::PortChoices ports = serial::PortChoices::load(directory_);
-    if (!ports.problem.isEmpty())
+    // A file that cannot be read at all is logged once, for every part, by the outputs.
+    const common::IniFile ini = common::IniFile::inDirectory(directory_);
+    const serial::PortChoices ports = serial::PortChoices::load(ini);
+    if (!ports.problem.isEmpty() && !ini.damaged())
         qCWarning(lcStation).noquote() << oneLine(ports.problem);
     serial::useChosenDevices(ports);
+}
+
+void Station::reloadIni()
+{
+    loadPortChoices();
     const QString device = serial::deviceForPort(serialSettings_.portNumber);
     if (device != device_) {
         device_ = device;

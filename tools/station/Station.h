@@ -74,6 +74,8 @@ private:
     void reloadChannels(bool starting = false);
     void reloadSerial(bool starting = false);
     void reloadIni();
+    // The devices of the ports, from "zentlog.ini", in force for every later open.
+    void loadPortChoices();
     void finish();
     QString portName() const;
     QString lineSettings() const;
