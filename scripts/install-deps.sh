@@ -12,7 +12,7 @@ packages=(
   g++ cmake ninja-build pkg-config ccache
   qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libqt6serialport6
   libgtest-dev libgmock-dev
-  libqt6sql6-sqlite sqlite3
+  libqt6sql6-sqlite libsqlite3-dev sqlite3
   qt6-charts-dev libqt6opengl6-dev
   libmodbus-dev socat time
   # the station service's readiness and watchdog notifications

@@ -7,6 +7,8 @@
 #include "publish/PublisherThread.h"
 #include "serial/SerialSettings.h"
 
+#include <utility>
+
 namespace app {
 
 namespace {
@@ -46,6 +48,9 @@ MeasurementOutputs::MeasurementOutputs(measure::MeasurementSession& session,
                     publisher_->cycleRecorded(readings);
                 if (recorder_)
                     recorder_->recordCycle(readings);
+                // The recorder started a new file this cycle: the publisher reads it from its start.
+                if (std::exchange(publisherLost_, false))
+                    startPublisher(mqtt_, true);
             });
 }
 
@@ -109,8 +114,10 @@ void MeasurementOutputs::reload(bool forcePublisher)
                           fresh(mqtt.problem, mqtt_.problem)});
     // The publisher reads what the recorder writes: a new recorder means a new publisher.
     const bool publisherChanged = forcePublisher || historyChanged || !sameMqtt(mqtt, mqtt_);
-    if (publisherChanged)
+    if (publisherChanged) {
         publisher_.reset();
+        publisherLost_ = false;
+    }
     if (historyChanged) {
         recorder_.reset();
         startRecorder(history);
@@ -145,14 +152,24 @@ void MeasurementOutputs::startRecorder(const history::HistorySettings& settings)
     options.directory = directory_;
     options.retentionDays = settings.retentionDays;
     options.report = [this](const QString& text) { emit problem(text); };
+    // The publisher reads the file the recorder gives up: it closes its connection before the
+    // file is left (a WAL file's last connection deletes the "-wal" at the name) and comes back
+    // once the new file is there.
+    options.fileLost = [this] {
+        if (publisher_) {
+            publisher_.reset();
+            publisherLost_ = true;
+        }
+    };
     recorder_ = std::make_unique<history::Recorder>(std::move(options));
 }
 
-void MeasurementOutputs::startPublisher(const publish::MqttSettings& settings)
+void MeasurementOutputs::startPublisher(const publish::MqttSettings& settings, bool sendRecorded)
 {
     if (!settings.enabled)
         return;
     publish::Publisher::Options options;
+    options.sendRecorded = sendRecorded;
     options.settings = settings;
     options.directory = directory_;
     options.history = recorder_ != nullptr;

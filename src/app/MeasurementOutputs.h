@@ -68,7 +68,8 @@ signals:
 private:
     void startRecorder(const history::HistorySettings& settings);
     void startTrace(const diagnostics::DiagnosticsSettings& settings);
-    void startPublisher(const publish::MqttSettings& settings);
+    // `sendRecorded`: the history file is new (see publish::Publisher::Options).
+    void startPublisher(const publish::MqttSettings& settings, bool sendRecorded = false);
     // Tells the settings problems: the damage of the file once, for every part it leaves at its
     // defaults (then the parts' own problems, which only repeat it, are not told), else each
     // part's problem that is not empty.
@@ -82,6 +83,8 @@ private:
     // Every exchange of the measurement, while "zentlog.ini" asks for it; else null.
     std::unique_ptr<diagnostics::FrameTrace> trace_;
     std::unique_ptr<publish::PublisherThread> publisher_;
+    // The publisher let go of the history file the recorder lost; it starts again after the cycle.
+    bool publisherLost_ = false;
     // The settings in force, to tell what a reload changes.
     history::HistorySettings history_;
     diagnostics::DiagnosticsSettings diagnostics_;

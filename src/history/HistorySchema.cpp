@@ -3,8 +3,45 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QVariant>
 
 namespace history {
+
+namespace {
+
+measure::Number number(const QVariant& value)
+{
+    return value.isNull() ? measure::Number() : measure::Number(value.toDouble());
+}
+
+measure::Text text(const QVariant& value)
+{
+    return value.isNull() ? measure::Text() : measure::Text(value.toString());
+}
+
+} // namespace
+
+measure::Reading readingAt(const QSqlQuery& row)
+{
+    measure::Reading r;
+    r.timeMs = row.value(1).toLongLong();
+    r.channel = row.value(2).toInt();
+    r.tag = row.value(3).toString();
+    r.typeName = row.value(4).toString();
+    r.ok = row.value(5).toInt() == 1;
+    r.shown.value = number(row.value(6));
+    r.shown.unit = text(row.value(7));
+    r.shown.temperature = number(row.value(8));
+    r.shown.value2 = number(row.value(9));
+    r.shown.unit2 = text(row.value(10));
+    r.shown.totalDay = number(row.value(11));
+    r.shown.total = number(row.value(12));
+    r.shown.text = row.value(13).toString();
+    // Rows of an older layout have no outcome: a failure whose reason nobody kept.
+    r.outcome = r.ok ? diagnostics::Outcome::value()
+                     : diagnostics::Outcome::fromCode(row.value(14).toString()).value_or(diagnostics::Outcome::noReply(2000));
+    return r;
+}
 
 QString ensureSchema(QSqlDatabase& db)
 {

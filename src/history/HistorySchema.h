@@ -3,9 +3,12 @@
 // Users query it with sqlite3 or any SQLite viewer, so names and meanings stay stable; a later
 // layout adds columns and raises the version, it never renames or drops one.
 
+#include "measure/Reading.h"
+
 #include <QString>
 
 class QSqlDatabase;
+class QSqlQuery;
 
 namespace history {
 
@@ -113,6 +116,13 @@ inline constexpr char kCreateMqttAcked[] =
     " first_id INTEGER NOT NULL,"
     " last_id INTEGER NOT NULL,"
     " PRIMARY KEY (destination, first_id)) WITHOUT ROWID";
+
+// The columns of a reading in the order readingAt() takes them (the table's own order).
+inline constexpr char kReadingColumns[] = "id, time_ms, channel, tag, type, ok, value, unit, temperature, value2,"
+                                          " unit2, total_day, total, text, outcome";
+
+// The reading of a row selected with kReadingColumns (its id is column 0, not part of it).
+measure::Reading readingAt(const QSqlQuery& row);
 
 // Creates the tables and index when missing, adds the columns an older layout lacks, and sets the
 // version; an empty string on success, otherwise the reason. The database must be open. A file

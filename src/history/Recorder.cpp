@@ -1,6 +1,7 @@
 #include "history/Recorder.h"
 
 #include "common/Logging.h"
+#include "history/HistoryRescue.h"
 #include "history/HistorySchema.h"
 
 #include <QDateTime>
@@ -40,25 +41,50 @@ QString uniqueConnectionName()
     return QStringLiteral("zentlog-history-%1").arg(++counter);
 }
 
+// `path` + `what` + the local time, with "-2", "-3", ... when that name is taken (two files set
+// aside within one second).
+QString asideName(const QString& path, const char* what)
+{
+    const QString base =
+        path + QLatin1String(what) + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString name = base;
+    for (int n = 2; QFileInfo::exists(name) || QFileInfo(name).isSymLink(); ++n)
+        name = base + QStringLiteral("-%1").arg(n);
+    return name;
+}
+
 } // namespace
 
 Recorder::Recorder(Options options)
     : options_(std::move(options))
     , path_(QDir(options_.directory.isEmpty() ? QDir::currentPath() : options_.directory).filePath(kHistoryFileName))
-    , connectionName_(uniqueConnectionName())
 {
     if (!options_.clock)
         options_.clock = [] { return QDateTime::currentMSecsSinceEpoch(); };
-    db_ = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName_);
-    db_.setDatabaseName(path_);
-    db_.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(options_.busyTimeoutMs));
+    makeConnection();
 }
 
 Recorder::~Recorder()
 {
+    integrity_.cancel();
+    // The new file closes before the lost one: a lost file still in WAL mode deletes its "-wal"
+    // and "-shm" by name when it closes last.
     close();
     db_ = QSqlDatabase();
     QSqlDatabase::removeDatabase(connectionName_);
+    // A large lost file may take long to copy: the program's end waits ten seconds for it at most
+    // (what is copied by then stays in the copy).
+    if (rescue_ && !rescue_->step(10000))
+        qCWarning(lcHistory) << "the copy of the lost history into" << rescue_->rescuedPath() << "ends unfinished after"
+                             << rescue_->copiedReadings() << "readings";
+}
+
+void Recorder::makeConnection()
+{
+    connectionName_ = uniqueConnectionName();
+    db_ = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName_);
+    db_.setDatabaseName(path_);
+    db_.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(options_.busyTimeoutMs));
 }
 
 qint64 Recorder::now() const
@@ -84,9 +110,163 @@ bool Recorder::recordCycle(std::vector<measure::Reading> readings)
     }
     // While the file is unusable it is tried again only every few seconds, so that an outage
     // costs the cycles nothing.
-    if (failing_ && now() < nextTryMs_)
-        return false;
-    return writePending();
+    if (!failing_ || now() >= nextTryMs_) {
+        if (writePending())
+            watchFile();
+    }
+    watchIntegrity();
+    if (rescue_ && rescue_->step(options_.rescueBudgetMs)) {
+        if (rescue_->failed())
+            tell(QStringLiteral("Copying the readings of the lost measurement history into \"%1\" stopped after %2 "
+                                "readings: %3.")
+                     .arg(QDir::toNativeSeparators(rescue_->rescuedPath()))
+                     .arg(rescue_->copiedReadings())
+                     .arg(rescue_->problem()));
+        rescue_.reset();
+    }
+    return pending_.empty();
+}
+
+void Recorder::watchFile()
+{
+    if (now() < nextCheckMs_)
+        return;
+    nextCheckMs_ = now() + options_.checkIntervalMs;
+    const FileChange change = checkHistoryFile(path_, opened_);
+    if (change == FileChange::None) {
+        unverified_.clear();
+        verifiedId_ = lastId_;
+        truncatedOnce_ = false;
+        return;
+    }
+    // A checkpoint of another connection (the publisher's) writes the first page, with the new
+    // size, before the pages that make the file that long: a short file is believed when seen twice.
+    if (change == FileChange::Truncated && !std::exchange(truncatedOnce_, true))
+        return;
+    truncatedOnce_ = false;
+    startAgain(change);
+}
+
+void Recorder::letGo()
+{
+    // Every other connection to the file closes: the publisher's, and a check under way.
+    integrity_.cancel();
+    if (options_.fileLost)
+        options_.fileLost();
+    requeued_ = unverified_.size();
+    pending_.insert(pending_.begin(), std::make_move_iterator(unverified_.begin()),
+                    std::make_move_iterator(unverified_.end()));
+    unverified_.clear();
+}
+
+void Recorder::startAgain(FileChange change)
+{
+    letGo();
+    insert_.reset();
+    addToMinute_.reset();
+    // A rescue still running finishes first: two lost files never share the names.
+    if (rescue_) {
+        rescue_->finish();
+        rescue_.reset();
+    }
+    QString kept;
+    if (change == FileChange::Truncated) {
+        // The name still leads to this file, cut short: closing it puts its WAL back into it,
+        // and it is kept aside like any damaged file.
+        close();
+        const QString aside = asideName(path_, ".damaged-");
+        kept = moveAside(aside)
+            ? QStringLiteral("What it still holds has been moved to \"%1\" (\"zentlog-history recover\" rescues "
+                             "what can be read from it).")
+                  .arg(QDir::toNativeSeparators(aside))
+            : QStringLiteral("It could not be moved aside.");
+    } else {
+        // The lost file is whole: what a broker has not acknowledged goes into the new file too,
+        // where the publisher finds it.
+        takeUnsent();
+        // The connection to the lost file goes to the rescue; the recorder takes a new one.
+        const QString rescued = asideName(path_, ".rescued-");
+        const QString lost = connectionName_;
+        db_ = QSqlDatabase();
+        rescue_ = std::make_unique<HistoryRescue>(lost, rescued);
+        // Someone else still reads the lost file: its copy is made now, before anything has the
+        // names again.
+        if (!rescue_->ready() && !rescue_->failed())
+            rescue_->finish();
+        kept = rescue_->failed()
+            ? QStringLiteral("Its readings could not be copied out: %1.").arg(rescue_->problem())
+            : QStringLiteral("The readings it held are copied to \"%1\".").arg(QDir::toNativeSeparators(rescued));
+        if (!rescue_->ready() || rescue_->failed())
+            rescue_.reset();
+        // The lost file's "-wal" and "-shm" still at the name (only the file itself was removed
+        // or replaced) would be taken for the new file's: they go (its connection keeps them open).
+        for (const auto& [suffix, identity] : {std::pair{"-wal", walOpened_}, std::pair{"-shm", shmOpened_}}) {
+            const QString part = path_ + QLatin1String(suffix);
+            if (common::identityAt(part).sameFileAs(identity))
+                QFile::remove(part);
+        }
+        makeConnection();
+        // What took its place is kept, but not written into when it is no database.
+        if (change == FileChange::Replaced && !holdsDatabase(path_)) {
+            const QString aside = asideName(path_, ".damaged-");
+            if (moveAside(aside))
+                kept += QStringLiteral(" The file now at the name is no database: it has been moved to \"%1\".")
+                            .arg(QDir::toNativeSeparators(aside));
+        }
+    }
+    tell(QStringLiteral("The measurement history \"%1\" %2 while the program was writing it. %3 A new history is "
+                        "started at that name, with the readings of the last few seconds written again.")
+             .arg(QDir::toNativeSeparators(path_), describe(change), kept));
+    failing_ = false;
+    writePending();
+}
+
+void Recorder::takeUnsent()
+{
+    // Per broker, everything up to the end of its first range of acknowledged ids (ids start at
+    // 1, a range from 0 or 1 is "everything up to"); the least of them is where sending stopped.
+    QSqlQuery query(db_);
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("SELECT min(CASE WHEN first_id <= 1 THEN last_id ELSE 0 END) FROM mqtt_acked a"
+                                   " WHERE first_id = (SELECT min(first_id) FROM mqtt_acked b"
+                                   " WHERE b.destination = a.destination)"))
+        || !query.next() || query.isNull(0))
+        return; // no broker, or the table cannot be read: the readings in memory go again
+    const qint64 ackedUpTo = query.value(0).toLongLong();
+    const qint64 from = std::min(ackedUpTo, verifiedId_);
+    query.prepare(QStringLiteral("SELECT %1 FROM readings WHERE id > max(?, (SELECT max(id) FROM readings) - ?)"
+                                 " ORDER BY id")
+                      .arg(QLatin1String(kReadingColumns)));
+    query.addBindValue(from);
+    query.addBindValue(qint64(options_.maxPending));
+    if (!query.exec())
+        return;
+    std::vector<measure::Reading> unsent;
+    while (query.next())
+        unsent.push_back(readingAt(query));
+    if (query.lastError().isValid())
+        return;
+    // They include what was written since the name was last seen whole, which letGo() put back.
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(requeued_));
+    pending_.insert(pending_.begin(), std::make_move_iterator(unsent.begin()), std::make_move_iterator(unsent.end()));
+    requeued_ = unsent.size();
+}
+
+void Recorder::watchIntegrity()
+{
+    if (const std::optional<IntegrityCheck::Result> result = integrity_.takeResult()) {
+        // A check of a file the recorder has since left says nothing about the one it writes.
+        if (result->damaged && db_.isOpen() && checked_.sameFileAs(opened_)) {
+            letGo();
+            close();
+            moveDamagedAside(result->reason);
+        }
+    }
+    if (!integrity_.running() && db_.isOpen() && insert_ && now() >= nextIntegrityMs_) {
+        nextIntegrityMs_ = now() + options_.integrityIntervalMs;
+        checked_ = opened_;
+        integrity_.start(path_);
+    }
 }
 
 bool Recorder::open(QString& reason)
@@ -100,9 +280,10 @@ bool Recorder::open(QString& reason)
         return false;
     }
     if (!db_.open()) {
-        reason = db_.lastError().text();
+        reason = openFailure(db_.lastError().text());
         return false;
     }
+    opened_ = common::identityAt(path_);
     QSqlQuery query(db_);
     for (const char* pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL"}) {
         if (!query.exec(QString::fromLatin1(pragma))) {
@@ -122,6 +303,15 @@ bool Recorder::open(QString& reason)
                problem);
         return false;
     }
+    // The WAL and its index exist once the tables have been read.
+    walOpened_ = common::identityAt(path_ + QStringLiteral("-wal"));
+    shmOpened_ = common::identityAt(path_ + QStringLiteral("-shm"));
+    QSqlQuery newest(db_);
+    lastId_ = newest.exec(QStringLiteral("SELECT coalesce(max(id), 0) FROM readings")) && newest.next()
+        ? newest.value(0).toLongLong()
+        : 0;
+    verifiedId_ = lastId_;
+    newest = QSqlQuery();
     insert_ = std::make_unique<QSqlQuery>(db_);
     addToMinute_ = std::make_unique<QSqlQuery>(db_);
     for (QSqlQuery* statement : {insert_.get(), addToMinute_.get()}) {
@@ -133,6 +323,20 @@ bool Recorder::open(QString& reason)
         }
     }
     return true;
+}
+
+QString Recorder::openFailure(const QString& databaseReason) const
+{
+    // SQLite says "unable to open database file" whatever the cause; the common ones are named.
+    const QFileInfo file(path_);
+    const QFileInfo folder(file.absolutePath());
+    if (!folder.exists())
+        return QStringLiteral("the folder \"%1\" does not exist").arg(QDir::toNativeSeparators(folder.filePath()));
+    if (file.exists() && !file.isWritable())
+        return QStringLiteral("the file is read-only");
+    if (!file.exists() && !folder.isWritable())
+        return QStringLiteral("the folder \"%1\" is read-only").arg(QDir::toNativeSeparators(folder.filePath()));
+    return databaseReason;
 }
 
 void Recorder::close()
@@ -171,7 +375,10 @@ bool Recorder::writePending()
         insert_->bindValue(11, number(ok ? r.shown.total : std::nullopt));
         insert_->bindValue(12, r.shown.text);
         insert_->bindValue(13, ok ? QStringLiteral("value") : r.outcome.code());
-        if (!insert_->exec() || !addToMinute(r, insert_->lastInsertId())) {
+        const bool inserted = insert_->exec();
+        if (inserted)
+            lastId_ = insert_->lastInsertId().toLongLong();
+        if (!inserted || !addToMinute(r, insert_->lastInsertId())) {
             const QSqlError error = insert_->lastError().isValid() ? insert_->lastError() : addToMinute_->lastError();
             db_.rollback();
             failed(error, QString());
@@ -186,6 +393,12 @@ bool Recorder::writePending()
         failed(error, QString());
         return false;
     }
+    // Kept until the name is seen to lead to this file (a few seconds at most, but bounded in any case).
+    for (measure::Reading& reading : pending_)
+        unverified_.push_back(std::move(reading));
+    if (unverified_.size() > options_.maxPending)
+        unverified_.erase(unverified_.begin(),
+                          unverified_.begin() + static_cast<std::ptrdiff_t>(unverified_.size() - options_.maxPending));
     pending_.clear();
     failing_ = false;
     dropReported_ = false;
@@ -268,11 +481,13 @@ void Recorder::failed(const QSqlError& error, const QString& what)
     QString reason = error.type() != QSqlError::NoError ? error.databaseText() : what;
     if (reason.isEmpty())
         reason = error.text();
-    close();
     if (isDamage(error)) {
+        letGo();
+        close();
         moveDamagedAside(reason);
         return;
     }
+    close();
     fault(reason);
 }
 
@@ -283,31 +498,41 @@ void Recorder::fault(const QString& reason)
         return;
     failing_ = true;
     qCWarning(lcHistory) << "cannot write" << path_ << ":" << reason;
-    if (options_.report)
-        options_.report(QStringLiteral("The measurement history \"%1\" cannot be written: %2.\n\n"
-                                       "The measurement goes on. The readings are kept meanwhile and written "
-                                       "as soon as the file can be written again.")
-                            .arg(QDir::toNativeSeparators(path_), reason));
+    tell(QStringLiteral("The measurement history \"%1\" cannot be written: %2.\n\n"
+                        "The measurement goes on. The newest %3 readings are kept meanwhile and written "
+                        "as soon as the file can be written again.")
+             .arg(QDir::toNativeSeparators(path_), reason)
+             .arg(options_.maxPending));
 }
 
-void Recorder::moveDamagedAside(const QString& reason)
+void Recorder::tell(const QString& message) const
 {
-    const QString aside =
-        path_ + QStringLiteral(".damaged-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    if (options_.report)
+        options_.report(message);
+}
+
+bool Recorder::moveAside(const QString& aside) const
+{
     bool moved = QFile::rename(path_, aside);
     for (const char* suffix : {"-wal", "-shm"}) {
         const QString part = path_ + QLatin1String(suffix);
         if (QFileInfo::exists(part))
             moved = QFile::rename(part, aside + QLatin1String(suffix)) && moved;
     }
-    if (!moved) {
+    return moved;
+}
+
+void Recorder::moveDamagedAside(const QString& reason)
+{
+    const QString aside = asideName(path_, ".damaged-");
+    if (!moveAside(aside)) {
         fault(QStringLiteral("the file is damaged (%1) and cannot be moved aside").arg(reason));
         return;
     }
-    if (options_.report)
-        options_.report(QStringLiteral("The measurement history \"%1\" was damaged (%2). It has been moved to "
-                                       "\"%3\" and a new history is started.")
-                            .arg(QDir::toNativeSeparators(path_), reason, QDir::toNativeSeparators(aside)));
+    tell(QStringLiteral("The measurement history \"%1\" was damaged (%2). It has been moved to \"%3\" and a new "
+                        "history is started; \"zentlog-history recover\" rescues what can be read from the "
+                        "damaged file.")
+             .arg(QDir::toNativeSeparators(path_), reason, QDir::toNativeSeparators(aside)));
     // The readings go into the new file at once.
     failing_ = false;
     QString openReason;

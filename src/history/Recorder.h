@@ -4,7 +4,15 @@
 // cannot be written (full disk, read-only folder, a viewer holding the write lock, a damaged
 // file) it says so once, keeps the readings in memory and writes them once the file is usable
 // again. A damaged file is moved aside and a new one started.
+//
+// It also watches the file itself: when the name no longer leads to the file it writes (removed,
+// replaced, truncated), it starts a new file at the name, writes the readings of the last few
+// seconds again and keeps what the lost file held; SQLite's quick_check runs at start and daily
+// in a thread of its own.
 
+#include "common/SafeFiles.h"
+#include "history/HistoryFile.h"
+#include "history/IntegrityCheck.h"
 #include "measure/Reading.h"
 
 #include <QSqlDatabase>
@@ -20,6 +28,8 @@ class QSqlError;
 class QSqlQuery;
 
 namespace history {
+
+class HistoryRescue;
 
 class Recorder {
 public:
@@ -38,8 +48,18 @@ public:
         // batch per cycle, once an hour.
         int purgeBatch = 500;
         qint64 purgeIntervalMs = 3600 * 1000;
+        // The name is compared with the open file at most this often.
+        int checkIntervalMs = 1000;
+        // The file's quick_check: at the first cycle, then this often.
+        qint64 integrityIntervalMs = 24 * 3600 * 1000LL;
+        // Time per cycle for copying a lost file's readings out.
+        int rescueBudgetMs = 50;
         // Told once per outage what went wrong (the message names the file and the reason).
         std::function<void(const QString& message)> report;
+        // Called before the recorder lets go of its file (lost, damaged) and starts a new one:
+        // whoever reads the file closes its connection now (see HistoryRescue for why), and
+        // numbers kept from the old file (row ids) mean nothing in the new one.
+        std::function<void()> fileLost;
         // UTC milliseconds now; tests set their own clock.
         std::function<qint64()> clock;
     };
@@ -60,7 +80,22 @@ public:
 
 private:
     bool writePending();
+    // Background work after a cycle's write: the look at the name, the integrity check, a slice
+    // of a rescue.
+    void afterWrite();
+    void watchFile();
+    void watchIntegrity();
+    // The name no longer leads to the open file: a new file is started at the name.
+    void startAgain(FileChange change);
+    // Everyone lets go of the file; what was written since the name was last seen whole goes
+    // into the next file too.
+    void letGo();
+    // Puts the lost file's readings that no broker acknowledged, and those written since the
+    // name was last seen whole, before the pending ones.
+    void takeUnsent();
+    void makeConnection();
     bool open(QString& reason);
+    QString openFailure(const QString& databaseReason) const;
     void close();
     bool purgeBatch();
     // Adds the reading just inserted as row `id` to its channel's minute.
@@ -69,7 +104,10 @@ private:
     void failed(const QSqlError& error, const QString& what);
     bool isDamage(const QSqlError& error) const;
     void moveDamagedAside(const QString& reason);
+    // Renames the file and its "-wal" and "-shm" to `aside` plus their suffixes.
+    bool moveAside(const QString& aside) const;
     void fault(const QString& reason);
+    void tell(const QString& message) const;
     qint64 now() const;
 
     Options options_;
@@ -79,6 +117,21 @@ private:
     std::unique_ptr<QSqlQuery> insert_;
     std::unique_ptr<QSqlQuery> addToMinute_;
     std::deque<measure::Reading> pending_;
+    // Written since the name was last seen to lead to the open file: written again into a new
+    // file when it did not.
+    std::vector<measure::Reading> unverified_;
+    std::size_t requeued_ = 0; // how many of pending_ letGo() put back
+    qint64 lastId_ = 0;        // the id of the last reading written
+    qint64 verifiedId_ = 0;    // lastId_ when the name was last seen whole
+    common::FileIdentity opened_;
+    common::FileIdentity walOpened_;
+    common::FileIdentity shmOpened_;
+    qint64 nextCheckMs_ = 0;
+    bool truncatedOnce_ = false;
+    IntegrityCheck integrity_;
+    common::FileIdentity checked_; // the file the running integrity check reads
+    qint64 nextIntegrityMs_ = 0;
+    std::unique_ptr<HistoryRescue> rescue_;
     bool failing_ = false;
     bool dropReported_ = false;
     qint64 nextTryMs_ = 0;

@@ -117,8 +117,9 @@ void Publisher::start()
     if (std::optional<AckedRanges> acked = source_->loadAcked(destinationKey(options_.settings))) {
         acked_ = std::move(*acked);
     } else {
-        // Never published to this broker: what was recorded before is not sent.
-        acked_ = AckedRanges::upTo(source_->newest());
+        // Never published to this broker: what was recorded before is not sent. (Row ids start
+        // at 1: up to 0 is nothing, and is kept as a row of its own.)
+        acked_ = AckedRanges::upTo(options_.sendRecorded ? 0 : source_->newest());
         ackedDirty_ = true;
         saveAcked();
     }

@@ -56,6 +56,10 @@ public:
         int saveIntervalMs = 200;
         int reconnectDelayMaxMs = 10000;
         QString clientId; // empty: "zentlog-<site>"
+        // The history file is new because the recorder lost the one it had (removed, replaced,
+        // damaged): everything recorded in it goes to a broker it has no acknowledgements for,
+        // where a first start sends only what comes after it.
+        bool sendRecorded = false;
     };
 
     explicit Publisher(Options options, QObject* parent = nullptr);

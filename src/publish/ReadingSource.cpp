@@ -20,25 +20,17 @@ bool bySeq(const StoredReading& stored, qint64 seq)
     return stored.seq < seq;
 }
 
-measure::Number number(const QVariant& value)
-{
-    return value.isNull() ? measure::Number() : measure::Number(value.toDouble());
-}
-
-measure::Text text(const QVariant& value)
-{
-    return value.isNull() ? measure::Text() : measure::Text(value.toString());
-}
-
 QString uniqueConnectionName()
 {
     static std::atomic<int> counter{0};
     return QStringLiteral("zentlog-publish-%1").arg(++counter);
 }
 
-constexpr char kSelectReadings[] =
-    "SELECT id, time_ms, channel, tag, type, ok, value, unit, temperature, value2, unit2, total_day, total,"
-    " text, outcome FROM readings WHERE id > ? AND id < ? ORDER BY id LIMIT ?";
+QString selectReadings()
+{
+    return QStringLiteral("SELECT %1 FROM readings WHERE id > ? AND id < ? ORDER BY id LIMIT ?")
+        .arg(QLatin1String(history::kReadingColumns));
+}
 
 } // namespace
 
@@ -159,7 +151,7 @@ std::vector<StoredReading> HistorySource::readings(qint64 after, qint64 before, 
         return found;
     QSqlQuery query(db_);
     query.setForwardOnly(true);
-    query.prepare(QString::fromLatin1(kSelectReadings));
+    query.prepare(selectReadings());
     query.bindValue(0, after);
     query.bindValue(1, before);
     query.bindValue(2, limit);
@@ -170,24 +162,7 @@ std::vector<StoredReading> HistorySource::readings(qint64 after, qint64 before, 
     while (query.next()) {
         StoredReading stored;
         stored.seq = query.value(0).toLongLong();
-        measure::Reading& r = stored.reading;
-        r.timeMs = query.value(1).toLongLong();
-        r.channel = query.value(2).toInt();
-        r.tag = query.value(3).toString();
-        r.typeName = query.value(4).toString();
-        r.ok = query.value(5).toInt() == 1;
-        r.shown.value = number(query.value(6));
-        r.shown.unit = text(query.value(7));
-        r.shown.temperature = number(query.value(8));
-        r.shown.value2 = number(query.value(9));
-        r.shown.unit2 = text(query.value(10));
-        r.shown.totalDay = number(query.value(11));
-        r.shown.total = number(query.value(12));
-        r.shown.text = query.value(13).toString();
-        // Rows of an older layout have no outcome: a failure whose reason nobody kept.
-        r.outcome = r.ok ? diagnostics::Outcome::value()
-                         : diagnostics::Outcome::fromCode(query.value(14).toString())
-                               .value_or(diagnostics::Outcome::noReply(2000));
+        stored.reading = history::readingAt(query);
         found.push_back(std::move(stored));
     }
     problem_.clear();

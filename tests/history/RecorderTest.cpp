@@ -129,6 +129,28 @@ TEST_F(RecorderTest, RetentionDeletesOldRowsInBatchesOncePerInterval)
     EXPECT_EQ(queryValue(path, QStringLiteral("SELECT min(time_ms) FROM readings")).toLongLong(), now);
 }
 
+TEST_F(RecorderTest, RetentionKeepsAReadingJustInsideAndDeletesOneJustOutside)
+{
+    const qint64 now = 1'800'000'000'000;
+    const qint64 day = 24 * 3600 * 1000LL;
+    for (const int days : {10, 400}) {
+        SCOPED_TRACE(days);
+        QTemporaryDir folder;
+        Recorder::Options options;
+        options.directory = folder.path();
+        options.retentionDays = days;
+        options.clock = [now] { return now; };
+        Recorder recorder(options);
+        std::vector<measure::Reading> readings = cycleReadings(1, 1, now - days * day + 60'000);
+        for (measure::Reading& r : cycleReadings(2, 1, now - days * day - 60'000))
+            readings.push_back(std::move(r));
+        ASSERT_TRUE(recorder.recordCycle(std::move(readings)));
+        const QString path = dbPath(folder.path());
+        EXPECT_EQ(queryValue(path, QStringLiteral("SELECT group_concat(tag) FROM readings")).toString(),
+                  QStringLiteral("cycle 1"));
+    }
+}
+
 TEST_F(RecorderTest, ALockedDatabaseKeepsTheReadingsAndNeverHoldsACycle)
 {
     auto recorder = makeRecorder(dir.path());

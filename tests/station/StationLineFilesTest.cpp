@@ -6,13 +6,19 @@
 #include "SimProcess.h"
 #include "StationRun.h"
 
+#include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iostream>
 #include <limits>
+#include <set>
 #include <memory>
 
 using namespace testing_support;
@@ -131,4 +137,54 @@ TEST_F(StationLineAndFiles, SigtermEndsWithStatusZeroAndLeavesOfflineOnTheBroker
     // Kept for whoever looks later.
     MqttSubscriber later(broker.port(), topic);
     EXPECT_TRUE(later.waitFor(lastIs("offline"), 5000));
+}
+
+TEST_F(StationLineAndFiles, AHistoryRemovedWhileMeasuringLosesNoReadingInTheFilesNorAtTheBroker)
+{
+    MqttSubscriber received(broker.port(), QStringLiteral("zentlog/line/+/reading"));
+    ASSERT_TRUE(received.waitUntilSubscribed(10000));
+    const qint64 subscribed = nowMs();
+    pause(1500);
+    // The broker stops answering: what the station records now is not acknowledged.
+    broker.pause();
+    pause(2000);
+    const QString history = dir.filePath(QStringLiteral("history.sqlite"));
+    for (const char* suffix : {"", "-wal", "-shm"})
+        QFile::remove(history + QLatin1String(suffix));
+    const qint64 removed = nowMs();
+    ASSERT_TRUE(station->waitForLog(QStringLiteral("was removed"), 1, 5000)) << log();
+    std::cout << "noticed " << nowMs() - removed << " ms after the removal\n";
+    pause(2000);
+    broker.resume();
+    pause(3000);
+    const qint64 ended = nowMs();
+    EXPECT_EQ(station->terminate(), 0) << log();
+    EXPECT_EQ(matches(station->log(), QStringLiteral("was removed")), 1) << log();
+
+    const QStringList rescued =
+        QDir(dir.path()).entryList({QStringLiteral("history.sqlite.rescued-*")}, QDir::Files);
+    ASSERT_EQ(rescued.size(), 1) << log();
+    std::vector<Row> rows = readRows(dir.filePath(rescued[0]));
+    std::cout << rows.size() << " readings rescued\n";
+    const std::vector<Row> now = readRows(history);
+    EXPECT_EQ(integrityOf(history), QStringLiteral("ok"));
+    // Every reading of the lost file from before it was removed is in the copy; those since then
+    // are in the new file.
+    ASSERT_FALSE(rows.empty());
+    EXPECT_GT(rows.back().timeMs, removed - 1500);
+    EXPECT_GT(std::count_if(now.begin(), now.end(), [&](const Row& r) { return r.timeMs > removed + 1000; }), 2);
+    rows.insert(rows.end(), now.begin(), now.end());
+    // Each of them reached the broker, the unacknowledged ones of the lost file included.
+    const auto all = [&](const MqttSubscriber::Messages& messages) {
+        std::set<std::pair<int, qint64>> got;
+        for (const auto& m : messages) {
+            const QJsonObject o = QJsonDocument::fromJson(m.payload).object();
+            got.insert({o.value(QStringLiteral("channel")).toInt() - 1, qint64(o.value(QStringLiteral("time_ms")).toDouble())});
+        }
+        return std::all_of(rows.begin(), rows.end(), [&](const Row& r) {
+            // (The last cycles before the end may go out at the next start.)
+            return r.timeMs <= subscribed + 500 || r.timeMs > ended - 2000 || got.count({r.channel, r.timeMs}) > 0;
+        });
+    };
+    EXPECT_TRUE(received.waitFor(all, 10000));
 }
