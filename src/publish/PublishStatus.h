@@ -9,6 +9,7 @@ namespace publish {
 struct PublishStatus {
     bool enabled = false;
     bool connected = false;
+    bool connecting = false; // an attempt is under way: `problem` is not its reason
     QString destination;    // "host:port"
     qint64 sent = 0;        // readings published since the program started (backfill included)
     qint64 acknowledged = 0;

@@ -31,13 +31,15 @@ QString describe(const PublishStatus& status)
 {
     if (!status.enabled)
         return {};
+    const QString state = status.connected    ? QStringLiteral("connected")
+                          : status.connecting ? QStringLiteral("connecting")
+                                              : QStringLiteral("not connected");
     QString text = QStringLiteral("MQTT %1: %2, %3 readings sent, %4 acknowledged, %5 to backfill.")
-                       .arg(status.destination, status.connected ? QStringLiteral("connected")
-                                                                 : QStringLiteral("not connected"))
+                       .arg(status.destination, state)
                        .arg(status.sent)
                        .arg(status.acknowledged)
                        .arg(status.pendingBackfill);
-    if (!status.connected && !status.problem.isEmpty())
+    if (!status.connected && !status.connecting && !status.problem.isEmpty())
         text += QStringLiteral(" ") + status.problem;
     return text;
 }
@@ -84,6 +86,12 @@ Publisher::Publisher(Options options, QObject* parent)
         return statusMessage(site_, false);
     };
     client_ = new MqttClient(std::move(client), this);
+    connect(client_, &MqttClient::connecting, this, [this] {
+        // The reason the previous attempt failed is no news about this one.
+        connecting_ = true;
+        lastProblem_.clear();
+        emit statusChanged();
+    });
     connect(client_, &MqttClient::connected, this, &Publisher::onConnected);
     connect(client_, &MqttClient::disconnected, this, &Publisher::onDisconnected);
     connect(client_, &MqttClient::acknowledged, this, &Publisher::onAcknowledged);
@@ -145,6 +153,7 @@ void Publisher::stop()
     }
     client_->stop();
     connected_ = false;
+    connecting_ = false;
     inFlight_.clear();
     backfillInFlight_ = 0;
 }
@@ -173,6 +182,7 @@ PublishStatus Publisher::status() const
     PublishStatus status;
     status.enabled = true;
     status.connected = connected_;
+    status.connecting = connecting_;
     status.destination = options_.settings.destination();
     status.sent = sent_;
     status.acknowledged = acknowledgedCount_;
@@ -184,6 +194,7 @@ PublishStatus Publisher::status() const
 void Publisher::onConnected()
 {
     connected_ = true;
+    connecting_ = false;
     lastProblem_.clear();
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     if (sparkplug_) {
@@ -210,6 +221,7 @@ void Publisher::onDisconnected(const QString& reason)
 {
     const bool was = connected_;
     connected_ = false;
+    connecting_ = false;
     lastProblem_ = reason;
     inFlight_.clear();
     backfillInFlight_ = 0;

@@ -110,6 +110,7 @@ private:
     QTimer backfillTimer_;
 
     bool connected_ = false;
+    bool connecting_ = false;
     qint64 liveFrom_ = 0;     // readings numbered from here on are live in this connection
     qint64 liveNext_ = 0;     // the next live reading to publish
     qint64 backfillNext_ = 0; // the next reading of the backlog to look at
