@@ -123,6 +123,17 @@ QString MqttSettings::effectiveSite() const
     return result.isEmpty() ? QStringLiteral("zentlog") : result;
 }
 
+QString MqttSettings::siteRewriteNote() const
+{
+    const QString typed = site.trimmed();
+    const QString used = effectiveSite();
+    if (typed.isEmpty() || typed == used)
+        return {};
+    return QStringLiteral("The site \"%1\" is published as \"%2\" ('/', '+', '#' and control characters cannot stand "
+                          "in an MQTT topic level): it shares its topics with a site named \"%2\".")
+        .arg(typed, used);
+}
+
 QString MqttSettings::destination() const
 {
     // An IPv6 address takes brackets, so that its colons are not read as the port's.

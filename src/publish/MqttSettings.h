@@ -60,6 +60,9 @@ struct MqttSettings {
     // MQTT topics and Sparkplug names cannot hold ('/', '+', '#', control characters) as "_";
     // never empty.
     QString effectiveSite() const;
+    // When effectiveSite() is not the site as typed: a sentence that says what is used instead and
+    // that another site may share those topics. Empty otherwise.
+    QString siteRewriteNote() const;
     // "host:port" for messages and for telling brokers apart.
     QString destination() const;
 };

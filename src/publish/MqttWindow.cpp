@@ -117,6 +117,12 @@ void MqttWindow::build()
     site_->setPlaceholderText(MqttSettings{}.effectiveSite());
     site_->setToolTip(QStringLiteral("The topics begin with zentlog/<site>/"));
     form->addRow(QStringLiteral("&Site"), site_);
+    siteNote_ = new QLabel(fields_);
+    siteNote_->setObjectName(QStringLiteral("SiteNote"));
+    siteNote_->setWordWrap(true);
+    siteNote_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    siteNote_->hide();
+    form->addRow(QString(), siteNote_);
 
     qos_ = new QComboBox(fields_);
     qos_->setObjectName(QStringLiteral("Qos"));
@@ -141,6 +147,7 @@ void MqttWindow::build()
     connect(enabled_, &QCheckBox::toggled, this, &MqttWindow::updateFields);
     connect(tls_, &QComboBox::currentIndexChanged, this, &MqttWindow::updateFields);
     connect(caFile_, &QLineEdit::textChanged, this, &MqttWindow::updateFields);
+    connect(site_, &QLineEdit::textChanged, this, &MqttWindow::updateFields);
 }
 
 void MqttWindow::fill(const MqttSettings& settings)
@@ -161,8 +168,20 @@ void MqttWindow::fill(const MqttSettings& settings)
 void MqttWindow::updateFields()
 {
     fields_->setEnabled(enabled_->isChecked());
+    const MqttSettings shown = settings();
     // The port 0 stands for the transport's default, which the box names.
-    port_->setSpecialValueText(QStringLiteral("Default (%1)").arg(settings().useTls() ? 8883 : 1883));
+    port_->setSpecialValueText(QStringLiteral("Default (%1)").arg(shown.useTls() ? 8883 : 1883));
+    // Said while typing: two sites that differ only in such characters would mix their readings.
+    const QString note = shown.siteRewriteNote();
+    siteNote_->setText(note);
+    siteNote_->setVisible(!note.isEmpty());
+    if (isVisible()) {
+        // A wrapped label's lines are not in the window's minimum size: it grows for them here.
+        layout()->activate();
+        const int needed = layout()->totalHeightForWidth(width());
+        if (needed > height())
+            resize(width(), needed);
+    }
 }
 
 MqttSettings MqttWindow::settings() const

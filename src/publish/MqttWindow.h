@@ -64,6 +64,7 @@ private:
     QLineEdit* username_ = nullptr;
     QLineEdit* passwordFile_ = nullptr;
     QLineEdit* site_ = nullptr;
+    QLabel* siteNote_ = nullptr; // shown while the typed site would be rewritten in the topics
     QComboBox* qos_ = nullptr;
     QComboBox* format_ = nullptr;
     QLabel* problem_ = nullptr;

@@ -137,6 +137,8 @@ void Publisher::start()
     if (sparkplug_)
         client_->subscribe(sparkplug_->topic("NCMD"), 1);
     qCInfo(lcPublish) << "publishing to" << options_.settings.destination() << "as site" << site_;
+    if (const QString note = options_.settings.siteRewriteNote(); !note.isEmpty())
+        qCWarning(lcPublish).noquote() << note;
     client_->start();
     emit statusChanged();
 }

@@ -229,3 +229,15 @@ TEST(DiagnosticsPublishStatus, ShowsItsTextAndHidesWhenThereIsNone)
     window.setPublishStatus(QString());
     EXPECT_FALSE(status->isVisible());
 }
+
+TEST_F(MqttWindowTest, ASiteTheTopicsCannotHoldIsShownAsItWillBeUsed)
+{
+    open();
+    field<QCheckBox>("Enabled")->click();
+    QLabel* note = field<QLabel>("SiteNote");
+    for (const auto& [typed, used] : {std::pair{"a/b", "\"a_b\""}, std::pair{"north", ""}}) {
+        type("Site", QString::fromLatin1(typed));
+        EXPECT_EQ(note->isVisible(), *used != '\0') << typed;
+        EXPECT_TRUE(note->text().contains(QLatin1String(used))) << typed;
+    }
+}
