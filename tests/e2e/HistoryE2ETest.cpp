@@ -288,7 +288,7 @@ TEST_F(HistoryOnTmpFs, AReadOnlyFolderNeitherSlowsTheMeasurementNorLosesReadings
         shown.push_back({});
         durations.push_back(ms);
     });
-    measureThroughTheFault(4, QStringLiteral("unable to open"));
+    measureThroughTheFault(4, QStringLiteral("is read-only"));
     ASSERT_TRUE(disk.setReadOnly(false));
     expectEveryReadingWritten();
 }

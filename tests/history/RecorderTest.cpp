@@ -191,6 +191,7 @@ TEST_F(RecorderTest, AReadOnlyFolderKeepsTheNewestReadingsWithinTheBound)
         EXPECT_FALSE(recorder.recordCycle(cycleReadings(cycle)));
     ASSERT_EQ(messages.size(), 2) << messages.join(QStringLiteral(" | ")).toStdString();
     EXPECT_TRUE(messages[0].contains(dbPath(disk.path())));
+    EXPECT_TRUE(messages[0].contains(QStringLiteral("is read-only"))) << messages[0].toStdString();
     EXPECT_TRUE(messages[1].contains(QStringLiteral("only the latest 40 readings")));
     EXPECT_EQ(recorder.pendingCount(), 40u);
     ASSERT_TRUE(disk.setReadOnly(false));
