@@ -287,7 +287,7 @@ struct Exporter::Run {
                 return true;
         }
         if (cursor.query->lastError().isValid())
-            return fail(QStringLiteral("The history could not be read: %1").arg(cursor.query->lastError().text()));
+            return fail(history.readFailure(cursor.query->lastError()));
         cursor.exhausted = true;
         pause(cursor);
         return true;
@@ -299,7 +299,7 @@ struct Exporter::Run {
         cursor.query->bindValue(1, cursor.wroteAny ? cursor.lastTimeMs : request.fromMs);
         cursor.query->bindValue(2, request.toMs);
         if (!cursor.query->exec())
-            return fail(QStringLiteral("The history could not be read: %1").arg(cursor.query->lastError().text()));
+            return fail(history.readFailure(cursor.query->lastError()));
         cursor.running = true;
         return advance(cursor);
     }
@@ -372,16 +372,16 @@ bool Exporter::start()
 
     run.decimal = exportDecimalSeparator(request.locale);
     run.separator = exportFieldSeparator(request.format, request.locale);
-    if (const QString error = run.history.open(request.databasePath); !error.isEmpty())
+    if (const QString error = run.history.open(request.databasePath, request.readMode); !error.isEmpty())
+        return run.fail(error);
+    if (const QString error = run.history.checkIsHistory(); !error.isEmpty())
         return run.fail(error);
 
-    const auto readError = [&run](const QSqlQuery& query) {
-        return run.fail(QStringLiteral("The history file \"%1\" could not be read: %2")
-                            .arg(run.request.databasePath, query.lastError().text()));
-    };
+    const auto readError = [&run](const QSqlQuery& query) { return run.fail(run.history.readFailure(query.lastError())); };
     for (int channel : channels) {
         QSqlQuery count(run.database());
-        count.prepare(QStringLiteral("SELECT COUNT(*) FROM readings WHERE channel = ? AND time_ms >= ? AND time_ms < ?"));
+        if (!count.prepare(QStringLiteral("SELECT COUNT(*) FROM readings WHERE channel = ? AND time_ms >= ? AND time_ms < ?")))
+            return readError(count);
         count.addBindValue(channel);
         count.addBindValue(request.fromMs);
         count.addBindValue(request.toMs);

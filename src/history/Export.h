@@ -5,6 +5,8 @@
 // the file is written under a temporary name and renamed once complete, so that an export that
 // fails or is cancelled never leaves a half-written file, nor touches the file it would replace.
 
+#include "history/HistoryQuery.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QLocale>
@@ -25,6 +27,7 @@ struct ExportRequest {
     QList<int> channels; // 0..3
     ExportFormat format = ExportFormat::Xls;
     QLocale locale;      // gives the decimal separator (and for CSV the field separator)
+    ReadMode readMode = ReadMode::Following;
 };
 
 struct ExportOutcome {

@@ -6,7 +6,22 @@
 #include <QSqlDatabase>
 #include <QString>
 
+class QSqlError;
+
 namespace history {
+
+// How a reader shares the file with a recorder.
+enum class ReadMode {
+    // Stays open beside a recorder and sees every transaction it commits (the trend window).
+    // SQLite needs "-wal" and "-shm" files beside a WAL database for that; it makes them when
+    // they are missing and a reader that cannot write leaves them there.
+    Following,
+    // Reads the file as it is now and leaves nothing beside it (the command-line tool). Without
+    // a journal beside the file no recorder is writing into it, and SQLite is told the file does
+    // not change ("immutable"), which needs neither files beside it nor a writable folder; with
+    // a journal beside it, the journal's readings are read through the files already there.
+    Once,
+};
 
 // A read-only connection to a history file, closed and removed with the object. Every query made
 // on database() must be gone before the object is.
@@ -19,13 +34,23 @@ public:
 
     // An empty string when open, otherwise the reason for the user. Anything but a regular file
     // is refused before SQLite opens it: a FIFO at the name would make the open wait for ever.
-    QString open(const QString& path);
+    QString open(const QString& path, ReadMode mode = ReadMode::Following);
+    // Reads the file's table list: an empty string when it is a history, otherwise why not (not
+    // a database, an empty file, no table "readings", a folder SQLite cannot read in).
+    QString checkIsHistory() const;
+    // The message for a read of this file that failed with `error`.
+    QString readFailure(const QSqlError& error) const;
     void close();
     QSqlDatabase database() const;
 
 private:
     QString connection_;
+    QString path_;
 };
+
+// "The history file "X" could not be read: <why>", with SQLite's reason put into words where a
+// bare one would mislead (a read-only folder, a journal that needs a file beside it).
+QString historyReadFailure(const QString& path, const QSqlError& error);
 
 struct ChannelSummary {
     int channel = 0; // 0..3
@@ -42,6 +67,6 @@ struct HistorySummary {
     QList<ChannelSummary> channels; // those with rows, in channel order
 };
 
-HistorySummary summarizeHistory(const QString& path);
+HistorySummary summarizeHistory(const QString& path, ReadMode mode = ReadMode::Following);
 
 } // namespace history
