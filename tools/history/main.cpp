@@ -2,18 +2,22 @@
 //
 //   zentlog-history info [DB]
 //   zentlog-history export [--from T] [--to T] [--channel N]... [--format xls|csv] [--output FILE] [DB]
+//   zentlog-history recover DB --output NEW
 //
 // T is a local date and time in ISO 8601 (2026-12-09T03:00, 2026-12-09T03:00:15 or 2026-12-09 for
-// the start of that day); a reading at --from is exported, one at --to is not. Channels are 1 to
-// 4 (all four by default). DB defaults to "history.sqlite" in the working directory, FILE to
+// the start of that day); a reading at --from is exported, one at --to is not. Channels are 0 to
+// 3 (all four by default). DB defaults to "history.sqlite" in the working directory, FILE to
 // "history.xls" or "history.csv" there. The database is opened read-only, so a running program's
-// recording goes on undisturbed.
+// recording goes on undisturbed, and nothing is left beside it that was not there before.
+// recover copies what can still be read from a damaged history into the new file NEW.
 //
-// Exit status: 0 done, 1 nothing to export, 2 a usage or file error (with a message on stderr).
+// Exit status: 0 done, 1 nothing to export or nothing readable to rescue, 2 a usage or file error
+// (with a message on stderr).
 
 #include "history/Export.h"
 #include "history/HistoryQuery.h"
 #include "history/HistorySchema.h"
+#include "history/Recovery.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -47,7 +51,8 @@ void print(FILE* stream, const QString& text)
 
 const QString kUsage = QStringLiteral(
     "usage: zentlog-history info [DB]\n"
-    "       zentlog-history export [--from T] [--to T] [--channel N]... [--format xls|csv] [--output FILE] [DB]");
+    "       zentlog-history export [--from T] [--to T] [--channel N]... [--format xls|csv] [--output FILE] [DB]\n"
+    "       zentlog-history recover DB --output NEW");
 
 int usageError(const QString& message)
 {
@@ -86,7 +91,7 @@ QString localIso(qint64 ms)
 
 int info(const QString& path)
 {
-    const history::HistorySummary summary = history::summarizeHistory(path);
+    const history::HistorySummary summary = history::summarizeHistory(path, history::ReadMode::Once);
     if (!summary.error.isEmpty())
         return fileError(summary.error);
     if (summary.journalBytes > 0)
@@ -104,6 +109,52 @@ int info(const QString& path)
                           .arg(channel.rows)
                           .arg(localIso(channel.firstMs), localIso(channel.lastMs)));
     }
+    return kDone;
+}
+
+QString idRangeText(const history::IdRange& range)
+{
+    if (range.last == std::numeric_limits<qint64>::max())
+        return QStringLiteral("%1 and above").arg(range.first);
+    if (range.first == range.last)
+        return QString::number(range.first);
+    return QStringLiteral("%1-%2").arg(range.first).arg(range.last);
+}
+
+int recover(const QString& path, const QString& newPath)
+{
+    constexpr qsizetype kRangesShown = 20;
+    const history::RecoveryOutcome outcome =
+        history::recoverHistory(path, newPath, [] { return interrupted == 0; });
+    switch (outcome.status) {
+    case history::RecoveryOutcome::Status::Rescued: break;
+    case history::RecoveryOutcome::Status::NothingRead:
+        print(stderr, QStringLiteral("zentlog-history: %1 Nothing was rescued; no file was written.").arg(outcome.message));
+        return kNothing;
+    case history::RecoveryOutcome::Status::Failed:
+    case history::RecoveryOutcome::Status::Cancelled: return fileError(outcome.message);
+    }
+    print(stdout, QStringLiteral("Rescued %1 readings from \"%2\", %3 minutes made again from them, and %4 MQTT acknowledgements.")
+                      .arg(outcome.readings)
+                      .arg(QDir::toNativeSeparators(path))
+                      .arg(outcome.minutes)
+                      .arg(outcome.acknowledgements));
+    if (outcome.skipped.isEmpty()) {
+        print(stdout, QStringLiteral("No id was skipped."));
+    } else {
+        QStringList ranges;
+        for (qsizetype i = 0; i < std::min(outcome.skipped.size(), kRangesShown); ++i)
+            ranges << idRangeText(outcome.skipped[i]);
+        if (outcome.skipped.size() > kRangesShown)
+            ranges << QStringLiteral("and %1 more").arg(outcome.skipped.size() - kRangesShown);
+        print(stdout, QStringLiteral("Skipped %1 %2 of ids that could not be read (%3): %4.")
+                          .arg(outcome.skipped.size())
+                          .arg(outcome.skipped.size() == 1 ? QStringLiteral("range") : QStringLiteral("ranges"))
+                          .arg(outcome.message.isEmpty() ? QStringLiteral("damaged") : outcome.message, ranges.join(QStringLiteral(", "))));
+    }
+    if (outcome.acknowledgementsDamaged)
+        print(stdout, QStringLiteral("Some MQTT acknowledgements could not be read: those readings may be published again."));
+    print(stdout, QStringLiteral("The rescued history is \"%1\".").arg(QDir::toNativeSeparators(newPath)));
     return kDone;
 }
 
@@ -126,7 +177,7 @@ int main(int argc, char* argv[])
     const QCommandLineOption format(QStringLiteral("format"), QStringLiteral("xls (default) or csv."), QStringLiteral("F"));
     const QCommandLineOption output(QStringLiteral("output"), QStringLiteral("The file to write."), QStringLiteral("FILE"));
     parser.addOptions({from, to, channel, format, output});
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("info or export"));
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("info, export or recover"));
     parser.addPositionalArgument(QStringLiteral("DB"), QStringLiteral("The history (default: history.sqlite)."), QStringLiteral("[DB]"));
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
@@ -137,7 +188,7 @@ int main(int argc, char* argv[])
 
     const QStringList arguments = parser.positionalArguments();
     if (arguments.isEmpty() || arguments.size() > 2)
-        return usageError(QStringLiteral("give a command (info or export) and at most one database"));
+        return usageError(QStringLiteral("give a command (info, export or recover) and at most one database"));
     const QString command = arguments[0];
     const QString database = arguments.size() == 2 ? arguments[1] : QString::fromLatin1(history::kHistoryFileName);
 
@@ -148,11 +199,28 @@ int main(int argc, char* argv[])
         }
         return info(database);
     }
+    if (command == QLatin1String("recover")) {
+        for (const QCommandLineOption* option : {&from, &to, &channel, &format}) {
+            if (parser.isSet(*option))
+                return usageError(QStringLiteral("--%1 belongs to export").arg(option->names().constFirst()));
+        }
+        // A damaged file is named, never taken for granted: the program may already have
+        // started a new history at the default name.
+        if (arguments.size() != 2)
+            return usageError(QStringLiteral("recover needs the damaged history file"));
+        if (parser.value(output).isEmpty())
+            return usageError(QStringLiteral("recover needs --output NEW, a new file for the rescued history"));
+        std::signal(SIGINT, onInterrupt);
+        std::signal(SIGTERM, onInterrupt);
+        return recover(database, parser.value(output));
+    }
     if (command != QLatin1String("export"))
         return usageError(QStringLiteral("unknown command \"%1\"").arg(command));
 
     history::ExportRequest request;
     request.databasePath = database;
+    // Read once, and nothing left beside the file that was not there.
+    request.readMode = history::ReadMode::Once;
     request.locale = QLocale::system();
     request.fromMs = std::numeric_limits<qint64>::min();
     request.toMs = std::numeric_limits<qint64>::max();
