@@ -644,34 +644,22 @@ TEST(MqttClient, AnUnknownHostIsAFaultAndTheClientKeepsTrying)
     EXPECT_EQ(recorder.disconnected.size(), count) << "no attempts after stop()";
 }
 
-// The reason a broker gave no connection names what it did, not a code libmosquitto has no words for.
 TEST(MqttClient, ABrokerThatWillNotTalkIsToldByWhatItDid)
 {
     MqttBroker broker;
     ASSERT_TRUE(broker.start()) << broker.log().toStdString();
-    const QString failed = QStringLiteral("connection to 127.0.0.1:%1 failed: ").arg(broker.port());
-    const QString closed = QStringLiteral("closed the connection during the TLS handshake");
-    struct Case {
-        bool tls;
-        bool paused; // the kernel takes the connection and nothing ever answers
-        QString reason;
-        QStringList faults;
-    };
-    for (const Case& c : {Case{true, false, failed + "the broker " + closed + "; it may not speak TLS on that port",
-                               {QStringLiteral("The MQTT broker 127.0.0.1:%1 %2: it may not speak TLS on that port.")
-                                    .arg(broker.port())
-                                    .arg(closed)}},
-                          Case{false, true, failed + "no answer from the broker within 0.5 s", {}}}) {
-        if (c.paused)
-            broker.pause();
+    const char* closed = "the broker closed the connection during the TLS handshake; it may not speak TLS on that port";
+    for (const auto& [tls, reason] : {std::pair{true, closed}, std::pair{false, "no answer from the broker within 0.5 s"}}) {
+        if (!tls)
+            broker.pause(); // the kernel takes the connection and nothing ever answers
         MqttClient::Options options = localOptions(broker.port());
-        options.tls = c.tls;
+        options.tls = tls;
         options.connectTimeoutMs = 500;
         MqttClient client(options);
         Recorder recorder(client);
         client.start();
         waitFor([&] { return !recorder.disconnected.isEmpty(); }, kWaitMs);
-        EXPECT_EQ(recorder.disconnected.value(0), c.reason);
-        EXPECT_EQ(recorder.faults, c.faults);
+        EXPECT_EQ(recorder.disconnected.value(0),
+                  QStringLiteral("connection to 127.0.0.1:%1 failed: %2").arg(broker.port()).arg(QLatin1String(reason)));
     }
 }

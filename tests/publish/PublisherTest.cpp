@@ -316,13 +316,10 @@ TEST_F(PublisherTest, AnAttemptUnderWayShowsNoReasonOfAnEarlierOne)
 {
     broker.stop();
     auto publisher = makePublisher(false);
-    ASSERT_TRUE(waitUntil([&] { return publisher->status().problem.contains(QLatin1String("refused")); }, 10000));
-    // Now the port takes connections and nothing answers; the answer limit (30 s) is far off.
-    ASSERT_TRUE(broker.start()) << broker.log().toStdString();
-    broker.pause();
-    waitUntil([] { return false; }, 2500); // past the next retry
-    EXPECT_EQ(publish::describe(publisher->status()).toStdString(),
-              QStringLiteral("MQTT 127.0.0.1:%1: connecting, 0 readings sent, 0 acknowledged, 0 to backfill.")
-                  .arg(broker.port())
-                  .toStdString());
+    ASSERT_TRUE(waitUntil([&] { return !publisher->status().problem.isEmpty(); }, 10000));
+    ASSERT_TRUE(broker.start());
+    broker.pause(); // takes the next attempt's connection and never answers
+    const QString connecting = QStringLiteral("MQTT 127.0.0.1:%1: connecting, 0 readings sent, 0 acknowledged, 0 to backfill.");
+    EXPECT_TRUE(waitUntil([&] { return publish::describe(publisher->status()) == connecting.arg(broker.port()); }, 5000))
+        << publish::describe(publisher->status()).toStdString();
 }
