@@ -24,8 +24,16 @@ std::optional<qint64> deviceHolder(const QString& device)
         qint64 pid = 0;
         QString host;
         QString program;
-        // A lock whose process is gone is no holder: the next open takes it over.
-        if (lock.getLockInfo(&pid, &host, &program) && pid > 0 && QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)))
+        // A lock whose process is gone is no holder: the next open takes it over. Nor is one whose
+        // number a program of another name now has (a holder killed, its number used again), as
+        // Qt's own lock file sees it; a process whose program cannot be looked at counts.
+        if (!lock.getLockInfo(&pid, &host, &program) || pid <= 0)
+            continue;
+        const QString process = QStringLiteral("/proc/%1").arg(pid);
+        if (!QFileInfo::exists(process))
+            continue;
+        const QString executable = QFileInfo(process + QStringLiteral("/exe")).symLinkTarget();
+        if (executable.isEmpty() || program.isEmpty() || QFileInfo(executable).fileName() == program)
             return pid;
     }
 #else

@@ -1,6 +1,7 @@
 // The QSerialPort layer against a real pseudo-terminal.
 
 #include "ProcessCpu.h"
+#include "serial/DeviceLock.h"
 #include "serial/FakeSerialControl.h"
 #include "serial/QtSerialControl.h"
 #include "serial/ReplyReception.h"
@@ -9,7 +10,9 @@
 #include "ModbusReplies.h"
 #include "PtyPeer.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -176,13 +179,32 @@ TEST(QtSerialControl, APortHeldByAnotherProgramIsInUse)
     EXPECT_FALSE(port.PortOpen());
     EXPECT_EQ(port.errorString(), QStringLiteral("in use by another program"));
 
+    EXPECT_EQ(deviceHolder(peer.path()), QCoreApplication::applicationPid());
+
     // Once the other lets go, it opens; a second opening of our own open port is refused.
     other.close();
+    EXPECT_EQ(deviceHolder(peer.path()), std::nullopt);
     EXPECT_TRUE(port.setPortOpen(true)) << port.errorString().toStdString();
     EXPECT_FALSE(port.setPortOpen(true));
     EXPECT_EQ(port.errorString(), QStringLiteral("it is already open"));
     EXPECT_TRUE(port.PortOpen());
     qunsetenv("ZENTLOG_COM2");
+}
+
+TEST(DeviceLock, ALockOfAProcessWhoseNumberAnotherProgramNowHasHoldsNothing)
+{
+    PtyPeer peer;
+    ASSERT_FALSE(peer.path().isEmpty());
+    const QString lockPath =
+        QStringLiteral("/var/lock/LCK..") + QFileInfo(peer.path()).canonicalFilePath().mid(5).replace(u'/', u'_');
+    QFile lock(lockPath);
+    if (!lock.open(QIODevice::WriteOnly))
+        GTEST_SKIP() << "cannot write " << lockPath.toStdString();
+    // This process's number, under the name of the program that held the device before.
+    lock.write(QByteArray::number(QCoreApplication::applicationPid()) + "\nzentlog-station\nhost\n");
+    lock.close();
+    EXPECT_EQ(deviceHolder(peer.path()), std::nullopt);
+    QFile::remove(lockPath);
 }
 
 TEST(QtSerialControl, InvalidSettingsAreRefusedAndTheOldOnesKept)
