@@ -4,7 +4,6 @@
 #include "history/HistorySchema.h"
 #include "history/SqliteHandle.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QSqlError>
 #include <QSqlQuery>

@@ -67,8 +67,8 @@ Recorder::Recorder(Options options)
 Recorder::~Recorder()
 {
     integrity_.cancel();
-    // The new file closes before the lost one: a lost file still in WAL mode deletes its "-wal"
-    // and "-shm" by name when it closes last.
+    // The readings are safe in the recorder's own file first; a copy still under way gets what
+    // time is left.
     close();
     db_ = QSqlDatabase();
     QSqlDatabase::removeDatabase(connectionName_);
@@ -101,11 +101,10 @@ bool Recorder::recordCycle(std::vector<measure::Reading> readings)
                        pending_.begin() + static_cast<std::ptrdiff_t>(pending_.size() - options_.maxPending));
         if (!dropReported_) {
             dropReported_ = true;
-            if (options_.report)
-                options_.report(QStringLiteral("The measurement history \"%1\" has not been writable for a long "
-                                               "time: only the latest %2 readings are kept, older ones are dropped.")
-                                    .arg(QDir::toNativeSeparators(path_))
-                                    .arg(options_.maxPending));
+            tell(QStringLiteral("The measurement history \"%1\" has not been writable for a long time: only the "
+                                "latest %2 readings are kept, older ones are dropped.")
+                     .arg(QDir::toNativeSeparators(path_))
+                     .arg(options_.maxPending));
         }
     }
     // While the file is unusable it is tried again only every few seconds, so that an outage
