@@ -33,11 +33,12 @@ constexpr qint64 kLargestId = std::numeric_limits<qint64>::max();
 constexpr int kSqliteConstraint = 19;
 constexpr int kSqliteMismatch = 20;
 
-const QStringList kReadingColumns{
-    QStringLiteral("id"),     QStringLiteral("time_ms"),     QStringLiteral("channel"), QStringLiteral("tag"),
-    QStringLiteral("type"),   QStringLiteral("ok"),          QStringLiteral("value"),   QStringLiteral("unit"),
-    QStringLiteral("temperature"), QStringLiteral("value2"), QStringLiteral("unit2"),   QStringLiteral("total_day"),
-    QStringLiteral("total"),  QStringLiteral("text"),        QStringLiteral("outcome")};
+// The columns of a reading, one by one.
+QStringList readingColumnList()
+{
+    return QString::fromLatin1(kReadingColumns).split(QLatin1Char(','), Qt::SkipEmptyParts).replaceInStrings(
+        QStringLiteral(" "), QString());
+}
 
 QString shown(const QString& path)
 {
@@ -175,6 +176,7 @@ private:
     TemporaryTarget temporary_;
     TargetConnection target_;
     std::unique_ptr<QSqlQuery> insert_;
+    int columnCount_ = 0; // of readingColumnList(), which insert_ takes
     QString selectUp_;
     QString selectDown_;
     RecoveryOutcome outcome_;
@@ -204,7 +206,7 @@ bool Rescue::prepareSelects()
     if (query.lastError().isValid() || present.isEmpty())
         return false;
     QStringList columns;
-    for (const QString& column : kReadingColumns)
+    for (const QString& column : readingColumnList())
         columns << (present.contains(column) ? column : QStringLiteral("NULL"));
     // NOT INDEXED: the rows are looked up by id in the table itself, never through the index,
     // whose own pages may be the damaged ones.
@@ -304,7 +306,7 @@ bool Rescue::insertRow(const QSqlQuery& row)
         noteDamage(QStringLiteral("rows that are not readings"));
         return false;
     }
-    for (int column = 0; column < kReadingColumns.size(); ++column)
+    for (int column = 0; column < columnCount_; ++column)
         insert_->bindValue(column, row.value(column));
     if (insert_->exec()) {
         ++outcome_.readings;
@@ -455,8 +457,10 @@ RecoveryOutcome Rescue::run(const QString& damagedPath, const QString& newPath)
     if (!target.transaction())
         return writeFailure(reasonOf(target.lastError()));
     insert_ = std::make_unique<QSqlQuery>(target);
+    const QStringList columns = readingColumnList();
+    columnCount_ = int(columns.size());
     if (!insert_->prepare(QStringLiteral("INSERT INTO readings (%1) VALUES (?%2)")
-                              .arg(kReadingColumns.join(QStringLiteral(", ")), QStringLiteral(", ?").repeated(kReadingColumns.size() - 1))))
+                              .arg(columns.join(QStringLiteral(", ")), QStringLiteral(", ?").repeated(columnCount_ - 1))))
         return writeFailure(reasonOf(insert_->lastError()));
 
     for (qint64 from = first; from <= highest && !stopped();) {
