@@ -6,36 +6,19 @@ namespace history {
 
 namespace {
 
-constexpr int kHeaderBytes = 100;
+enum class Start { Unreadable, Empty, Database, Other };
 
-quint32 bigEndian(const QByteArray& bytes, int at, int count)
-{
-    quint32 value = 0;
-    for (int i = 0; i < count; ++i)
-        value = (value << 8) | static_cast<quint8>(bytes[at + i]);
-    return value;
-}
-
-// True when the header is SQLite's and the file holds every page the header counts. The page
-// count at offset 28 is only valid while the "version valid for" number (offset 92) equals the
-// change counter (offset 24); SQLite keeps both in step at every checkpoint.
-bool wholeDatabase(const QString& path)
+// What the file at `path` begins with. (The page count in the header is no measure of a cut: in
+// WAL mode the file may lawfully end a page short of it until the next checkpoint.)
+Start startOf(const QString& path)
 {
     QFile file(path);
     QString error;
     if (!common::openForReading(file, path, error))
-        return true; // cannot look (permissions): nothing is concluded from it
-    const qint64 size = file.size();
-    if (size == 0)
-        return false;
-    const QByteArray header = file.read(kHeaderBytes);
-    if (header.size() < kHeaderBytes || !header.startsWith(QByteArrayLiteral("SQLite format 3\0")))
-        return false;
-    const quint32 rawPageSize = bigEndian(header, 16, 2);
-    const qint64 pageSize = rawPageSize == 1 ? 65536 : rawPageSize;
-    if (bigEndian(header, 92, 4) != bigEndian(header, 24, 4))
-        return true;
-    return qint64(bigEndian(header, 28, 4)) * pageSize <= size;
+        return Start::Unreadable;
+    if (file.size() == 0)
+        return Start::Empty;
+    return file.read(16) == QByteArrayLiteral("SQLite format 3\0") ? Start::Database : Start::Other;
 }
 
 } // namespace
@@ -47,16 +30,14 @@ FileChange checkHistoryFile(const QString& path, const common::FileIdentity& ope
         return common::entryKind(path) == common::EntryKind::Missing ? FileChange::Removed : FileChange::None;
     if (opened.valid && !now.sameFileAs(opened))
         return FileChange::Replaced;
-    return wholeDatabase(path) ? FileChange::None : FileChange::Truncated;
+    // A file that cannot be looked at (permissions) is not concluded about.
+    const Start start = startOf(path);
+    return start == Start::Empty || start == Start::Other ? FileChange::Truncated : FileChange::None;
 }
 
 bool holdsDatabase(const QString& path)
 {
-    QFile file(path);
-    QString error;
-    if (!common::openForReading(file, path, error) || file.size() == 0)
-        return true;
-    return file.read(16) == QByteArrayLiteral("SQLite format 3\0");
+    return startOf(path) != Start::Other;
 }
 
 QString describe(FileChange change)
