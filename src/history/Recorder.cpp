@@ -135,14 +135,8 @@ void Recorder::watchFile()
     if (change == FileChange::None) {
         unverified_.clear();
         verifiedId_ = lastId_;
-        truncatedOnce_ = false;
         return;
     }
-    // A checkpoint of another connection (the publisher's) writes the first page, with the new
-    // size, before the pages that make the file that long: a short file is believed when seen twice.
-    if (change == FileChange::Truncated && !std::exchange(truncatedOnce_, true))
-        return;
-    truncatedOnce_ = false;
     startAgain(change);
 }
 

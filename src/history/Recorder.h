@@ -127,7 +127,6 @@ private:
     common::FileIdentity walOpened_;
     common::FileIdentity shmOpened_;
     qint64 nextCheckMs_ = 0;
-    bool truncatedOnce_ = false;
     IntegrityCheck integrity_;
     common::FileIdentity checked_; // the file the running integrity check reads
     qint64 nextIntegrityMs_ = 0;
