@@ -152,9 +152,9 @@ void MeasurementOutputs::startRecorder(const history::HistorySettings& settings)
     options.directory = directory_;
     options.retentionDays = settings.retentionDays;
     options.report = [this](const QString& text) { emit problem(text); };
-    // The publisher reads the file the recorder gives up: it closes its connection before the
-    // file is left (a WAL file's last connection deletes the "-wal" at the name) and comes back
-    // once the new file is there.
+    // The publisher follows the file by row id, and the ids of a file the recorder gives up mean
+    // nothing in the next one: it lets go of the old file now and starts again on the new one once
+    // the cycle is written.
     options.fileLost = [this] {
         if (publisher_) {
             publisher_.reset();

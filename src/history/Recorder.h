@@ -57,8 +57,8 @@ public:
         // Told once per outage what went wrong (the message names the file and the reason).
         std::function<void(const QString& message)> report;
         // Called before the recorder lets go of its file (lost, damaged) and starts a new one:
-        // whoever reads the file closes its connection now (see HistoryRescue for why), and
-        // numbers kept from the old file (row ids) mean nothing in the new one.
+        // whoever reads the file closes its connection now, and numbers kept from the old file
+        // (row ids) mean nothing in the new one.
         std::function<void()> fileLost;
         // UTC milliseconds now; tests set their own clock.
         std::function<qint64()> clock;
