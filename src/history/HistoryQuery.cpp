@@ -1,6 +1,7 @@
 #include "history/HistoryQuery.h"
 
 #include "common/SafeFiles.h"
+#include "history/HistorySchema.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,10 +21,18 @@ namespace {
 constexpr int kSqliteReadOnly = 8;
 constexpr int kSqliteCorrupt = 11;
 constexpr int kSqliteCantOpen = 14;
+constexpr int kSqliteNotADatabase = 26;
 
 QString shown(const QString& path)
 {
     return QDir::toNativeSeparators(path);
+}
+
+bool isDamaged(const QSqlError& error)
+{
+    bool isNumber = false;
+    const int code = error.nativeErrorCode().toInt(&isNumber) & 0xff;
+    return isNumber && (code == kSqliteCorrupt || code == kSqliteNotADatabase);
 }
 
 } // namespace
@@ -48,8 +57,19 @@ QString historyReadFailure(const QString& path, const QSqlError& error)
                               "needs to make a file \"%1-shm\" beside it to read it (%3).")
             .arg(shown(path), shown(file.absolutePath()), reason);
     }
-    if (isNumber && code == kSqliteCorrupt)
-        return QStringLiteral("The history file \"%1\" is damaged: %2.").arg(shown(path), reason);
+    // The measurement's own file is never anything but a history, so "not a database" there means
+    // its first page is damaged; any other file may simply be something else.
+    const bool measurementsFile = file.fileName() == QLatin1String(kHistoryFileName);
+    if (isNumber && (code == kSqliteCorrupt || (code == kSqliteNotADatabase && measurementsFile))) {
+        // What happens next, so that nobody deletes the file or waits for it to heal.
+        const QString next = measurementsFile
+            ? QStringLiteral(" The measurement moves it aside as \"%1.damaged-YYYYMMDD-HHMMSS\" (when it starts, or "
+                             "as soon as it meets the damage) and starts a new history; \"zentlog-history recover\" "
+                             "rescues what can still be read from the damaged file.")
+                  .arg(file.fileName())
+            : QStringLiteral(" \"zentlog-history recover\" rescues what can still be read from it.");
+        return QStringLiteral("The history file \"%1\" is damaged (%2).").arg(shown(path), reason) + next;
+    }
     return QStringLiteral("The history file \"%1\" could not be read: %2.").arg(shown(path), reason);
 }
 
@@ -98,6 +118,25 @@ QString ReadOnlyHistory::open(const QString& path, ReadMode mode)
     }
     if (!db.open())
         return QStringLiteral("The history file \"%1\" cannot be opened: %2.").arg(shown(path), db.lastError().databaseText());
+    if (mode == ReadMode::Following) {
+        if (QString damage = damageAtOpen(); !damage.isEmpty()) {
+            close();
+            return damage;
+        }
+    }
+    return {};
+}
+
+QString ReadOnlyHistory::damageAtOpen() const
+{
+    // A window that follows the file would otherwise show a damaged history as an empty one. The
+    // table list and the newest readings are what it reads first; any other failure (a
+    // recorder's lock, no readings table yet) is left to the reads that follow.
+    QSqlQuery query(database());
+    for (const QString& sql : {QStringLiteral("SELECT count(*) FROM sqlite_master"), QStringLiteral("SELECT max(id) FROM readings")}) {
+        if (!query.exec(sql) && isDamaged(query.lastError()))
+            return readFailure(query.lastError());
+    }
     return {};
 }
 

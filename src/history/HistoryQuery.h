@@ -34,6 +34,7 @@ public:
 
     // An empty string when open, otherwise the reason for the user. Anything but a regular file
     // is refused before SQLite opens it: a FIFO at the name would make the open wait for ever.
+    // Following, a file whose table list or newest readings are damaged is refused as damaged.
     QString open(const QString& path, ReadMode mode = ReadMode::Following);
     // Reads the file's table list: an empty string when it is a history, otherwise why not (not
     // a database, an empty file, no table "readings", a folder SQLite cannot read in).
@@ -44,12 +45,15 @@ public:
     QSqlDatabase database() const;
 
 private:
+    QString damageAtOpen() const;
+
     QString connection_;
     QString path_;
 };
 
 // "The history file "X" could not be read: <why>", with SQLite's reason put into words where a
-// bare one would mislead (a read-only folder, a journal that needs a file beside it).
+// bare one would mislead (a read-only folder, a journal that needs a file beside it); a damaged
+// file is said to be damaged, with what the measurement does with it and how to rescue it.
 QString historyReadFailure(const QString& path, const QSqlError& error);
 
 struct ChannelSummary {

@@ -373,3 +373,30 @@ TEST_F(ExportTest, ReadingsOfOneTimeSplitAcrossSlicesAreEachWrittenOnce)
     // At one time the lower channel first, and each channel's readings in the order recorded.
     EXPECT_EQ(tags, QStringList({"0T0", "0T1", "0T2", "0T3", "0T4", "0T5", "0T6", "2T0", "2T1", "2T2", "2T3", "2T4", "2T5", "2T6"}));
 }
+
+TEST_F(ExportTest, ADamagedHistoryIsSaidToBeDamagedWithWhatHappensToIt)
+{
+    {
+        history_test::TestDatabase db(dbPath);
+        db.addSeries(0, utcMs("2026-12-09T01:00:00"), 20000);
+    }
+    const QByteArray whole = readFile(dbPath);
+    const QString aside = QStringLiteral("The measurement moves it aside as \"history.sqlite.damaged-YYYYMMDD-HHMMSS\"");
+    const QString recover = QStringLiteral("\"zentlog-history recover\" rescues what can still be read");
+    // The header (SQLite: "not a database"), the table list, and the newest readings, which a
+    // window that follows the file reads first.
+    for (const qsizetype from : {qsizetype(0), qsizetype(4096), whole.size() - 4096}) {
+        QByteArray bytes = whole;
+        for (qsizetype i = from; i < from + 4096; ++i)
+            bytes[i] = char(i * 37 % 251);
+        writeFile(dbPath, bytes);
+        const ExportOutcome outcome = history::exportReadings(request(ExportFormat::Xls));
+        EXPECT_EQ(outcome.status, ExportOutcome::Status::Failed) << from;
+        history::ReadOnlyHistory following;
+        for (const QString& message : {outcome.message, following.open(dbPath)}) {
+            EXPECT_TRUE(message.startsWith(QStringLiteral("The history file \"%1\" is damaged (").arg(dbPath))) << from << message.toStdString();
+            EXPECT_TRUE(message.contains(aside) && message.contains(recover)) << from << message.toStdString();
+        }
+        EXPECT_EQ(readFile(dbPath), bytes) << from;
+    }
+}
