@@ -1,12 +1,15 @@
 #include "diagnostics/DiagnosticsWindow.h"
 
 #include "diagnostics/LineCounters.h"
+#include "ui/WindowFit.h"
 
 #include <QDateTime>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeySequence>
 #include <QLabel>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -149,12 +152,25 @@ void DiagnosticsWindow::build()
     buttons->addWidget(reset_);
     buttons->addWidget(close_);
     layout->addLayout(buttons);
-    resize(820, 760);
+
+    // The tables scroll within themselves: the window may be far shorter than its rows, as on a
+    // 768-pixel screen, and Reset and Close stay in reach below them.
+    counters_->setMinimumHeight(counters_->horizontalHeader()->sizeHint().height() * 4);
+    failures_->setMinimumHeight(failures_->horizontalHeader()->sizeHint().height() * 3);
+
+    // A window to look at and leave: Escape closes it, as it closes a dialog.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &QWidget::close);
 }
 
 void DiagnosticsWindow::Form_Load()
 {
     refresh();
+    // Sized once, on the screen it opens on; shown again, it keeps what the user made of it.
+    if (!sized_) {
+        ui::fitToScreen(*this, kPreferredSize, kMinimumSize);
+        sized_ = true;
+    }
     show();
     raise();
     activateWindow();

@@ -2,6 +2,7 @@
 // The Diagnostics window: the line's counters for the four channels, updated after every channel
 // visit, a Reset button, and the last failures with their time, channel and reason.
 
+#include <QSize>
 #include <QWidget>
 
 #include <functional>
@@ -39,6 +40,10 @@ public:
     QLabel* PublishStatus() const { return publishStatus_; }
 
 private:
+    // Room for every counter row and a few failures; the smallest size still worth reading.
+    static constexpr QSize kPreferredSize{820, 760};
+    static constexpr QSize kMinimumSize{480, 320};
+
     void build();
 
     Services services_;
@@ -47,6 +52,7 @@ private:
     QPushButton* reset_ = nullptr;
     QPushButton* close_ = nullptr;
     QLabel* publishStatus_ = nullptr;
+    bool sized_ = false;
 };
 
 // The rows of the counters table, top to bottom.

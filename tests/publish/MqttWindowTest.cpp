@@ -12,6 +12,7 @@
 #include "TestFiles.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
@@ -231,4 +232,14 @@ TEST(DiagnosticsPublishStatus, ShowsItsTextAndHidesWhenThereIsNone)
     EXPECT_EQ(status->text(), QStringLiteral("MQTT: connected to localhost:1883, 0 waiting"));
     window.setPublishStatus(QString());
     EXPECT_FALSE(status->isVisible());
+}
+
+TEST(DiagnosticsWindowKeys, EscapeClosesIt)
+{
+    diagnostics::LineCounters counters;
+    diagnostics::DiagnosticsWindow window({counters, {}, {}, QString()});
+    window.Form_Load();
+    QApplication::setActiveWindow(&window);
+    QTest::keyClick(&window, Qt::Key_Escape);
+    EXPECT_FALSE(window.isVisible());
 }
