@@ -4,8 +4,10 @@
 #include "common/SafeFiles.h"
 #include "common/TextFiles.h"
 #include "history/HistoryQuery.h"
+#include "history/HistorySchema.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -370,6 +372,15 @@ bool Exporter::start()
                             .arg(request.targetPath));
     }
 
+    if (const QFileInfo history(request.databasePath);
+        !history.exists() && !history.isSymLink() && QFileInfo(history.absolutePath()).isExecutable()) {
+        QString message = QStringLiteral("The history file \"%1\" does not exist.").arg(QDir::toNativeSeparators(request.databasePath));
+        if (history.fileName() == QLatin1String(kHistoryFileName))
+            message += QStringLiteral(" No readings have been recorded yet: the history starts when the measurement runs "
+                                      "(\"Measurement\" in the main window, or zentlog-station), which records every "
+                                      "reading into it.");
+        return run.end(ExportOutcome::Status::NoHistory, message);
+    }
     run.decimal = exportDecimalSeparator(request.locale);
     run.separator = exportFieldSeparator(request.format, request.locale);
     if (const QString error = run.history.open(request.databasePath, request.readMode); !error.isEmpty())

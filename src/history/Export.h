@@ -31,7 +31,9 @@ struct ExportRequest {
 };
 
 struct ExportOutcome {
-    enum class Status { Done, Empty, Cancelled, Failed };
+    // NoHistory: nothing has been recorded yet, which is no fault (the history file is made by the
+    // first measurement).
+    enum class Status { Done, Empty, NoHistory, Cancelled, Failed };
     Status status = Status::Failed;
     qint64 rows = 0;
     QString message; // for the user when not Done

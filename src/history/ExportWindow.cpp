@@ -257,6 +257,9 @@ void ExportWindow::finish()
     case ExportOutcome::Status::Empty:
         dialogs_.notify(outcome.message + tr("\nNo file was written."), ui::Icon::Information, {}, this);
         break;
+    case ExportOutcome::Status::NoHistory:
+        dialogs_.notify(outcome.message, ui::Icon::Information, {}, this);
+        break;
     case ExportOutcome::Status::Cancelled: progress_->setValue(0); break;
     case ExportOutcome::Status::Failed:
         progress_->setValue(0);

@@ -278,9 +278,12 @@ TEST_F(ExportTest, RefusesALinkADirectoryAFifoAndTheHistoryItself)
 
 TEST_F(ExportTest, AMissingOrForeignHistoryIsReported)
 {
+    // Nothing recorded yet is no failure: the message says how the history starts.
     ExportOutcome outcome = history::exportReadings(request(ExportFormat::Xls));
-    EXPECT_EQ(outcome.status, ExportOutcome::Status::Failed);
-    EXPECT_TRUE(outcome.message.contains(QStringLiteral("does not exist"))) << outcome.message.toStdString();
+    EXPECT_EQ(outcome.status, ExportOutcome::Status::NoHistory);
+    EXPECT_TRUE(outcome.message.contains(QStringLiteral("does not exist. No readings have been recorded yet: the history "
+                                                        "starts when the measurement runs")))
+        << outcome.message.toStdString();
 
     writeFile(dbPath, QByteArray(4096, 'x'));
     outcome = history::exportReadings(request(ExportFormat::Xls));

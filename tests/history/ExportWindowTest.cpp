@@ -153,6 +153,18 @@ TEST_F(ExportWindowTest, AnEmptyPeriodSaysSoAndWritesNothing)
     EXPECT_EQ(dialogs.boxes[0].text, QStringLiteral("Choose at least one channel."));
 }
 
+TEST_F(ExportWindowTest, NoHistoryYetIsToldAsInformation)
+{
+    load();
+    window->ExportButton()->click();
+    ASSERT_TRUE(waitForEnd());
+    ASSERT_EQ(dialogs.boxes.size(), 1);
+    EXPECT_EQ(dialogs.boxes[0].icon, ui::Icon::Information);
+    EXPECT_TRUE(dialogs.boxes[0].text.contains(QStringLiteral("the history starts when the measurement runs")))
+        << dialogs.boxes[0].text.toStdString();
+    EXPECT_TRUE(files().isEmpty());
+}
+
 TEST_F(ExportWindowTest, AnExistingFileIsReplacedOnlyAfterAYes)
 {
     fill(10);

@@ -274,6 +274,7 @@ int main(int argc, char* argv[])
         return kNothing;
     case history::ExportOutcome::Status::Cancelled:
         return fileError(QStringLiteral("interrupted; no file was written"));
+    case history::ExportOutcome::Status::NoHistory:
     case history::ExportOutcome::Status::Failed: break;
     }
     return fileError(outcome.message);
