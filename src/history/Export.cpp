@@ -20,6 +20,7 @@
 #include <chrono>
 #include <cmath>
 #include <optional>
+#include <vector>
 
 namespace history {
 
@@ -136,16 +137,65 @@ QByteArray encodeText(const QString& text, ExportFormat format, char separator)
     return bytes;
 }
 
+// The numbers a panel text shows, each with its decimals: "   6.90 pH     21.5 °C" holds 6.90
+// (2) and 21.5 (1). The stored numbers are doubles, which keep no trailing zeros; the text is
+// where the station's digits are. Digits right after a letter belong to a word ("m3", "O2").
+struct ShownNumber {
+    double value = 0;
+    int decimals = 0;
+    bool used = false;
+};
+
+void scanShownNumbers(const QString& text, std::vector<ShownNumber>& numbers)
+{
+    numbers.clear();
+    const QByteArray bytes = text.toLatin1(); // the panel's digits, signs and points are ASCII
+    const char* const begin = bytes.constData();
+    const char* const end = begin + bytes.size();
+    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    const auto isWordChar = [&](char c) { return isDigit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    for (const char* p = begin; p < end;) {
+        const bool sign = *p == '-' && p + 1 < end && isDigit(p[1]);
+        if ((!sign && !isDigit(*p)) || (p > begin && (isWordChar(p[-1]) || p[-1] == '.'))) {
+            ++p;
+            continue;
+        }
+        ShownNumber number;
+        const auto result = std::from_chars(p, end, number.value, std::chars_format::fixed);
+        if (result.ec != std::errc()) {
+            ++p;
+            continue;
+        }
+        if (const char* point = std::find(p, result.ptr, '.'); point != result.ptr)
+            number.decimals = int(result.ptr - point - 1);
+        numbers.push_back(number);
+        p = result.ptr;
+    }
+}
+
+// `value` with the decimals the panel showed it with, when the text shows it.
+std::optional<int> shownDecimals(double value, std::vector<ShownNumber>& numbers)
+{
+    for (ShownNumber& number : numbers) {
+        if (!number.used && std::abs(number.value - value) <= 1e-9 * std::max(1.0, std::abs(value))) {
+            number.used = true;
+            return number.decimals;
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
-QByteArray exportNumberText(double value, char decimalSeparator)
+QByteArray exportNumberText(double value, char decimalSeparator, std::optional<int> decimals)
 {
     if (!std::isfinite(value))
         return {};
     // The shortest digits that read back as the same double, in fixed notation: up to 309 digits
     // before the point and 767 after it for the extremes of a double.
     char buffer[1100];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+    const auto result = decimals ? std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, *decimals)
+                                 : std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
     if (result.ec != std::errc())
         return {};
     QByteArray text(buffer, result.ptr - buffer);
@@ -184,8 +234,10 @@ struct Cursor {
     qint64 lastId = 0;
     int channel = 0;
     std::array<TextCell, ColumnCount> texts;
+    std::vector<ShownNumber> shownNumbers; // of the current row's text
 };
 constexpr int kIdColumn = ColumnCount;
+constexpr int kTextColumn = ColumnCount + 1;
 
 struct Exporter::Run {
     ExportRequest request;
@@ -238,17 +290,18 @@ struct Exporter::Run {
         return true;
     }
 
-    void appendNumber(const QVariant& value)
+    void appendNumber(const QVariant& value, std::vector<ShownNumber>& shown)
     {
         bool ok = false;
         const double number = value.isNull() ? 0.0 : value.toDouble(&ok);
         if (ok)
-            buffer += exportNumberText(number, decimal);
+            buffer += exportNumberText(number, decimal, shownDecimals(number, shown));
     }
 
     void appendRow(Cursor& cursor)
     {
         const QSqlQuery& query = *cursor.query;
+        scanShownNumbers(query.value(kTextColumn).toString(), cursor.shownNumbers);
         for (int column = 0; column < ColumnCount; ++column) {
             if (column > 0)
                 buffer += separator;
@@ -273,7 +326,7 @@ struct Exporter::Run {
                 buffer += cell.bytes;
                 break;
             }
-            default: appendNumber(query.value(column)); break;
+            default: appendNumber(query.value(column), cursor.shownNumbers); break;
             }
         }
         buffer += "\r\n";
@@ -409,7 +462,7 @@ bool Exporter::start()
         cursor.query = std::make_unique<QSqlQuery>(run.database());
         cursor.query->setForwardOnly(true);
         cursor.query->prepare(QStringLiteral(
-            "SELECT time_ms, channel, tag, type, ok, value, unit, temperature, value2, unit2, total_day, total, id"
+            "SELECT time_ms, channel, tag, type, ok, value, unit, temperature, value2, unit2, total_day, total, id, text"
             " FROM readings WHERE channel = ? AND time_ms >= ? AND time_ms < ? ORDER BY time_ms, id"));
         if (cursor.query->lastError().isValid())
             return readError(*cursor.query);

@@ -14,6 +14,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace history {
 
@@ -70,9 +71,10 @@ private:
 // The whole export in one call; `progress` is called every few thousand rows and at the end.
 ExportOutcome exportReadings(const ExportRequest& request, const ExportProgress& progress = {});
 
-// A stored number in fixed notation with as many decimals as it needs and no exponent
-// (0.0001, 123456789, -2.5), with `decimalSeparator`; empty for an infinite value.
-QByteArray exportNumberText(double value, char decimalSeparator);
+// A stored number in fixed notation and no exponent, with `decimalSeparator`: with `decimals`
+// (the digits the panel showed, 6.90) when given, otherwise with as many decimals as it needs
+// (0.0001, 123456789, -2.5); empty for an infinite value.
+QByteArray exportNumberText(double value, char decimalSeparator, std::optional<int> decimals = {});
 
 // The separators of a format for a locale: ".xls" always tabs; CSV ";" where the decimal
 // separator is a comma, "," otherwise.

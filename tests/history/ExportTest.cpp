@@ -84,6 +84,36 @@ TEST(ExportNumbers, AreFixedWithTheDecimalsTheyNeed)
     EXPECT_EQ(history::exportNumberText(1.5e-7, '.'), "0.00000015");
     EXPECT_EQ(history::exportNumberText(std::numeric_limits<double>::infinity(), '.'), "");
     EXPECT_EQ(history::exportNumberText(std::numeric_limits<double>::max(), '.').size(), 309);
+    EXPECT_EQ(history::exportNumberText(6.9, ',', 2), "6,90");
+    EXPECT_EQ(history::exportNumberText(20.0, '.', 0), "20");
+}
+
+TEST_F(ExportTest, NumbersKeepTheDigitsThePanelShowed)
+{
+    struct Case {
+        const char* text;
+        QVariant value, temperature, value2, total;
+        const char* expected; // value, temperature, value2, total as exported
+    };
+    const std::vector<Case> cases{
+        {"   6.90 pH     20.0 \u00b0C", 6.9, 20.0, {}, {}, "6.90\t20.0\t\t"},
+        {"    095.0  %   \r\n  8.50 mg/l", 95.0, {}, 8.5, {}, "95.0\t\t8.50\t"},
+        {"  -2.50  m3/h\r\n     1200   m3  ", -2.5, {}, {}, 1200.0, "-2.50\t\t\t1200"},
+        // A number the text does not show keeps the decimals it needs.
+        {"Out of order", 7.25, 21.0, {}, {}, "7.25\t21\t\t"},
+        {"12.0 m3/h", 3.0, {}, {}, {}, "3\t\t\t"},
+    };
+    for (const Case& c : cases) {
+        QFile::remove(dbPath);
+        {
+            history_test::TestDatabase db(dbPath);
+            db.add({utcMs("2026-12-09T10:00:00"), 0, QStringLiteral("T"), QStringLiteral("pH"), true, c.value, {}, c.temperature,
+                    c.value2, {}, {}, c.total, QString::fromUtf8(c.text)});
+        }
+        ASSERT_EQ(history::exportReadings(request(ExportFormat::Xls)).status, ExportOutcome::Status::Done) << c.text;
+        const QList<QByteArray> cells = readFile(target).split('\n').at(1).chopped(1).split('\t');
+        EXPECT_EQ(QList<QByteArray>({cells[5], cells[7], cells[8], cells[11]}).join('\t'), QByteArray(c.expected)) << c.text;
+    }
 }
 
 TEST(ExportSeparators, FollowTheLocale)
