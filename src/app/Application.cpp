@@ -281,8 +281,11 @@ void Application::showMqttSettings()
 {
     if (!mqtt_) {
         // A dialog of the main window: the warnings it leaves when it closes stand over that.
-        mqtt_ = new publish::MqttWindow({dialogs_, directory_}, &mainWindow());
+        mqtt_ = new publish::MqttWindow({dialogs_, directory_, programTitle_}, &mainWindow());
         mqtt_->setAttribute(Qt::WA_DeleteOnClose);
+        // How publishing stands, kept up to date: a broker that cannot be reached shows here too.
+        connect(this, &Application::publishStatusChanged, mqtt_, [this] { mqtt_->setPublishStatus(publishStatus()); });
+        mqtt_->setPublishStatus(publishStatus());
         connect(mqtt_, &publish::MqttWindow::saved, this, &Application::mqttSettingsChanged);
         connect(mqtt_, &publish::MqttWindow::saved, this, &Application::restartPublisher);
     }

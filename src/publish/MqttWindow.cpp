@@ -1,9 +1,11 @@
 #include "publish/MqttWindow.h"
 
 #include "ui/Dialogs.h"
+#include "ui/WindowFit.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -12,6 +14,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
@@ -41,7 +45,7 @@ MqttWindow::MqttWindow(Services services, QWidget* parent)
     , services_(std::move(services))
 {
     setObjectName(QStringLiteral("MqttWindow"));
-    setWindowTitle(QStringLiteral("MQTT publishing"));
+    setWindowTitle(services_.programTitle + QStringLiteral(" [MQTT publishing]"));
     build();
     const MqttSettings stored = MqttSettings::load(services_.directory);
     if (!stored.problem.isEmpty()) {
@@ -53,19 +57,27 @@ MqttWindow::MqttWindow(Services services, QWidget* parent)
 
 void MqttWindow::build()
 {
-    auto* layout = new QVBoxLayout(this);
-    problem_ = new QLabel(this);
+    // The fields scroll on a screen too short for them; OK and Cancel stay below, always in reach.
+    auto* outer = new QVBoxLayout(this);
+    auto* scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    content_ = new QWidget(scroll);
+    auto* layout = new QVBoxLayout(content_);
+    layout->setContentsMargins(0, 0, 0, 0);
+    problem_ = new QLabel(content_);
     problem_->setObjectName(QStringLiteral("Problem"));
     problem_->setWordWrap(true);
     problem_->setStyleSheet(QStringLiteral("color: #a00000"));
     problem_->hide();
     layout->addWidget(problem_);
 
-    enabled_ = new QCheckBox(QStringLiteral("&Publish the readings to an MQTT broker"), this);
+    enabled_ = new QCheckBox(QStringLiteral("&Publish the readings to an MQTT broker"), content_);
     enabled_->setObjectName(QStringLiteral("Enabled"));
     layout->addWidget(enabled_);
 
-    fields_ = new QWidget(this);
+    fields_ = new QWidget(content_);
     auto* form = new QFormLayout(fields_);
     form->setContentsMargins(0, 0, 0, 0);
 
@@ -136,13 +148,23 @@ void MqttWindow::build()
     form->addRow(QStringLiteral("&Format"), format_);
     layout->addWidget(fields_);
 
+    publishStatus_ = new QLabel(content_);
+    publishStatus_->setObjectName(QStringLiteral("PublishStatus"));
+    publishStatus_->setWordWrap(true);
+    publishStatus_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    publishStatus_->hide();
+    layout->addWidget(publishStatus_);
+    layout->addStretch();
+    scroll->setWidget(content_);
+    outer->addWidget(scroll, 1);
+
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("Ok"));
     buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("Cancel"));
     connect(buttons, &QDialogButtonBox::accepted, this, &MqttWindow::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &MqttWindow::reject);
-    layout->addStretch();
-    layout->addWidget(buttons);
+    buttons_ = buttons;
+    outer->addWidget(buttons);
 
     connect(enabled_, &QCheckBox::toggled, this, &MqttWindow::updateFields);
     connect(tls_, &QComboBox::currentIndexChanged, this, &MqttWindow::updateFields);
@@ -174,14 +196,51 @@ void MqttWindow::updateFields()
     // Said while typing: two sites that differ only in such characters would mix their readings.
     const QString note = shown.siteRewriteNote();
     siteNote_->setText(note);
-    siteNote_->setVisible(!note.isEmpty());
-    if (isVisible()) {
-        // A wrapped label's lines are not in the window's minimum size: it grows for them here.
-        layout()->activate();
-        const int needed = layout()->totalHeightForWidth(width());
-        if (needed > height())
-            resize(width(), needed);
+    if (siteNote_->isHidden() != note.isEmpty()) {
+        siteNote_->setVisible(!note.isEmpty());
+        followContentHeight();
     }
+}
+
+void MqttWindow::setPublishStatus(const PublishStatus& status)
+{
+    const QString text = describe(status);
+    publishStatus_->setText(text);
+    // No connection and no attempt under way: the readings are not reaching the broker.
+    const bool failing = status.enabled && !status.connected && !status.connecting;
+    publishStatus_->setStyleSheet(failing ? QStringLiteral("color: #a00000") : QString());
+    if (publishStatus_->isHidden() != text.isEmpty()) {
+        publishStatus_->setVisible(!text.isEmpty());
+        followContentHeight();
+    }
+}
+
+int MqttWindow::wantedHeight(int width) const
+{
+    const QMargins margins = layout()->contentsMargins();
+    content_->layout()->activate();
+    // The wrapped lines make the height depend on the width, while they are shown.
+    QLayout* rows = content_->layout();
+    const int contentHeight = rows->hasHeightForWidth() ? rows->totalHeightForWidth(width - margins.left() - margins.right())
+                                                        : rows->totalSizeHint().height();
+    return margins.top() + contentHeight + layout()->spacing() + buttons_->sizeHint().height() + margins.bottom();
+}
+
+void MqttWindow::followContentHeight()
+{
+    if (!isVisible())
+        return;
+    // A line shown or hidden a moment ago is in the layouts only once their requests are handled.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    // What the window would be without the lines it grew for: the user's own height.
+    const int base = height() - grownBy_;
+    int wanted = wantedHeight(width());
+    if (const QScreen* screen = this->screen())
+        wanted = ui::fittedSize({width(), wanted}, {}, screen->availableGeometry()).height();
+    const int target = std::max(base, wanted);
+    grownBy_ = target - base;
+    if (target != height())
+        resize(width(), target);
 }
 
 MqttSettings MqttWindow::settings() const
@@ -211,6 +270,12 @@ MqttSettings MqttWindow::settings() const
 
 void MqttWindow::Form_Load()
 {
+    if (!sized_) {
+        const QMargins margins = layout()->contentsMargins();
+        const int width = content_->sizeHint().width() + margins.left() + margins.right();
+        ui::fitToScreen(*this, {width, wantedHeight(width)}, {std::min(width, 360), 240});
+        sized_ = true;
+    }
     QDialog::show();
     raise();
     activateWindow();

@@ -42,7 +42,7 @@ protected:
 
     MqttWindow& open()
     {
-        window = new MqttWindow({dialogs, dir.path()});
+        window = new MqttWindow({dialogs, dir.path(), QStringLiteral("ZENTLOG")});
         window->setAttribute(Qt::WA_DeleteOnClose);
         window->Form_Load();
         return *window;
@@ -242,4 +242,54 @@ TEST(DiagnosticsWindowKeys, EscapeClosesIt)
     QApplication::setActiveWindow(&window);
     QTest::keyClick(&window, Qt::Key_Escape);
     EXPECT_FALSE(window.isVisible());
+}
+
+TEST_F(MqttWindowTest, TheWindowGrowsForTheSiteNoteAndShrinksBackWhenItGoes)
+{
+    open();
+    field<QCheckBox>("Enabled")->click();
+    const int before = window->height();
+    type("Site", QStringLiteral("a/b"));
+    const int withNote = window->height();
+    EXPECT_GT(withNote, before);
+    type("Site", QStringLiteral("north"));
+    EXPECT_EQ(window->height(), before);
+}
+
+TEST(MqttWindowStatus, ShowsHowPublishingStandsAndWarnsWhenTheBrokerIsNotReached)
+{
+    QTemporaryDir dir;
+    ScriptedDialogs dialogs;
+    MqttWindow window({dialogs, dir.path(), QStringLiteral("ZENTLOG   V 2.19")});
+    window.Form_Load();
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("ZENTLOG   V 2.19 [MQTT publishing]"));
+    auto* label = window.findChild<QLabel*>(QStringLiteral("PublishStatus"));
+    ASSERT_NE(label, nullptr);
+    const PublishStatus off;
+    PublishStatus connected{true, true, false, QStringLiteral("localhost:1883"), 5, 5, 0, {}};
+    PublishStatus connecting = connected;
+    connecting.connected = false;
+    connecting.connecting = true;
+    PublishStatus refused = connecting;
+    refused.connecting = false;
+    refused.problem = QStringLiteral("Connection refused.");
+    const struct {
+        const char* name;
+        PublishStatus status;
+        const char* shown; // empty: the line is hidden
+        bool warning;
+    } cases[] = {
+        {"not publishing", off, "", false},
+        {"connected", connected, "MQTT localhost:1883: connected", false},
+        {"connecting", connecting, "MQTT localhost:1883: connecting", false},
+        {"unreachable", refused, "not connected, 5 readings sent, 5 acknowledged, 0 to backfill. Connection refused.", true},
+        {"off again", off, "", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        window.setPublishStatus(c.status);
+        EXPECT_EQ(label->isVisible(), *c.shown != '\0');
+        EXPECT_TRUE(label->text().contains(QLatin1String(c.shown))) << label->text().toStdString();
+        EXPECT_EQ(label->styleSheet().contains(QLatin1String("color")), c.warning);
+    }
 }
