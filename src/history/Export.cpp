@@ -32,9 +32,10 @@ constexpr qint64 kMsPerDay = 86'400'000;
 constexpr qint64 kFirstWritableMs = -62'135'596'800'000;
 constexpr qint64 kLastWritableMs = 253'402'300'799'999;
 
-enum Column { Time, Channel, Tag, Type, Ok, Value, Unit, Temperature, Value2, Unit2, TotalDay, Total, ColumnCount };
+// New columns go at the end, so that sheets and scripts made for earlier exports find theirs.
+enum Column { Time, Channel, Tag, Type, Ok, Value, Unit, Temperature, Value2, Unit2, TotalDay, Total, OutcomeCode, ColumnCount };
 constexpr std::array<const char*, ColumnCount> kColumnNames{
-    "time", "channel", "tag", "type", "ok", "value", "unit", "temperature", "value2", "unit2", "total_day", "total"};
+    "time", "channel", "tag", "type", "ok", "value", "unit", "temperature", "value2", "unit2", "total_day", "total", "outcome"};
 
 void appendPadded(QByteArray& out, qint64 value, int width)
 {
@@ -312,8 +313,12 @@ struct Exporter::Run {
             case Tag:
             case Type:
             case Unit:
-            case Unit2: {
-                const QVariant value = query.value(column);
+            case Unit2:
+            case OutcomeCode: {
+                QVariant value = query.value(column);
+                // Rows of the first layout kept no reason for a failure; a value is a value.
+                if (value.isNull() && column == OutcomeCode && query.value(Ok).toInt() == 1)
+                    value = QStringLiteral("value");
                 if (value.isNull())
                     break;
                 TextCell& cell = cursor.texts[column];
@@ -462,7 +467,8 @@ bool Exporter::start()
         cursor.query = std::make_unique<QSqlQuery>(run.database());
         cursor.query->setForwardOnly(true);
         cursor.query->prepare(QStringLiteral(
-            "SELECT time_ms, channel, tag, type, ok, value, unit, temperature, value2, unit2, total_day, total, id, text"
+            "SELECT time_ms, channel, tag, type, ok, value, unit, temperature, value2, unit2, total_day, total, outcome,"
+            " id, text"
             " FROM readings WHERE channel = ? AND time_ms >= ? AND time_ms < ? ORDER BY time_ms, id"));
         if (cursor.query->lastError().isValid())
             return readError(*cursor.query);

@@ -62,7 +62,7 @@ protected:
         db.add(flow);
         db.add(oxygen);
         db.add(ph);
-        db.add(broken);
+        db.add(broken, QStringLiteral("invalid_crc"));
     }
 
     QStringList filesInWork() const { return QDir(work.path()).entryList(QDir::Files | QDir::Hidden | QDir::System); }
@@ -111,7 +111,7 @@ TEST_F(ExportTest, NumbersKeepTheDigitsThePanelShowed)
                     c.value2, {}, {}, c.total, QString::fromUtf8(c.text)});
         }
         ASSERT_EQ(history::exportReadings(request(ExportFormat::Xls)).status, ExportOutcome::Status::Done) << c.text;
-        const QList<QByteArray> cells = readFile(target).split('\n').at(1).chopped(1).split('\t');
+        const QList<QByteArray> cells = readFile(target).split('\n').at(1).split('\t');
         EXPECT_EQ(QList<QByteArray>({cells[5], cells[7], cells[8], cells[11]}).join('\t'), QByteArray(c.expected)) << c.text;
     }
 }
@@ -132,11 +132,11 @@ TEST_F(ExportTest, XlsIsTabSeparatedWindows1252InTimeOrder)
     ASSERT_EQ(outcome.status, ExportOutcome::Status::Done) << outcome.message.toStdString();
     EXPECT_EQ(outcome.rows, 4);
     EXPECT_EQ(readFile(target),
-              QByteArray("time\tchannel\ttag\ttype\tok\tvalue\tunit\ttemperature\tvalue2\tunit2\ttotal_day\ttotal\r\n"
-                         "2026-12-09 03:00:01\t0\tPH 1\tpH\t1\t7.25\tpH\t21.5\t\t\t\t\r\n"
-                         "2026-12-09 03:00:01\t1\tO2\tOxygen\t0\t\t\t\t\t\t\t\r\n"
-                         "2026-12-09 03:00:01\t2\tFLOW; \"IN\"\tFlow\t1\t123456789\tm\xb3/h\t\t\t\t12.5\t0.0001\r\n"
-                         "2026-12-09 03:00:02\t1\tO2\tOxygen\t1\t-2.5\tmg/l\t20\t95\t%\t\t\r\n"));
+              QByteArray("time\tchannel\ttag\ttype\tok\tvalue\tunit\ttemperature\tvalue2\tunit2\ttotal_day\ttotal\toutcome\r\n"
+                         "2026-12-09 03:00:01\t0\tPH 1\tpH\t1\t7.25\tpH\t21.5\t\t\t\t\tvalue\r\n"
+                         "2026-12-09 03:00:01\t1\tO2\tOxygen\t0\t\t\t\t\t\t\t\tinvalid_crc\r\n"
+                         "2026-12-09 03:00:01\t2\tFLOW; \"IN\"\tFlow\t1\t123456789\tm\xb3/h\t\t\t\t12.5\t0.0001\tvalue\r\n"
+                         "2026-12-09 03:00:02\t1\tO2\tOxygen\t1\t-2.5\tmg/l\t20\t95\t%\t\t\tvalue\r\n"));
     EXPECT_EQ(filesInWork(), QStringList({QStringLiteral("history.sqlite"), QStringLiteral("out.xls")}));
 }
 
@@ -149,7 +149,7 @@ TEST_F(ExportTest, XlsWritesTheLocaleDecimalCommaAndKeepsTabsOutOfTexts)
     }
     const ExportOutcome outcome = history::exportReadings(request(ExportFormat::Xls, QLocale(QLocale::French, QLocale::France)));
     ASSERT_EQ(outcome.status, ExportOutcome::Status::Done) << outcome.message.toStdString();
-    EXPECT_EQ(readFile(target).split('\n').at(1), QByteArray("2026-12-09 11:00:00\t0\tA B  C\tpH\t1\t7,25\tpH\t21,5\t\t\t\t\r"));
+    EXPECT_EQ(readFile(target).split('\n').at(1), QByteArray("2026-12-09 11:00:00\t0\tA B  C\tpH\t1\t7,25\tpH\t21,5\t\t\t\t\tvalue\r"));
 }
 
 TEST_F(ExportTest, CsvIsUtf8Rfc4180WithIsoTimesAndTheLocaleSeparators)
@@ -159,11 +159,11 @@ TEST_F(ExportTest, CsvIsUtf8Rfc4180WithIsoTimesAndTheLocaleSeparators)
     ExportOutcome outcome = history::exportReadings(request(ExportFormat::Csv, QLocale(QLocale::French, QLocale::France)));
     ASSERT_EQ(outcome.status, ExportOutcome::Status::Done) << outcome.message.toStdString();
     EXPECT_EQ(readFile(target),
-              QByteArray("\xEF\xBB\xBFtime;channel;tag;type;ok;value;unit;temperature;value2;unit2;total_day;total\r\n"
-                         "2026-12-09T03:00:01.000+01:00;0;PH 1;pH;1;7,25;pH;21,5;;;;\r\n"
-                         "2026-12-09T03:00:01.250+01:00;1;O2;Oxygen;0;;;;;;;\r\n"
-                         "2026-12-09T03:00:01.250+01:00;2;\"FLOW; \"\"IN\"\"\";Flow;1;123456789;m\xc2\xb3/h;;;;12,5;0,0001\r\n"
-                         "2026-12-09T03:00:02.000+01:00;1;O2;Oxygen;1;-2,5;mg/l;20;95;%;;\r\n"));
+              QByteArray("\xEF\xBB\xBFtime;channel;tag;type;ok;value;unit;temperature;value2;unit2;total_day;total;outcome\r\n"
+                         "2026-12-09T03:00:01.000+01:00;0;PH 1;pH;1;7,25;pH;21,5;;;;;value\r\n"
+                         "2026-12-09T03:00:01.250+01:00;1;O2;Oxygen;0;;;;;;;;invalid_crc\r\n"
+                         "2026-12-09T03:00:01.250+01:00;2;\"FLOW; \"\"IN\"\"\";Flow;1;123456789;m\xc2\xb3/h;;;;12,5;0,0001;value\r\n"
+                         "2026-12-09T03:00:02.000+01:00;1;O2;Oxygen;1;-2,5;mg/l;20;95;%;;;value\r\n"));
 
     // With a decimal point the separator is a comma; the tag with a quote is still quoted, and
     // no number needs quotes.
@@ -171,8 +171,8 @@ TEST_F(ExportTest, CsvIsUtf8Rfc4180WithIsoTimesAndTheLocaleSeparators)
     ASSERT_EQ(outcome.status, ExportOutcome::Status::Done) << outcome.message.toStdString();
     const QList<QByteArray> lines = readFile(target).split('\n');
     ASSERT_EQ(lines.size(), 6);
-    EXPECT_EQ(lines[1], "2026-12-09T03:00:01.000+01:00,0,PH 1,pH,1,7.25,pH,21.5,,,,\r");
-    EXPECT_EQ(lines[3], "2026-12-09T03:00:01.250+01:00,2,\"FLOW; \"\"IN\"\"\",Flow,1,123456789,m\xc2\xb3/h,,,,12.5,0.0001\r");
+    EXPECT_EQ(lines[1], "2026-12-09T03:00:01.000+01:00,0,PH 1,pH,1,7.25,pH,21.5,,,,,value\r");
+    EXPECT_EQ(lines[3], "2026-12-09T03:00:01.250+01:00,2,\"FLOW; \"\"IN\"\"\",Flow,1,123456789,m\xc2\xb3/h,,,,12.5,0.0001,value\r");
 }
 
 TEST_F(ExportTest, CsvTimesKeepTheRepeatedHourApartWhenTheClocksGoBack)

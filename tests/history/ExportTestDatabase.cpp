@@ -15,8 +15,8 @@ namespace {
 int nextConnection = 0;
 
 const QString kInsert = QStringLiteral(
-    "INSERT INTO readings (time_ms, channel, tag, type, ok, value, unit, temperature, value2, unit2, total_day, total, text)"
-    " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    "INSERT INTO readings (time_ms, channel, tag, type, ok, value, unit, temperature, value2, unit2, total_day, total, text,"
+    " outcome) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
 } // namespace
 
 TestDatabase::TestDatabase(const QString& path)
@@ -34,7 +34,7 @@ TestDatabase::~TestDatabase()
     QSqlDatabase::removeDatabase(connection_);
 }
 
-void TestDatabase::add(const Reading& r)
+void TestDatabase::add(const Reading& r, const QString& outcome)
 {
     QSqlQuery query(QSqlDatabase::database(connection_, false));
     ASSERT_TRUE(query.prepare(kInsert)) << query.lastError().text().toStdString();
@@ -44,7 +44,7 @@ void TestDatabase::add(const Reading& r)
     for (const QVariant& v : {QVariant(r.timeMs), QVariant(r.channel), QVariant(r.tag), QVariant(r.type), QVariant(r.ok ? 1 : 0),
                               orNull(r.value, real), orNull(r.unit, text), orNull(r.temperature, real),
                               orNull(r.value2, real), orNull(r.unit2, text), orNull(r.totalDay, real),
-                              orNull(r.total, real), QVariant(r.text)})
+                              orNull(r.total, real), QVariant(r.text), outcome.isEmpty() ? QVariant(text) : QVariant(outcome)})
         query.addBindValue(v);
     ASSERT_TRUE(query.exec()) << query.lastError().text().toStdString();
 }
@@ -60,7 +60,8 @@ void TestDatabase::addSeries(int channel, qint64 firstMs, int count)
                                   QVariant(QStringLiteral("pH")), QVariant(1), QVariant(7.0 + i % 100 / 100.0),
                                   QVariant(QStringLiteral("pH")), QVariant(21.5), QVariant(QMetaType::fromType<double>()),
                                   QVariant(QMetaType::fromType<QString>()), QVariant(QMetaType::fromType<double>()),
-                                  QVariant(QMetaType::fromType<double>()), QVariant(QStringLiteral("7.00 pH"))})
+                                  QVariant(QMetaType::fromType<double>()), QVariant(QStringLiteral("7.00 pH")),
+                                  QVariant(QStringLiteral("value"))})
             query.addBindValue(v);
         ASSERT_TRUE(query.exec()) << query.lastError().text().toStdString();
     }

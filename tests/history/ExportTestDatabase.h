@@ -26,7 +26,8 @@ public:
     TestDatabase(const TestDatabase&) = delete;
     TestDatabase& operator=(const TestDatabase&) = delete;
 
-    void add(const Reading& reading);
+    // `outcome` empty: NULL, as in rows of the first layout.
+    void add(const Reading& reading, const QString& outcome = {});
     // Many rows in one transaction: `count` readings of `channel` one second apart from `firstMs`.
     void addSeries(int channel, qint64 firstMs, int count);
 

@@ -96,10 +96,10 @@ TEST_F(HistoryToolTest, ExportsXlsByDefaultIntoTheWorkingDirectory)
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_EQ(run.out, QStringLiteral("3 readings written to history.xls\n"));
     EXPECT_EQ(readFile(inWork(QStringLiteral("history.xls"))),
-              QByteArray("time\tchannel\ttag\ttype\tok\tvalue\tunit\ttemperature\tvalue2\tunit2\ttotal_day\ttotal\r\n"
-                         "2026-12-09 03:00:00\t0\tPH 1\tpH\t1\t7.25\tpH\t21.5\t\t\t\t\r\n"
-                         "2026-12-09 03:00:00\t3\tT\xb0\tTemperature\t0\t\t\t\t\t\t\t\r\n"
-                         "2026-12-09 04:00:00\t0\tPH 1\tpH\t1\t0.0001\tpH\t21\t\t\t\t\r\n"));
+              QByteArray("time\tchannel\ttag\ttype\tok\tvalue\tunit\ttemperature\tvalue2\tunit2\ttotal_day\ttotal\toutcome\r\n"
+                         "2026-12-09 03:00:00\t0\tPH 1\tpH\t1\t7.25\tpH\t21.5\t\t\t\t\tvalue\r\n"
+                         "2026-12-09 03:00:00\t3\tT\xb0\tTemperature\t0\t\t\t\t\t\t\t\t\r\n"
+                         "2026-12-09 04:00:00\t0\tPH 1\tpH\t1\t0.0001\tpH\t21\t\t\t\t\tvalue\r\n"));
 }
 
 TEST_F(HistoryToolTest, ExportsCsvWithTheLocaleSeparatorsAndTheChosenChannel)
@@ -110,9 +110,9 @@ TEST_F(HistoryToolTest, ExportsCsvWithTheLocaleSeparatorsAndTheChosenChannel)
                              QStringLiteral("fr_FR.UTF-8"));
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_EQ(readFile(inWork(QStringLiteral("ph.csv"))),
-              QByteArray("\xEF\xBB\xBFtime;channel;tag;type;ok;value;unit;temperature;value2;unit2;total_day;total\r\n"
-                         "2026-12-09T03:00:00.000+01:00;0;PH 1;pH;1;7,25;pH;21,5;;;;\r\n"
-                         "2026-12-09T04:00:00.000+01:00;0;PH 1;pH;1;0,0001;pH;21;;;;\r\n"));
+              QByteArray("\xEF\xBB\xBFtime;channel;tag;type;ok;value;unit;temperature;value2;unit2;total_day;total;outcome\r\n"
+                         "2026-12-09T03:00:00.000+01:00;0;PH 1;pH;1;7,25;pH;21,5;;;;;value\r\n"
+                         "2026-12-09T04:00:00.000+01:00;0;PH 1;pH;1;0,0001;pH;21;;;;;value\r\n"));
 }
 
 TEST_F(HistoryToolTest, FromIsInToIsOutAndAnEmptyPeriodExitsWithOne)
