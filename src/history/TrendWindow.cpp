@@ -3,6 +3,7 @@
 #include "history/HistorySchema.h"
 #include "history/TrendChart.h"
 #include "ui/Dialogs.h"
+#include "ui/WindowFit.h"
 
 #include <QBuffer>
 #include <QComboBox>
@@ -12,12 +13,15 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QImage>
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScreen>
+#include <QScrollArea>
 #include <QSqlQuery>
 #include <QStackedWidget>
 #include <QVBoxLayout>
@@ -49,6 +53,14 @@ constexpr qint64 kSliceSpanMs = 6 * kHourMs;
 constexpr qint64 kLoadSliceMs = 25;
 // What the axes of a chart take of its width, about.
 constexpr int kAxesRoom = 150;
+// A chart lower than this leaves too little room between its ticks for their labels; below it the
+// charts scroll instead of shrinking (operators' screens go down to 1024x768, some at 1.5x or 2x
+// scaling). The lowest chart carries the time labels as well.
+constexpr int kChartMinHeight = 150;
+constexpr int kTimeLabelsHeight = 30;
+// The window's preferred width, and the least it is worth showing at (where the screen allows).
+constexpr int kPreferredWidth = 1100;
+constexpr QSize kMinimumSize(560, 360);
 
 qint64 spanOf(TrendWindow::Range range)
 {
@@ -108,7 +120,13 @@ void TrendWindow::build()
 {
     auto* layout = new QVBoxLayout(this);
 
+    // The range, the chosen period and the commands share a row where the window is wide enough,
+    // and go one under the other where it is not (see arrangeControls), so that no button is ever
+    // cut off, even on a 1024x768 screen at twice the scale.
+    controls_ = new QBoxLayout(QBoxLayout::LeftToRight);
     auto* controls = new QHBoxLayout;
+    auto* period = new QHBoxLayout;
+    auto* commands = new QHBoxLayout;
     rangeBox_ = new QComboBox(this);
     rangeBox_->setObjectName(QStringLiteral("Range"));
     rangeBox_->addItems({tr("Last hour"), tr("Last 24 hours"), tr("Last 7 days"), tr("Last 30 days"), tr("Period")});
@@ -139,13 +157,18 @@ void TrendWindow::build()
     connect(save_, &QPushButton::clicked, this, &TrendWindow::SavePicture_Click);
     controls->addWidget(fromLabel);
     controls->addWidget(from_);
-    controls->addWidget(toLabel);
-    controls->addWidget(to_);
-    controls->addWidget(show_);
     controls->addStretch(1);
-    controls->addWidget(back_);
-    controls->addWidget(save_);
-    layout->addLayout(controls);
+    period->addWidget(toLabel);
+    period->addWidget(to_);
+    period->addWidget(show_);
+    period->addStretch(1);
+    commands->addStretch(1);
+    commands->addWidget(back_);
+    commands->addWidget(save_);
+    controls_->addLayout(controls);
+    controls_->addLayout(period, 1);
+    controls_->addLayout(commands);
+    layout->addLayout(controls_);
 
     pages_ = new QStackedWidget(this);
     notice_ = new QLabel(pages_);
@@ -156,7 +179,12 @@ void TrendWindow::build()
     big.setPointSizeF(big.pointSizeF() * 1.4);
     notice_->setFont(big);
     pages_->addWidget(notice_);
-    chartsPage_ = new QWidget(pages_);
+    chartsScroll_ = new QScrollArea(pages_);
+    chartsScroll_->setObjectName(QStringLiteral("Charts"));
+    chartsScroll_->setWidgetResizable(true);
+    chartsScroll_->setFrameShape(QFrame::NoFrame);
+    chartsScroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    chartsPage_ = new QWidget(chartsScroll_);
     auto* chartsLayout = new QVBoxLayout(chartsPage_);
     chartsLayout->setContentsMargins(0, 0, 0, 0);
     chartsLayout->setSpacing(0);
@@ -165,13 +193,16 @@ void TrendWindow::build()
         const QString title = c.tag.trimmed().isEmpty() ? tr("Input %1").arg(c.channel) : c.tag.trimmed();
         auto* chart = new TrendChart(title, chartsPage_);
         chart->setObjectName(QStringLiteral("Chart_%1").arg(c.channel));
-        chart->showTimeLabels(i + 1 == channels_.size());
+        const bool lowest = i + 1 == channels_.size();
+        chart->showTimeLabels(lowest);
+        chart->setMinimumHeight(kChartMinHeight + (lowest ? kTimeLabelsHeight : 0));
         connect(chart, &TrendChart::zoomRequested, this, &TrendWindow::zoomTo);
         connect(chart, &TrendChart::backRequested, this, &TrendWindow::Back_Click);
         chartsLayout->addWidget(chart, 1);
         charts_.push_back(chart);
     }
-    pages_->addWidget(chartsPage_);
+    chartsScroll_->setWidget(chartsPage_);
+    pages_->addWidget(chartsScroll_);
     layout->addWidget(pages_, 1);
 
     status_ = new QLabel(this);
@@ -182,9 +213,25 @@ void TrendWindow::build()
 void TrendWindow::Form_Load()
 {
     setWindowTitle(programTitle_ + tr(" [Trends]"));
-    resize(QSize(1100, std::clamp(180 + 220 * int(channels_.size()), 420, 860)));
+    const QSize preferred(kPreferredWidth, std::clamp(180 + 220 * int(channels_.size()), 420, 860));
+    // The rows of the controls are chosen for the width the window will get, before the window
+    // takes its size: on one row they would hold it wider than a small screen.
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        arrangeControls(ui::fittedSize(preferred, kMinimumSize, screen->availableGeometry()).width());
+    ui::fitToScreen(*this, preferred, kMinimumSize);
     show();
     setRange(Range::LastHour);
+}
+
+void TrendWindow::arrangeControls(int windowWidth)
+{
+    const QMargins margins = layout()->contentsMargins();
+    int oneRow = margins.left() + margins.right();
+    for (int i = 0; i < controls_->count(); ++i)
+        oneRow += controls_->itemAt(i)->sizeHint().width() + (i > 0 ? controls_->spacing() : 0);
+    const auto direction = windowWidth >= oneRow ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom;
+    if (controls_->direction() != direction)
+        controls_->setDirection(direction);
 }
 
 QString TrendWindow::historyPath() const
@@ -426,8 +473,8 @@ void TrendWindow::finishLoad()
     loadTimer_.stop();
     needReload_ = false;
     loadedOnce_ = true;
-    if (pages_->currentWidget() != chartsPage_ || !charts_.front()->isVisible()) {
-        pages_->setCurrentWidget(chartsPage_);
+    if (pages_->currentWidget() != chartsScroll_ || !charts_.front()->isVisible()) {
+        pages_->setCurrentWidget(chartsScroll_);
         resized_.start();
     }
     const qint64 perColumn = (grid_.toMs - grid_.fromMs) / grid_.columns;
@@ -511,7 +558,9 @@ bool TrendWindow::savePicture(const QString& path)
     {
         QBuffer buffer(&png);
         buffer.open(QIODevice::WriteOnly);
-        if (!pages_->currentWidget()->grab().save(&buffer, "PNG")) {
+        // The charts whole, also those scrolled out of sight.
+        QWidget* picture = pages_->currentWidget() == chartsScroll_ ? chartsPage_ : pages_->currentWidget();
+        if (!picture->grab().save(&buffer, "PNG")) {
             dialogs_.notify(tr("The picture could not be made."), ui::Icon::Critical, {}, this);
             return false;
         }
@@ -534,6 +583,7 @@ bool TrendWindow::savePicture(const QString& path)
 void TrendWindow::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
+    arrangeControls(width());
     resized_.start();
 }
 

@@ -15,10 +15,12 @@
 #include <optional>
 #include <vector>
 
+class QBoxLayout;
 class QComboBox;
 class QDateTimeEdit;
 class QLabel;
 class QPushButton;
+class QScrollArea;
 class QStackedWidget;
 
 namespace ui {
@@ -79,6 +81,7 @@ public:
     QString notice() const;
     QComboBox* RangeBox() const { return rangeBox_; }
     QPushButton* BackButton() const { return back_; }
+    QPushButton* SaveButton() const { return save_; }
     QLabel* Status() const { return status_; }
 
 signals:
@@ -96,6 +99,8 @@ private:
     };
 
     void build();
+    // The controls on one row when `windowWidth` holds them, else one group under the other.
+    void arrangeControls(int windowWidth);
     void rangeChosen(int index);
     void applyChosen();
     void zoomTo(qint64 fromMs, qint64 toMs);
@@ -138,6 +143,7 @@ private:
     QTimer live_;
     QTimer resized_;
 
+    QBoxLayout* controls_ = nullptr;
     QComboBox* rangeBox_ = nullptr;
     QDateTimeEdit* from_ = nullptr;
     QDateTimeEdit* to_ = nullptr;
@@ -146,7 +152,8 @@ private:
     QPushButton* save_ = nullptr;
     QStackedWidget* pages_ = nullptr;
     QLabel* notice_ = nullptr;
-    QWidget* chartsPage_ = nullptr;
+    QScrollArea* chartsScroll_ = nullptr;
+    QWidget* chartsPage_ = nullptr; // the charts, in chartsScroll_
     QLabel* status_ = nullptr;
 };
 
