@@ -1,6 +1,7 @@
 #include "serial/DeviceChooser.h"
 
 #include "ui/Dialogs.h"
+#include "ui/WindowFit.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -10,6 +11,9 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -17,6 +21,9 @@
 namespace serial {
 
 namespace {
+
+// Notes and problems stand out from the explanations around them.
+constexpr auto kWarningStyle = "color: #a00000";
 
 QString defaultText(int port)
 {
@@ -61,12 +68,14 @@ DeviceChooser::DeviceChooser(Services services, QWidget* parent)
         auto* problem = new QLabel(stored.problem, this);
         problem->setObjectName(QStringLiteral("Problem"));
         problem->setWordWrap(true);
-        problem->setStyleSheet(QStringLiteral("color: #a00000"));
+        problem->setStyleSheet(QLatin1String(kWarningStyle));
         layout->addWidget(problem);
     }
 
     auto* grid = new QGridLayout;
     grid->setColumnStretch(1, 1);
+    const int iconSize = style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, this);
+    const QPixmap warning = style()->standardIcon(QStyle::SP_MessageBoxWarning, nullptr, this).pixmap(iconSize);
     for (int port = 1; port <= kChoosablePorts; ++port) {
         const auto k = static_cast<size_t>(port - 1);
         auto* label = new QLabel(QStringLiteral("COM%1").arg(port), this);
@@ -81,14 +90,24 @@ DeviceChooser::DeviceChooser(Services services, QWidget* parent)
         auto* note = new QLabel(this);
         note->setObjectName(QStringLiteral("Note%1").arg(port));
         note->setWordWrap(true);
+        note->setStyleSheet(QLatin1String(kWarningStyle));
+        note->hide();
+        auto* icon = new QLabel(this);
+        icon->setObjectName(QStringLiteral("NoteIcon%1").arg(port));
+        icon->setPixmap(warning);
+        icon->hide();
         boxes_[k] = box;
         notes_[k] = note;
+        noteIcons_[k] = icon;
         grid->addWidget(label, 2 * (port - 1), 0);
         grid->addWidget(box, 2 * (port - 1), 1);
+        grid->addWidget(icon, 2 * (port - 1) + 1, 0, Qt::AlignRight | Qt::AlignTop);
         grid->addWidget(note, 2 * (port - 1) + 1, 1);
     }
     layout->addLayout(grid);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("Ok"));
+    buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("Cancel"));
     connect(buttons, &QDialogButtonBox::accepted, this, &DeviceChooser::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &DeviceChooser::reject);
     layout->addWidget(buttons);
@@ -201,12 +220,27 @@ void DeviceChooser::updateNote(int port)
     note->setText(notes.join(u' '));
     if (note->isVisibleTo(this) == notes.isEmpty()) {
         note->setVisible(!notes.isEmpty());
-        // A note that comes up takes room: the dialog grows rather than cut it off.
-        if (QLayout* rows = layout()) {
+        noteIcons_[static_cast<size_t>(port - 1)]->setVisible(!notes.isEmpty());
+        // A note that comes up takes room: the dialog grows rather than cut it off, as far as
+        // its screen allows.
+        if (QLayout* rows = layout(); rows && isVisible()) {
             rows->activate();
-            resize(width(), std::max(height(), sizeHint().height()));
+            QSize wanted(width(), std::max(height(), sizeHint().height()));
+            if (const QScreen* screen = this->screen())
+                wanted = ui::fittedSize(wanted, {}, screen->availableGeometry());
+            resize(wanted);
         }
     }
+}
+
+void DeviceChooser::setVisible(bool visible)
+{
+    // Sized when it first opens, on the screen it opens on, with the notes it has then.
+    if (visible && !sized_) {
+        ui::fitToScreen(*this, sizeHint(), minimumSizeHint());
+        sized_ = true;
+    }
+    QDialog::setVisible(visible);
 }
 
 bool DeviceChooser::eventFilter(QObject* watched, QEvent* event)

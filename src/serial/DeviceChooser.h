@@ -47,6 +47,7 @@ public:
     // Checks the choices, stores them and closes; a refused choice or a failed save is told and
     // the dialog stays open.
     void accept() override;
+    void setVisible(bool visible) override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -65,6 +66,8 @@ private:
     QHash<QString, QString> stableNames_;
     std::array<QComboBox*, kChoosablePorts> boxes_{};
     std::array<QLabel*, kChoosablePorts> notes_{};
+    std::array<QLabel*, kChoosablePorts> noteIcons_{}; // a warning sign beside each note
+    bool sized_ = false;
     QTimer poll_;
 };
 
