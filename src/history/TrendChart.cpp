@@ -317,31 +317,14 @@ void TrendChart::follow(TrendSeries::Change change, std::size_t dropped)
 
 void TrendChart::updateFailures()
 {
-    // One span from the first to the last of failures that follow each other with no good
-    // reading between them (and no long silence: the measurement may have been stopped).
+    // Each span as high as the share of its readings that failed (the band's axis runs 0..1).
     QList<QPointF> points;
     if (series_) {
-        const TrendGrid& g = series_->grid();
-        const TrendBucket* open = nullptr;
-        const TrendBucket* last = nullptr;
-        const auto close = [&] {
-            if (!open)
-                return;
-            const auto start = qreal(g.bucketStartMs(open->bucket));
-            const auto end = qreal(g.bucketStartMs(last->bucket + 1));
-            points << QPointF(start, 0) << QPointF(start, 1) << QPointF(end, 1) << QPointF(end, 0);
-            open = nullptr;
-        };
-        for (const TrendBucket& b : series_->buckets()) {
-            if (open && (b.failed == 0 || last->count > 0 || b.firstMs - last->lastMs > maxGapMs()))
-                close();
-            if (b.failed > 0) {
-                if (!open)
-                    open = &b;
-                last = &b;
-            }
+        for (const FailureSpan& span : failureSpans(series_->buckets(), series_->grid(), maxGapMs())) {
+            const auto start = qreal(span.fromMs);
+            const auto end = qreal(span.toMs);
+            points << QPointF(start, 0) << QPointF(start, span.share) << QPointF(end, span.share) << QPointF(end, 0);
         }
-        close();
     }
     // Replacing the points redraws the chart: only when they changed.
     if (points != failureUpper_->points())
@@ -520,8 +503,10 @@ void TrendChart::showCrosshairAt(qint64 timeMs)
                 text += QStringLiteral("   %1 °C").arg(number(nearest->temperature->mean));
             if (nearest->totalDay)
                 text += tr("   daily total %1").arg(number(*nearest->totalDay));
+            if (nearest->failed > 0)
+                text += tr("   %1 of %2 readings Out of order").arg(nearest->failed).arg(nearest->failed + nearest->count);
         } else {
-            text += tr("   Out of order");
+            text += nearest->failed > 1 ? tr("   Out of order (%1 readings)").arg(nearest->failed) : tr("   Out of order");
         }
     }
     crossText_->setText(text);

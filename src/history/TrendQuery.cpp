@@ -444,4 +444,25 @@ bool joined(const TrendBucket& before, const TrendBucket& after, qint64 maxGapMs
     return after.firstMs - before.lastMs <= maxGapMs;
 }
 
+std::vector<FailureSpan> failureSpans(const std::vector<TrendBucket>& buckets, const TrendGrid& grid, qint64 maxGapMs)
+{
+    std::vector<FailureSpan> spans;
+    const TrendBucket* last = nullptr; // the last bucket of the open span
+    for (const TrendBucket& b : buckets) {
+        if (b.failed <= 0) {
+            last = nullptr;
+            continue;
+        }
+        const double share = double(b.failed) / double(b.failed + b.count);
+        const bool whole = b.count == 0;
+        if (last && whole && last->count == 0 && b.firstMs - last->lastMs <= maxGapMs) {
+            spans.back().toMs = grid.bucketStartMs(b.bucket + 1);
+        } else {
+            spans.push_back({grid.bucketStartMs(b.bucket), grid.bucketStartMs(b.bucket + 1), share});
+        }
+        last = &b;
+    }
+    return spans;
+}
+
 } // namespace history

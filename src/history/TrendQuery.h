@@ -131,4 +131,19 @@ private:
 // measurement was stopped).
 bool joined(const TrendBucket& before, const TrendBucket& after, qint64 maxGapMs);
 
+// A stretch of a chart's failure band: [fromMs, toMs) and the share of its readings that were
+// "Out of order" (1: the station gave nothing). The band is drawn as high as the share, so that one
+// failed reading among the thousands a bucket of a long period holds stays a hairline and a station
+// down for a day fills that day.
+struct FailureSpan {
+    qint64 fromMs = 0;
+    qint64 toMs = 0;
+    double share = 0;
+};
+
+// The failure band of `buckets` on `grid`: a span per bucket with failures, and one span over
+// buckets that failed whole one after the other (the empty buckets between them included), unless
+// a silence longer than `maxGapMs` parts them (the measurement may have been stopped).
+std::vector<FailureSpan> failureSpans(const std::vector<TrendBucket>& buckets, const TrendGrid& grid, qint64 maxGapMs);
+
 } // namespace history

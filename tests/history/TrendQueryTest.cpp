@@ -347,4 +347,46 @@ TEST_F(TrendQueryTest, LongPeriodsReadFromTheRecordersMinutesGiveTheBucketsOfThe
     EXPECT_GT(fromMinutes[3][0].failed, 0);
 }
 
+
+// The failure band shows how much of each bucket failed: one failed reading among the many a bucket
+// of a long period holds stays a hairline, a station down a whole day fills that day, and on a short
+// period a single failed reading is a full band.
+TEST(TrendFailures, TheBandIsAsHighAsTheShareOfReadingsThatFailed)
+{
+    constexpr qint64 kDay = 86'400'000;
+    const qint64 start = 1'765'000'000'000 / kDay * kDay;
+    struct Case {
+        const char* name;
+        qint64 spanMs;
+        qint64 stepMs;        // one reading per step
+        qint64 everyNth;      // each n-th reading failed (0: none) ...
+        qint64 downFromMs;    // ... and every one in [downFromMs, downToMs)
+        qint64 downToMs;
+    };
+    for (const Case& c : {Case{"one in 997 over 30 days", 30 * kDay, 10'000, 997, 0, 0},
+                          Case{"down one day of 30", 30 * kDay, 10'000, 0, start + 5 * kDay, start + 6 * kDay},
+                          Case{"one failure in an hour", 3'600'000, 5'000, 0, start + 600'000, start + 600'001}}) {
+        SCOPED_TRACE(c.name);
+        const TrendGrid grid = history::trendGridFor(start, start + c.spanMs, 1000);
+        history::TrendSeries series(grid, {});
+        for (qint64 i = 0, t = start; t < grid.toMs; ++i, t += c.stepMs) {
+            const bool ok = !(c.everyNth > 0 && i % c.everyNth == 0) && !(t >= c.downFromMs && t < c.downToMs);
+            series.add({i + 1, t, 0, ok, ok ? std::optional(7.0) : std::nullopt, {}, {}});
+        }
+        const qint64 bucketMs = (grid.toMs - grid.fromMs) / grid.columns;
+        int full = 0;
+        for (const history::FailureSpan& s : history::failureSpans(series.buckets(), grid, 3 * bucketMs)) {
+            if (s.share == 1.0) {
+                ++full; // the stretch down, to a bucket
+                EXPECT_LE(std::abs(s.fromMs - c.downFromMs), bucketMs);
+                EXPECT_LE(std::abs(s.toMs - c.downToMs), bucketMs);
+            } else {
+                // A hairline, or a bucket only partly down at an end of the stretch.
+                EXPECT_TRUE(s.share < 0.01 || (s.toMs >= c.downFromMs && s.fromMs <= c.downToMs)) << s.share;
+            }
+        }
+        EXPECT_EQ(full, c.downToMs > c.downFromMs ? 1 : 0);
+    }
+}
+
 } // namespace
