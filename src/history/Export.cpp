@@ -536,6 +536,29 @@ void Exporter::cancel()
         run_->end(ExportOutcome::Status::Cancelled, QStringLiteral("The export was cancelled."));
 }
 
+std::array<QString, kExportChannelCount> latestTags(const QString& databasePath)
+{
+    std::array<QString, kExportChannelCount> tags;
+    if (!QFileInfo(databasePath).isFile())
+        return tags;
+    ReadOnlyHistory history;
+    if (!history.open(databasePath, ReadMode::Once).isEmpty() || !history.checkIsHistory().isEmpty())
+        return tags;
+    {
+        QSqlQuery query(history.database());
+        query.setForwardOnly(true);
+        if (!query.prepare(QStringLiteral("SELECT tag FROM readings WHERE channel = ? ORDER BY time_ms DESC, id DESC LIMIT 1")))
+            return tags;
+        for (int channel = 0; channel < kExportChannelCount; ++channel) {
+            query.bindValue(0, channel);
+            if (query.exec() && query.next())
+                tags[std::size_t(channel)] = query.value(0).toString();
+            query.finish();
+        }
+    }
+    return tags;
+}
+
 ExportOutcome exportReadings(const ExportRequest& request, const ExportProgress& progress)
 {
     constexpr qint64 kRowsPerCall = 4096;

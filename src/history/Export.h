@@ -12,11 +12,15 @@
 #include <QLocale>
 #include <QString>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
 
 namespace history {
+
+// Channels 0 to 3, as the program shows them ("Input 0" to "Input 3") and the database keeps them.
+inline constexpr int kExportChannelCount = 4;
 
 enum class ExportFormat { Xls, Csv };
 
@@ -68,6 +72,11 @@ private:
     std::unique_ptr<Run> run_;
 };
 
+// The tag of each channel's latest reading in the history, the name its rows are exported under;
+// empty for a channel without readings, and all empty when the file cannot be read (the export
+// itself says why). Reads the file as it is and leaves nothing beside it.
+std::array<QString, kExportChannelCount> latestTags(const QString& databasePath);
+
 // The whole export in one call; `progress` is called every few thousand rows and at the end.
 ExportOutcome exportReadings(const ExportRequest& request, const ExportProgress& progress = {});
 
@@ -81,7 +90,6 @@ QByteArray exportNumberText(double value, char decimalSeparator, std::optional<i
 char exportDecimalSeparator(const QLocale& locale);
 char exportFieldSeparator(ExportFormat format, const QLocale& locale);
 
-// Channels 0 to 3, as the program shows them ("Input 0" to "Input 3") and the database keeps them.
-inline constexpr int kExportChannelCount = 4;
+
 
 } // namespace history

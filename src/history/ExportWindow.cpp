@@ -2,6 +2,7 @@
 
 #include "history/HistorySchema.h"
 #include "ui/Dialogs.h"
+#include "ui/WindowFit.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -11,14 +12,17 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 namespace history {
@@ -33,6 +37,27 @@ constexpr qint64 kSliceMs = 25;
 constexpr int kProgressSteps = 1000;
 constexpr qint64 kRowsBetweenClockChecks = 512;
 const QString kDateTimeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+
+// A date and time field that Tab leaves at once: a QDateTimeEdit otherwise takes a Tab for each
+// of its six parts, and the rest of the window is eleven presses away. The arrow keys still move
+// between the parts.
+class DateTimeField final : public QDateTimeEdit {
+public:
+    using QDateTimeEdit::QDateTimeEdit;
+
+protected:
+    bool focusNextPrevChild(bool next) override { return QAbstractSpinBox::focusNextPrevChild(next); }
+};
+
+QString channelText(int channel, const QString& tag)
+{
+    const QString input = QStringLiteral("Input %1").arg(channel);
+    if (tag.trimmed().isEmpty())
+        return input;
+    QString shown = tag.trimmed();
+    shown.replace(QLatin1Char('&'), QStringLiteral("&&")); // a tag's "&" is no shortcut
+    return input + QStringLiteral(": ") + shown;
+}
 
 } // namespace
 
@@ -60,9 +85,9 @@ void ExportWindow::build()
 
     auto* period = new QGroupBox(tr("Period"), this);
     auto* periodLayout = new QFormLayout(period);
-    from_ = new QDateTimeEdit(period);
+    from_ = new DateTimeField(period);
     from_->setObjectName(QStringLiteral("From"));
-    to_ = new QDateTimeEdit(period);
+    to_ = new DateTimeField(period);
     to_->setObjectName(QStringLiteral("To"));
     for (QDateTimeEdit* edit : {from_, to_}) {
         edit->setDisplayFormat(kDateTimeFormat);
@@ -73,11 +98,12 @@ void ExportWindow::build()
     layout->addWidget(period);
 
     auto* channelBox = new QGroupBox(tr("Channels"), this);
-    auto* channelLayout = new QHBoxLayout(channelBox);
+    // Two columns: with their tags the four boxes would make the window too wide for a row.
+    auto* channelLayout = new QGridLayout(channelBox);
     for (int i = 0; i < kExportChannelCount; ++i) {
-        auto* box = new QCheckBox(tr("Input %1").arg(i), channelBox);
+        auto* box = new QCheckBox(channelText(i, {}), channelBox);
         box->setObjectName(QStringLiteral("Channel_%1").arg(i));
-        channelLayout->addWidget(box);
+        channelLayout->addWidget(box, i / 2, i % 2);
         channels_[std::size_t(i)] = box;
     }
     layout->addWidget(channelBox);
@@ -125,11 +151,21 @@ void ExportWindow::build()
     buttons->addWidget(exportButton_);
     buttons->addWidget(cancelButton_);
     layout->addLayout(buttons);
+
+    // Escape does what Cancel does: stops an export, or closes the window.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &ExportWindow::Cancel_Click);
+}
+
+void ExportWindow::setChannelTags(const std::array<QString, kExportChannelCount>& tags)
+{
+    for (int i = 0; i < kExportChannelCount; ++i)
+        channels_[std::size_t(i)]->setText(channelText(i, tags[std::size_t(i)]));
 }
 
 void ExportWindow::Form_Load()
 {
-    setWindowTitle(programTitle_ + tr("History export"));
+    setWindowTitle(programTitle_ + tr(" [History export]"));
     // The last 24 hours, up to the next whole minute so that the latest reading is in.
     QDateTime end = QDateTime::currentDateTime();
     end = end.addSecs(60 - end.time().second()).addMSecs(-end.time().msec());
@@ -139,7 +175,10 @@ void ExportWindow::Form_Load()
         box->setChecked(true);
     formatXls_->setChecked(true);
     target_->setText(QDir::toNativeSeparators(QDir(directory_).absoluteFilePath(QStringLiteral("history.xls"))));
-    resize(sizeHint().expandedTo(QSize(460, 0)));
+    // The names the rows will carry: those the history recorded, not the configuration's, which
+    // may have changed since (and whose first reading would open the configuration window).
+    setChannelTags(latestTags(QDir(directory_).absoluteFilePath(QString::fromLatin1(kHistoryFileName))));
+    ui::fitToScreen(*this, sizeHint().expandedTo(QSize(460, 0)), minimumSizeHint());
     show();
 }
 
@@ -172,6 +211,9 @@ void ExportWindow::Export_Click()
 {
     if (exporting())
         return;
+    // The bar of the last export would pass for this one's while its question or its counting
+    // is under way.
+    progress_->setValue(0);
     bool anyChannel = false;
     for (const QCheckBox* box : channels_)
         anyChannel = anyChannel || box->isChecked();
@@ -218,6 +260,8 @@ void ExportWindow::startExport()
 
     exporter_ = std::make_unique<Exporter>(std::move(request));
     progress_->setValue(0);
+    // Counting the rows of a long period takes a moment before the first slice.
+    progress_->repaint();
     if (!exporter_->start()) {
         finish();
         return;

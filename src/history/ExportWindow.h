@@ -32,8 +32,11 @@ public:
     ExportWindow(ui::Dialogs& dialogs, QString programTitle, QString directory, QWidget* parent = nullptr);
     ~ExportWindow() override;
 
-    // Captions, defaults (the last 24 hours, every channel, ".xls"), show.
+    // Captions, defaults (the last 24 hours, every channel, ".xls"), a size that fits the
+    // screen, show.
     void Form_Load();
+    // Tags shown beside "Input 0" .. "Input 3" (Form_Load shows those of the latest readings).
+    void setChannelTags(const std::array<QString, kExportChannelCount>& tags);
 
     void Export_Click();
     void Cancel_Click();

@@ -209,6 +209,20 @@ TEST_F(ExportTest, AReadingAtTheStartIsInAndOneAtTheEndIsOut)
     EXPECT_TRUE(lines[2].startsWith("2026-12-10 00:59:59\t3\t")) << lines[2].constData();
 }
 
+TEST_F(ExportTest, TheLatestTagOfEachChannelNamesItsBox)
+{
+    using Tags = std::array<QString, history::kExportChannelCount>;
+    EXPECT_EQ(history::latestTags(dbPath), Tags());
+    fillSample();
+    {
+        history_test::TestDatabase db(dbPath);
+        db.add({utcMs("2026-12-09T01:00:00"), 1, QStringLiteral("O2 before"), QStringLiteral("Oxygen"), true, 1.0, {}, {}, {}, {},
+                {}, {}, QStringLiteral("1")});
+    }
+    EXPECT_EQ(history::latestTags(dbPath), Tags({QStringLiteral("PH 1"), QStringLiteral("O2"), QStringLiteral("FLOW; \"IN\""), QString()}));
+    EXPECT_EQ(filesInWork(), QStringList({QStringLiteral("history.sqlite")}));
+}
+
 TEST_F(ExportTest, OnlyTheChosenChannelsAreExported)
 {
     fillSample();

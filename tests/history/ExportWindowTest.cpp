@@ -8,6 +8,7 @@
 #include "app/ZENTLOG.h"
 #include "serial/FakeSerialControl.h"
 #include "ui/QtDialogs.h"
+#include "ui/WindowFit.h"
 
 #include "ExportTestDatabase.h"
 #include "ScriptedDialogs.h"
@@ -27,6 +28,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -182,6 +184,40 @@ TEST_F(ExportWindowTest, AnExistingFileIsReplacedOnlyAfterAYes)
     window->ExportButton()->click();
     ASSERT_TRUE(waitForEnd());
     EXPECT_EQ(readFile(inDir(QStringLiteral("history.xls"))).count('\n'), 11);
+
+    // The next export's question does not stand beside the last one's full bar.
+    ASSERT_EQ(window->Progress()->value(), window->Progress()->maximum());
+    dialogs.answer(ui::Answer::No);
+    window->ExportButton()->click();
+    EXPECT_EQ(window->Progress()->value(), 0);
+}
+
+TEST_F(ExportWindowTest, TitleTagsKeysAndSizeServeTheOperator)
+{
+    window = std::make_unique<ExportWindow>(dialogs, QStringLiteral("V 2.19"), dir.path());
+    window->Form_Load();
+    window->setChannelTags({QStringLiteral("Tank pH"), QString(), QStringLiteral("A & B"), QStringLiteral(" O2 ")});
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("V 2.19 [History export]"));
+    const QStringList expected{QStringLiteral("Input 0: Tank pH"), QStringLiteral("Input 1"), QStringLiteral("Input 2: A && B"),
+                               QStringLiteral("Input 3: O2")};
+    for (int i = 0; i < history::kExportChannelCount; ++i)
+        EXPECT_EQ(window->Channel(i)->text(), expected[i]);
+
+    // On the smallest screen operators have (the test's screen is 1024x768).
+    ASSERT_EQ(window->screen()->geometry().size(), QSize(1024, 768));
+    EXPECT_TRUE(ui::fitsScreen(*window)) << window->frameGeometry().width() << "x" << window->frameGeometry().height();
+
+    // One Tab per date field, not one per part of it.
+    QApplication::setActiveWindow(window.get());
+    window->From()->setFocus();
+    QTest::keyClick(window->From(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), window->To());
+    QTest::keyClick(window->To(), Qt::Key_Tab);
+    EXPECT_NE(QApplication::focusWidget(), window->To());
+
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    EXPECT_FALSE(window->isVisible());
 }
 
 TEST_F(ExportWindowTest, CancelHalfWayLeavesNoFileAndTheWindowReady)
