@@ -1,8 +1,10 @@
 #include "history/TrendChart.h"
 
+#include "history/TrendAxes.h"
+
 #include <QAreaSeries>
 #include <QDateTime>
-#include <QDateTimeAxis>
+#include <QCategoryAxis>
 #include <QGraphicsLayout>
 #include <QGraphicsLineItem>
 #include <QGraphicsRectItem>
@@ -55,13 +57,34 @@ QString timeText(qint64 ms, const char* format)
     return QDateTime::fromMSecsSinceEpoch(ms).toString(QString::fromLatin1(format));
 }
 
-// Four or five significant digits, as the stations show them: more would only be the noise of
-// a mean.
-QString number(double v)
+// Four or five significant digits where the station's own are not known: more would only be the
+// noise of a mean.
+int decimalsFor(double v)
 {
     const double size = std::abs(v);
-    const int decimals = size < 10 ? 3 : size < 100 ? 2 : size < 1000 ? 1 : 0;
-    return QLocale().toString(v, 'f', decimals);
+    return size < 10 ? 3 : size < 100 ? 2 : size < 1000 ? 1 : 0;
+}
+
+// Room for one time label ("dd/MM HH:mm" and a gap) and one value label's height and a gap.
+constexpr qreal kTimeLabelRoom = 110;
+constexpr qreal kValueLabelRoom = 36;
+// The temperatures are shown to a tenth of a degree, as the stations show them.
+constexpr int kTemperatureDigits = 1;
+
+// The unit of the daily total of a rate: "m³/h" sums to "m³".
+QString totalUnit(const QString& rate)
+{
+    return rate.section(QLatin1Char('/'), 0, 0).trimmed();
+}
+
+void applyTicks(QValueAxis* axis, const ValueTicks& ticks)
+{
+    axis->setTickType(QValueAxis::TicksDynamic);
+    axis->setTickAnchor(ticks.from);
+    axis->setTickInterval(ticks.step);
+    axis->setLabelFormat(QStringLiteral("%.%1f").arg(ticks.decimals));
+    if (axis->min() != ticks.from || axis->max() != ticks.to)
+        axis->setRange(ticks.from, ticks.to);
 }
 
 } // namespace
@@ -84,7 +107,8 @@ TrendChart::TrendChart(QString title, QWidget* parent)
     c->layout()->setContentsMargins(0, 0, 0, 0);
     c->setBackgroundRoundness(0);
 
-    time_ = new QDateTimeAxis(c);
+    time_ = new QCategoryAxis(c);
+    time_->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
     c->addAxis(time_, Qt::AlignBottom);
     valueAxis_ = new QValueAxis(c);
     valueAxis_->setLabelsColor(kValueColour);
@@ -129,7 +153,7 @@ TrendChart::TrendChart(QString title, QWidget* parent)
     crossText_->setBrush(QColor(20, 20, 20));
     crossText_->hide();
 
-    connect(time_, &QDateTimeAxis::rangeChanged, this, [this] {
+    connect(time_, &QValueAxis::rangeChanged, this, [this] {
         // The rubber band zooms the chart itself: the window reads the new period instead. Later,
         // not here: the chart is still going through its series, which the new read replaces.
         // The axis may report its ends one at a time: one request carries the final range.
@@ -248,10 +272,11 @@ qint64 TrendChart::maxGapMs() const
     return std::max(kMinGapMs, 3 * (g.toMs - g.fromMs) / std::max(1, g.columns));
 }
 
-void TrendChart::setSeries(const TrendSeries* series, qint64 fromMs, qint64 toMs, const QString& unit)
+void TrendChart::setSeries(const TrendSeries* series, qint64 fromMs, qint64 toMs, const QString& unit, int digits)
 {
     series_ = series;
     unit_ = unit;
+    digits_ = digits;
     hasTemperature_ = false;
     hasTotal_ = false;
     clearRuns();
@@ -333,23 +358,6 @@ void TrendChart::updateFailures()
 
 void TrendChart::updateValueAxes()
 {
-    const auto range = [](QValueAxis* axis, double lo, double hi, bool any) {
-        if (!any) {
-            lo = 0;
-            hi = 1;
-        }
-        if (hi - lo < 1e-9) {
-            const double pad = std::max(std::abs(lo) * 0.05, 0.5);
-            lo -= pad;
-            hi += pad;
-        } else {
-            const double pad = (hi - lo) * 0.06;
-            lo -= pad;
-            hi += pad;
-        }
-        if (axis->min() != lo || axis->max() != hi)
-            axis->setRange(lo, hi);
-    };
     double vLo = 0, vHi = 0, tLo = 0, tHi = 0, sLo = 0, sHi = 0;
     bool anyV = false, anyT = false, anyS = false;
     if (series_) {
@@ -371,26 +379,35 @@ void TrendChart::updateValueAxes()
             }
         }
     }
-    range(valueAxis_, vLo, vHi, anyV);
-    range(temperatureAxis_, tLo, tHi, anyT);
-    // The daily total starts from zero each day: its axis starts at zero (a padding below it
-    // would show negative totals).
-    range(totalAxis_, std::min(0.0, sLo), sHi, anyS);
-    if (anyS && sLo >= 0 && totalAxis_->min() < 0)
-        totalAxis_->setMin(0);
+    const int wanted = std::clamp(int(chart()->plotArea().height() / kValueLabelRoom), 2, 6);
+    // A little room above and below the readings, so that the line does not run on the frame.
+    const auto padded = [wanted](double lo, double hi, double minSpan, int digits) {
+        const double pad = (hi - lo) * 0.04;
+        return valueTicks(lo - pad, hi + pad, minSpan, digits, wanted);
+    };
+    const int digits = digits_ >= 0 ? digits_ : 2;
+    applyTicks(valueAxis_, anyV ? padded(vLo, vHi, minimumSpan(unit_, digits), digits) : valueTicks(0, 1, 1, 1, wanted));
+    applyTicks(temperatureAxis_, anyT ? padded(tLo, tHi, minimumSpan(QStringLiteral("°C"), kTemperatureDigits), kTemperatureDigits)
+                                      : valueTicks(0, 1, 1, 1, wanted));
+    // The daily total starts from zero each day: its axis starts at zero.
+    applyTicks(totalAxis_, valueTicks(std::min(0.0, sLo), anyS ? sHi * 1.04 : 1, 1, 0, wanted));
     temperatureAxis_->setVisible(hasTemperature_);
     totalAxis_->setVisible(hasTotal_);
-    totalAxis_->setTitleText(hasTotal_ ? tr("daily total") : QString());
+    const QString sumUnit = totalUnit(unit_);
+    totalAxis_->setTitleText(!hasTotal_ ? QString() : sumUnit.isEmpty() ? tr("daily total") : tr("daily total (%1)").arg(sumUnit));
 }
 
 void TrendChart::setTimeRange(qint64 fromMs, qint64 toMs)
 {
     changingAxis_ = true;
-    const qint64 span = toMs - fromMs;
-    const char* format = span <= 2 * 86'400'000LL ? "HH:mm" : span <= 8 * 86'400'000LL ? "dd/MM HH:mm" : "dd/MM";
-    time_->setFormat(QString::fromLatin1(format));
-    time_->setTickCount(span <= 2 * 86'400'000LL ? 7 : 8);
-    time_->setRange(QDateTime::fromMSecsSinceEpoch(fromMs), QDateTime::fromMSecsSinceEpoch(toMs));
+    for (const QString& label : time_->categoriesLabels())
+        time_->remove(label);
+    time_->setRange(qreal(fromMs), qreal(toMs));
+    time_->setStartValue(qreal(fromMs));
+    const qreal width = chart()->plotArea().width() > 10 ? chart()->plotArea().width() : 600;
+    const int offset = QDateTime::fromMSecsSinceEpoch(fromMs).offsetFromUtc();
+    for (const TimeTick& tick : timeTicks(fromMs, toMs, std::max(2, int(width / kTimeLabelRoom)), offset))
+        time_->append(tick.label, qreal(tick.timeMs));
     changingAxis_ = false;
 }
 
@@ -405,8 +422,12 @@ void TrendChart::updatePlotArea()
     const QSizeF size = chart()->size();
     const qreal bottom = time_->labelsVisible() ? kBottomRoomWithLabels : kBottomRoom;
     const QRectF plot(kLeftRoom, kTopRoom, size.width() - kLeftRoom - kRightRoom, size.height() - kTopRoom - bottom);
-    if (plot.width() > 10 && plot.height() > 10)
+    if (plot.width() > 10 && plot.height() > 10 && plot != chart()->plotArea()) {
         chart()->setPlotArea(plot);
+        // How many ticks fit follows from the plot's size.
+        setTimeRange(timeFrom(), timeTo());
+        updateValueAxes();
+    }
 }
 
 void TrendChart::resizeEvent(QResizeEvent* event)
@@ -441,12 +462,17 @@ std::vector<QPointF> TrendChart::failureBand() const
 
 qint64 TrendChart::timeFrom() const
 {
-    return time_->min().toMSecsSinceEpoch();
+    return qint64(std::llround(time_->min()));
 }
 
 qint64 TrendChart::timeTo() const
 {
-    return time_->max().toMSecsSinceEpoch();
+    return qint64(std::llround(time_->max()));
+}
+
+QString TrendChart::valueText(double v) const
+{
+    return panelNumber(v, digits_ >= 0 ? digits_ : decimalsFor(v));
 }
 
 QString TrendChart::crosshairText() const
@@ -494,15 +520,17 @@ void TrendChart::showCrosshairAt(qint64 timeMs)
     if (nearest && std::abs(nearest->timeMs - timeMs) <= 4 * msPerPixel) {
         text = timeText(nearest->timeMs, "yyyy-MM-dd HH:mm:ss");
         if (nearest->value && nearest->count > 0) {
-            text += QStringLiteral("   ") + QStringLiteral("%1 %2").arg(number(nearest->value->mean), unit_).trimmed();
+            text += QStringLiteral("   ") + QStringLiteral("%1 %2").arg(valueText(nearest->value->mean), unit_).trimmed();
             if (nearest->count > 1)
                 text += QStringLiteral(" (%1 .. %2, %3 readings)")
-                            .arg(number(nearest->value->min), number(nearest->value->max))
+                            .arg(valueText(nearest->value->min), valueText(nearest->value->max))
                             .arg(nearest->count);
             if (nearest->temperature)
-                text += QStringLiteral("   %1 °C").arg(number(nearest->temperature->mean));
+                text += QStringLiteral("   %1 °C").arg(panelNumber(nearest->temperature->mean, kTemperatureDigits));
             if (nearest->totalDay)
-                text += tr("   daily total %1").arg(number(*nearest->totalDay));
+                text += tr("   daily total %1").arg(
+                    QStringLiteral("%1 %2").arg(panelNumber(*nearest->totalDay, std::abs(*nearest->totalDay) < 100 ? 1 : 0),
+                                                totalUnit(unit_)).trimmed());
             if (nearest->failed > 0)
                 text += tr("   %1 of %2 readings Out of order").arg(nearest->failed).arg(nearest->failed + nearest->count);
         } else {

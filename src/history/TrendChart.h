@@ -14,7 +14,7 @@
 #include <vector>
 
 class QAreaSeries;
-class QDateTimeAxis;
+class QCategoryAxis;
 class QGraphicsLineItem;
 class QGraphicsRectItem;
 class QGraphicsSimpleTextItem;
@@ -30,8 +30,8 @@ public:
     ~TrendChart() override;
 
     // Draws the buckets of `series` (which must outlive the chart or the next setSeries) over
-    // [fromMs, toMs).
-    void setSeries(const TrendSeries* series, qint64 fromMs, qint64 toMs, const QString& unit);
+    // [fromMs, toMs). `digits` are the decimals the station shows (-1: not known).
+    void setSeries(const TrendSeries* series, qint64 fromMs, qint64 toMs, const QString& unit, int digits = -1);
     // Follows the changes of the series since the last call: the buckets added or updated at its
     // end (`change` for its last bucket) and `dropped` buckets gone at its start. Only the points
     // concerned are appended, replaced or removed.
@@ -89,10 +89,11 @@ private:
     void attach(QLineSeries* series, QValueAxis* axis);
     qint64 timeAt(qreal x) const;
     qint64 maxGapMs() const;
+    QString valueText(double v) const;
 
     const TrendSeries* series_ = nullptr;
     std::vector<Run> runs_;
-    QDateTimeAxis* time_ = nullptr;
+    QCategoryAxis* time_ = nullptr; // milliseconds since the epoch, labelled at round times
     QValueAxis* valueAxis_ = nullptr;
     QValueAxis* temperatureAxis_ = nullptr;
     QValueAxis* totalAxis_ = nullptr;
@@ -103,6 +104,7 @@ private:
     QGraphicsRectItem* crossBox_ = nullptr;
     QGraphicsSimpleTextItem* crossText_ = nullptr;
     QString unit_;
+    int digits_ = -1;
     bool hasTemperature_ = false;
     bool hasTotal_ = false;
     bool changingAxis_ = false;

@@ -1,5 +1,7 @@
 #include "history/TrendQuery.h"
 
+#include "history/TrendAxes.h"
+
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
@@ -289,12 +291,14 @@ TrendBuckets queryTrendBuckets(const QSqlDatabase& db, int channel, const TrendG
     {
         QSqlQuery query(db);
         query.setForwardOnly(true);
-        query.prepare(QStringLiteral("SELECT unit FROM readings WHERE channel = ? AND time_ms < ? AND ok = 1"
+        query.prepare(QStringLiteral("SELECT unit, text FROM readings WHERE channel = ? AND time_ms < ? AND ok = 1"
                                      " ORDER BY time_ms DESC LIMIT 1"));
         query.addBindValue(channel);
         query.addBindValue(std::min(grid.toMs, sliceToMs));
-        if (query.exec() && query.next())
+        if (query.exec() && query.next()) {
             result.unit = query.value(0).toString();
+            result.digits = decimalsOf(query.value(1).toString());
+        }
     }
     return result;
 }

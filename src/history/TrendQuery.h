@@ -58,6 +58,7 @@ struct TrendBuckets {
     bool busy = false; // the file was locked by its writer: try again later
     std::vector<TrendBucket> buckets; // buckets with rows only, in order
     QString unit;                     // of the main value, from the latest reading with one
+    int digits = -1;                  // the decimals that reading was shown with (-1: none read)
 };
 
 // One query over the channel's readings in the grid's period, grouped by bucket, leaving out rows

@@ -446,8 +446,10 @@ void TrendWindow::loadSome()
             load.readings += b.count + b.failed;
             load.buckets.push_back(std::move(b));
         }
-        if (!result.unit.isEmpty())
+        if (!result.unit.isEmpty()) {
             load.unit = result.unit;
+            load.digits = result.digits;
+        }
         load.sliceFrom = sliceTo;
         if (sliceTo < grid_.toMs) {
             const double done = (double(i) + double(sliceTo - grid_.fromMs) / double(grid_.toMs - grid_.fromMs)) /
@@ -457,9 +459,10 @@ void TrendWindow::loadSome()
         }
         // This channel is read: its chart comes up.
         series_[i] = TrendSeries(grid_, std::move(load.buckets));
-        charts_[i]->setSeries(&series_[i], shownFrom_, shownTo_, load.unit);
+        charts_[i]->setSeries(&series_[i], shownFrom_, shownTo_, load.unit, load.digits);
         load.buckets = {};
         load.unit.clear();
+        load.digits = -1;
         load.sliceFrom = grid_.fromMs;
         if (++load.chart == charts_.size())
             finishLoad();

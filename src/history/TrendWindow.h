@@ -136,6 +136,7 @@ private:
         qint64 bucketsPerSlice = 1;
         std::vector<TrendBucket> buckets;
         QString unit;
+        int digits = -1;
         qint64 readings = 0;
     };
     std::optional<Load> load_;

@@ -5,6 +5,7 @@
 #include "history/HistoryQuery.h"
 #include "history/HistorySchema.h"
 #include "history/Recorder.h"
+#include "history/TrendAxes.h"
 #include "history/TrendQuery.h"
 
 #include "ExportTestDatabase.h"
@@ -386,6 +387,58 @@ TEST(TrendFailures, TheBandIsAsHighAsTheShareOfReadingsThatFailed)
             }
         }
         EXPECT_EQ(full, c.downToMs > c.downFromMs ? 1 : 0);
+    }
+}
+
+// Value ticks are round, no finer than the station's last digit, and a steady reading is not
+// stretched over the whole height; numbers are written as the panel writes them.
+TEST(TrendAxes, ValueTicksAreRoundWithTheStationsDigitsOverALeastSpan)
+{
+    struct Case {
+        double lo, hi, minSpan;
+        int digits;
+        history::ValueTicks want;
+    };
+    for (const Case& c : {Case{6.843, 6.922, history::minimumSpan(QStringLiteral("pH"), 2), 2, {6.6, 7.2, 0.2, 1}},
+                          Case{18.43, 18.47, history::minimumSpan(QStringLiteral("°C"), 1), 1, {17.5, 19.0, 0.5, 1}},
+                          Case{96, 544, history::minimumSpan(QStringLiteral("m³/h"), 0), 0, {0, 600, 200, 0}},
+                          Case{0.001, 0.002, 0, 2, {-0.01, 0.01, 0.01, 2}}}) {
+        SCOPED_TRACE(testing::Message() << c.lo << ".." << c.hi);
+        const history::ValueTicks got = history::valueTicks(c.lo, c.hi, c.minSpan, c.digits, 4);
+        EXPECT_NEAR(got.from, c.want.from, 1e-9);
+        EXPECT_NEAR(got.to, c.want.to, 1e-9);
+        EXPECT_NEAR(got.step, c.want.step, 1e-9);
+        EXPECT_EQ(got.decimals, c.want.decimals);
+    }
+    EXPECT_EQ(history::decimalsOf(QStringLiteral("7.23 pH")), 2);
+    EXPECT_EQ(history::decimalsOf(QStringLiteral("2212 m³")), 0);
+    EXPECT_EQ(history::panelNumber(2212.4, 0), QStringLiteral("2212"));
+}
+
+// Time ticks fall on round local times, once each, with the date where the period spans days.
+TEST(TrendAxes, TimeTicksAreRoundTimesLabelledOnce)
+{
+    const auto at = [](const char* text) {
+        return QDateTime::fromString(QString::fromLatin1(text), Qt::ISODate).toMSecsSinceEpoch();
+    };
+    struct Case {
+        const char* from;
+        const char* to;
+        int wanted;
+        int offsetSeconds;
+        QStringList labels;
+    };
+    for (const Case& c : {Case{"2026-12-09T13:11:05Z", "2026-12-10T13:11:05Z", 4, 0,
+                               {"09/12 18:00", "10/12 00:00", "10/12 06:00", "10/12 12:00"}},
+                          Case{"2026-12-10T12:24:10Z", "2026-12-10T12:26:10Z", 6, 0,
+                               {"12:24:30", "12:25:00", "12:25:30", "12:26:00"}},
+                          Case{"2026-12-10T09:00:00Z", "2026-12-10T10:00:00Z", 6, 3600,
+                               {"10:00", "10:10", "10:20", "10:30", "10:40", "10:50"}}}) {
+        SCOPED_TRACE(c.from);
+        QStringList labels;
+        for (const history::TimeTick& tick : history::timeTicks(at(c.from), at(c.to), c.wanted, c.offsetSeconds))
+            labels << tick.label;
+        EXPECT_EQ(labels, c.labels);
     }
 }
 

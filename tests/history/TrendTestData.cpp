@@ -50,7 +50,7 @@ Reading goodReading(int channel, qint64 timeMs, double value, double temperature
     r.value = value;
     r.unit = QStringLiteral("pH");
     r.temperature = temperature;
-    r.text = QStringLiteral("%1 pH").arg(value);
+    r.text = QStringLiteral("%1 pH").arg(value, 0, 'f', 2); // as the station shows it
     return r;
 }
 

@@ -229,15 +229,15 @@ TEST_F(TrendWindowTest, ZoomShowsTheDraggedSpanAndBackReturnsToTheLiveHour)
                   return times;
               }())));
 
-    // The crosshair over a reading names its time, value and temperature.
+    // The crosshair over a reading names its time, value and temperature, with the station's digits.
     const qint64 at = readings[readings.size() / 2].timeMs;
     chart->showCrosshairAt(at);
     const QString text = chart->crosshairText();
     EXPECT_TRUE(text.contains(QDateTime::fromMSecsSinceEpoch(at).toString(QStringLiteral("HH:mm:ss")))) << text.toStdString();
-    const QString value = QLocale().toString(readings[readings.size() / 2].value.toDouble(), 'f', 3);
+    const QString value = QString::number(readings[readings.size() / 2].value.toDouble(), 'f', 2);
     EXPECT_TRUE(text.contains(QStringLiteral(":%1   %2 pH").arg(QDateTime::fromMSecsSinceEpoch(at).toString(QStringLiteral("ss")), value)))
         << text.toStdString();
-    EXPECT_TRUE(text.endsWith(QStringLiteral("   %1 °C").arg(QLocale().toString(20.0, 'f', 2)))) << text.toStdString();
+    EXPECT_TRUE(text.endsWith(QStringLiteral("   20.0 °C"))) << text.toStdString();
 
     // The wheel zooms in around the mouse.
     const qint64 span = w.toMs() - w.fromMs();
