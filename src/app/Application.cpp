@@ -216,6 +216,13 @@ void Application::showHistoryExport()
     }
 }
 
+QString Application::windowTitlePrefix() const
+{
+    // The full title with its version comes with the configuration; a window opened before that
+    // still says which program it belongs to.
+    return programTitle_.isEmpty() ? QCoreApplication::applicationName() : programTitle_;
+}
+
 diagnostics::DiagnosticsWindow* Application::diagnosticsWindow() const
 {
     return diagnostics_.data();
@@ -234,7 +241,7 @@ void Application::showDiagnostics()
                 const QString tag = channels_.tag(channel).trimmed();
                 return tag.isEmpty() ? number : QStringLiteral("%1\n%2").arg(number, tag);
             },
-            programTitle_});
+            windowTitlePrefix()});
         diagnostics_->setAttribute(Qt::WA_DeleteOnClose);
         connect(this, &Application::visitRecorded, diagnostics_, &diagnostics::DiagnosticsWindow::refresh);
         connect(this, &Application::publishStatusChanged, diagnostics_,
@@ -281,7 +288,7 @@ void Application::showMqttSettings()
 {
     if (!mqtt_) {
         // A dialog of the main window: the warnings it leaves when it closes stand over that.
-        mqtt_ = new publish::MqttWindow({dialogs_, directory_, programTitle_}, &mainWindow());
+        mqtt_ = new publish::MqttWindow({dialogs_, directory_, windowTitlePrefix()}, &mainWindow());
         mqtt_->setAttribute(Qt::WA_DeleteOnClose);
         // How publishing stands, kept up to date: a broker that cannot be reached shows here too.
         connect(this, &Application::publishStatusChanged, mqtt_, [this] { mqtt_->setPublishStatus(publishStatus()); });

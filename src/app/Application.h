@@ -134,6 +134,9 @@ signals:
 
 private:
     void createApplicationConfig();
+    // What goes in front of an added window's title: the program's title, or its name before the
+    // configuration has set that title.
+    QString windowTitlePrefix() const;
     void showMainWindowAgain();
     // Takes the working directory's measurement lock; false (and the user told who holds it)
     // when zentlog-station or another instance measures this folder.

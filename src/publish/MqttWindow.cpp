@@ -17,6 +17,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QSpinBox>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -62,7 +63,6 @@ void MqttWindow::build()
     auto* scroll = new QScrollArea(this);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     content_ = new QWidget(scroll);
     auto* layout = new QVBoxLayout(content_);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -272,7 +272,9 @@ void MqttWindow::Form_Load()
 {
     if (!sized_) {
         const QMargins margins = layout()->contentsMargins();
-        const int width = content_->sizeHint().width() + margins.left() + margins.right();
+        // Room for the vertical scroll bar, so that a short screen does not also cut the fields' right edge.
+        const int width = content_->sizeHint().width() + margins.left() + margins.right()
+                        + style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
         ui::fitToScreen(*this, {width, wantedHeight(width)}, {std::min(width, 360), 240});
         sized_ = true;
     }

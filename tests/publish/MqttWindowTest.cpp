@@ -207,6 +207,8 @@ TEST(MqttMenu, TheCommandOpensOneWindowAndASaveReachesTheApplication)
     QPointer<MqttWindow> window = app.mqttWindow();
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(window->isVisible());
+    // Opened before the configuration has set the program's title, it still names the program.
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("ZENTLOG [MQTT publishing]"));
     command->trigger();
     EXPECT_EQ(app.mqttWindow(), window.data());
 
