@@ -1,10 +1,11 @@
-// The windows added beside the four jobs open inside the operators' small screens, each with its
-// fullest content (every note and problem line shown), and their buttons can be reached. CTest
-// runs this once for each screen (1024x768 and 1366x768, also scaled by 1.5 and 2), given to the
-// offscreen platform as its one screen.
+// The windows added beside the four jobs (Diagnostics, MQTT, the device chooser, Trends, Export)
+// open inside the operators' small screens, each with its fullest content (every note and problem
+// line shown), and their buttons can be reached. CTest runs this once for each screen (1024x768 and
+// 1366x768, also scaled by 1.5 and 2), given to the offscreen platform as its one screen.
 
 #include "diagnostics/DiagnosticsWindow.h"
 #include "diagnostics/LineCounters.h"
+#include "history/ExportWindow.h"
 #include "history/TrendWindow.h"
 #include "publish/MqttWindow.h"
 #include "serial/DeviceChooser.h"
@@ -83,6 +84,12 @@ const WindowCase kWindows[] = {
                                                               std::move(charted));
          window->Form_Load();
          return Opened{std::move(window), {QStringLiteral("Show"), QStringLiteral("SavePicture")}};
+     }},
+    {"Export",
+     [](const QString& directory, ScriptedDialogs& dialogs) {
+         auto window = std::make_unique<history::ExportWindow>(dialogs, QStringLiteral("ZENTLOG  V 2.19"), directory);
+         window->Form_Load();
+         return Opened{std::move(window), {QStringLiteral("ExportButton"), QStringLiteral("CancelButton")}};
      }},
 };
 
