@@ -106,6 +106,11 @@ TrendChart::TrendChart(QString title, QWidget* parent)
     c->setMargins(QMargins(4, 2, 4, 2));
     c->layout()->setContentsMargins(0, 0, 0, 0);
     c->setBackgroundRoundness(0);
+    // While its plot area is fixed, a chart leaves its background at the size it first had (a
+    // maximised window kept the old width, and a saved picture a grey strip): the view paints the
+    // background instead, always over all of it.
+    c->setBackgroundVisible(false);
+    setBackgroundBrush(Qt::white);
 
     time_ = new QCategoryAxis(c);
     time_->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
@@ -299,6 +304,12 @@ void TrendChart::setSeries(const TrendSeries* series, qint64 fromMs, qint64 toMs
     updateValueAxes();
 }
 
+void TrendChart::refreshCrosshair()
+{
+    if (crossLine_->isVisible())
+        showCrosshairAt(timeAt(crossX_));
+}
+
 void TrendChart::follow(TrendSeries::Change change, std::size_t dropped)
 {
     if (!series_)
@@ -338,6 +349,7 @@ void TrendChart::follow(TrendSeries::Change change, std::size_t dropped)
     }
     updateFailures();
     updateValueAxes();
+    refreshCrosshair();
 }
 
 void TrendChart::updateFailures()
@@ -409,6 +421,7 @@ void TrendChart::setTimeRange(qint64 fromMs, qint64 toMs)
     for (const TimeTick& tick : timeTicks(fromMs, toMs, std::max(2, int(width / kTimeLabelRoom)), offset))
         time_->append(tick.label, qreal(tick.timeMs));
     changingAxis_ = false;
+    refreshCrosshair();
 }
 
 void TrendChart::showTimeLabels(bool show)
@@ -500,10 +513,12 @@ void TrendChart::showCrosshairAt(qint64 timeMs)
         return;
     }
     const qreal x = plot.left() + qreal(timeMs - timeFrom()) / qreal(timeTo() - timeFrom()) * plot.width();
+    crossX_ = x;
     crossLine_->setLine(x, plot.top(), x, plot.bottom());
     crossLine_->show();
 
-    // The bucket nearest in time, if it is within a few pixels of the mouse.
+    // The bucket nearest in time: between two readings, the value of the nearer one; not across a
+    // stretch without readings, where the line breaks too.
     const auto& buckets = series_->buckets();
     const auto after = std::lower_bound(buckets.begin(), buckets.end(), timeMs,
                                         [](const TrendBucket& b, qint64 t) { return b.timeMs < t; });
@@ -517,7 +532,7 @@ void TrendChart::showCrosshairAt(qint64 timeMs)
     }
     const qint64 msPerPixel = std::max<qint64>(1, qint64((timeTo() - timeFrom()) / plot.width()));
     QString text = QDateTime::fromMSecsSinceEpoch(timeMs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    if (nearest && std::abs(nearest->timeMs - timeMs) <= 4 * msPerPixel) {
+    if (nearest && std::abs(nearest->timeMs - timeMs) <= std::max(4 * msPerPixel, maxGapMs() / 2)) {
         text = timeText(nearest->timeMs, "yyyy-MM-dd HH:mm:ss");
         if (nearest->value && nearest->count > 0) {
             text += QStringLiteral("   ") + QStringLiteral("%1 %2").arg(valueText(nearest->value->mean), unit_).trimmed();

@@ -90,6 +90,9 @@ private:
     qint64 timeAt(qreal x) const;
     qint64 maxGapMs() const;
     QString valueText(double v) const;
+    // The crosshair, while shown, again at its place on the plot: a new period under it (a zoom,
+    // "Back", the live period moving on) puts another time there.
+    void refreshCrosshair();
 
     const TrendSeries* series_ = nullptr;
     std::vector<Run> runs_;
@@ -105,6 +108,7 @@ private:
     QGraphicsSimpleTextItem* crossText_ = nullptr;
     QString unit_;
     int digits_ = -1;
+    qreal crossX_ = 0; // where the crosshair stands, in chart coordinates
     bool hasTemperature_ = false;
     bool hasTotal_ = false;
     bool changingAxis_ = false;

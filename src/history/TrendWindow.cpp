@@ -17,6 +17,7 @@
 #include <QHBoxLayout>
 #include <QImage>
 #include <QLabel>
+#include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QSaveFile>
@@ -561,9 +562,7 @@ bool TrendWindow::savePicture(const QString& path)
     {
         QBuffer buffer(&png);
         buffer.open(QIODevice::WriteOnly);
-        // The charts whole, also those scrolled out of sight.
-        QWidget* picture = pages_->currentWidget() == chartsScroll_ ? chartsPage_ : pages_->currentWidget();
-        if (!picture->grab().save(&buffer, "PNG")) {
+        if (!pictureImage().save(&buffer, "PNG")) {
             dialogs_.notify(tr("The picture could not be made."), ui::Icon::Critical, {}, this);
             return false;
         }
@@ -581,6 +580,35 @@ bool TrendWindow::savePicture(const QString& path)
     }
     status_->setText(tr("Picture saved to \"%1\".").arg(shown));
     return true;
+}
+
+QString TrendWindow::pictureCaption() const
+{
+    const auto time = [](qint64 ms) { return QDateTime::fromMSecsSinceEpoch(ms).toString(kDateTimeFormat); };
+    return tr("%1 - trends from %2 to %3").arg(programTitle_.simplified(), time(shownFrom_), time(shownTo_));
+}
+
+QImage TrendWindow::pictureImage() const
+{
+    // The charts whole, also those scrolled out of sight, under a line that says whose and when:
+    // a picture passed on or printed carries its period with it.
+    QWidget* shown = pages_->currentWidget() == chartsScroll_ ? chartsPage_ : pages_->currentWidget();
+    const QImage charts = shown->grab().toImage();
+    const qreal ratio = charts.devicePixelRatio();
+    const QString caption = pictureCaption();
+    const int captionHeight = fontMetrics().height() * 2;
+    QImage image(charts.size() + QSize(0, qRound(captionHeight * ratio)), QImage::Format_RGB32);
+    image.setDevicePixelRatio(ratio);
+    image.fill(Qt::white);
+    {
+        QPainter painter(&image);
+        painter.setFont(font());
+        painter.setPen(Qt::black);
+        painter.drawText(QRectF(8, 0, charts.width() / ratio - 16, captionHeight), Qt::AlignLeft | Qt::AlignVCenter, caption);
+        painter.drawImage(QPointF(0, captionHeight), charts);
+    }
+    image.setText(QStringLiteral("Title"), caption);
+    return image;
 }
 
 void TrendWindow::resizeEvent(QResizeEvent* event)

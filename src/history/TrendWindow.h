@@ -17,6 +17,7 @@
 
 class QBoxLayout;
 class QComboBox;
+class QImage;
 class QDateTimeEdit;
 class QLabel;
 class QPushButton;
@@ -59,6 +60,8 @@ public:
     void SavePicture_Click();
     // Writes the charts as a PNG to `path`; false (after a message) when it could not.
     bool savePicture(const QString& path);
+    // The line on top of a saved picture (and its PNG title): the installation and the period.
+    QString pictureCaption() const;
 
     // A period is being read (loaded() follows).
     bool loading() const { return load_.has_value(); }
@@ -112,6 +115,7 @@ private:
     void showNotice(const QString& text);
     int wantedColumns() const;
     QString historyPath() const;
+    QImage pictureImage() const;
 
     ui::Dialogs& dialogs_;
     QString programTitle_;

@@ -238,6 +238,11 @@ TEST_F(TrendWindowTest, ZoomShowsTheDraggedSpanAndBackReturnsToTheLiveHour)
     EXPECT_TRUE(text.contains(QStringLiteral(":%1   %2 pH").arg(QDateTime::fromMSecsSinceEpoch(at).toString(QStringLiteral("ss")), value)))
         << text.toStdString();
     EXPECT_TRUE(text.endsWith(QStringLiteral("   20.0 °C"))) << text.toStdString();
+    // Zoomed in to readings far apart on the screen, between two of them: the nearer one's value.
+    w.showPeriod(at - 10 * kSecond, at + 10 * kSecond);
+    waitRead(w);
+    chart->showCrosshairAt(at + 900);
+    EXPECT_TRUE(chart->crosshairText().contains(value + QStringLiteral(" pH"))) << chart->crosshairText().toStdString();
 
     // The wheel zooms in around the mouse.
     const qint64 span = w.toMs() - w.fromMs();
@@ -250,8 +255,12 @@ TEST_F(TrendWindowTest, ZoomShowsTheDraggedSpanAndBackReturnsToTheLiveHour)
     w.Back_Click();
     waitRead(w);
     EXPECT_EQ(w.toMs() - w.fromMs(), span);
+    // "Back" puts another time under the crosshair, and the crosshair says so.
+    const QString before = chart->crosshairText();
     w.Back_Click();
     waitRead(w);
+    EXPECT_NE(chart->crosshairText(), before);
+    EXPECT_FALSE(chart->crosshairText().isEmpty());
     EXPECT_EQ(w.range(), TrendWindow::Range::LastHour);
     EXPECT_FALSE(w.BackButton()->isEnabled());
     EXPECT_GE(w.toMs(), now);
@@ -395,9 +404,18 @@ TEST_F(TrendWindowTest, SavePictureWritesAPngAndNeverSpoilsWhatIsThere)
     TrendWindow& w = load();
     const QString picture = QDir(dir.path()).filePath(QStringLiteral("trend.png"));
     ASSERT_TRUE(w.savePicture(picture));
+    // Once the window is wider, the picture is the charts' white to its right edge, under a line
+    // with the installation and the period.
+    w.resize(w.width() + 200, w.height());
+    QTest::qWait(100);
+    ASSERT_TRUE(w.savePicture(picture));
     const QImage image(picture);
     EXPECT_FALSE(image.isNull());
     EXPECT_GT(image.width(), 200);
+    EXPECT_EQ(image.pixel(image.width() - 3, image.height() / 2), qRgb(255, 255, 255));
+    EXPECT_EQ(image.text(QStringLiteral("Title")), w.pictureCaption());
+    EXPECT_TRUE(w.pictureCaption().startsWith(QStringLiteral("ZENTLOG - trends from ")));
+    EXPECT_TRUE(w.pictureCaption().contains(QDateTime::fromMSecsSinceEpoch(w.toMs()).toString(QStringLiteral("yyyy-MM-dd HH:mm"))));
 
     // A link at the name is refused, and what it points at stays.
     const QString precious = QDir(dir.path()).filePath(QStringLiteral("precious.txt"));
