@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -47,7 +48,8 @@ protected:
         return {dbPath, target, utcMs("2026-12-09T00:00:00"), utcMs("2026-12-10T00:00:00"), {0, 1, 2, 3}, format, locale};
     }
 
-    // Rows of three channels, out of insertion order, covering every kind of field.
+    // Rows of three channels, out of insertion order, covering every kind of field; numbers with
+    // the decimals their text shows, and without a text that shows them.
     void fillSample()
     {
         history_test::TestDatabase db(dbPath);
@@ -58,7 +60,8 @@ protected:
         Reading broken{utcMs("2026-12-09T02:00:01.250"), 1, QStringLiteral("O2"), QStringLiteral("Oxygen"), false,
                        {}, {}, {}, {}, {}, {}, {}, QStringLiteral("Out of order")};
         Reading oxygen{utcMs("2026-12-09T02:00:02.000"), 1, QStringLiteral("O2"), QStringLiteral("Oxygen"), true,
-                       -2.5, QStringLiteral("mg/l"), 20.0, 95.0, QStringLiteral("%"), {}, {}, QStringLiteral("y")};
+                       -2.5, QStringLiteral("mg/l"), 20.0, 95.0, QStringLiteral("%"), {}, {},
+                       QStringLiteral("  -2.50 mg/l\r\n 20.0 \u00b0C  95.0 %")};
         db.add(flow);
         db.add(oxygen);
         db.add(ph);
@@ -84,36 +87,6 @@ TEST(ExportNumbers, AreFixedWithTheDecimalsTheyNeed)
     EXPECT_EQ(history::exportNumberText(1.5e-7, '.'), "0.00000015");
     EXPECT_EQ(history::exportNumberText(std::numeric_limits<double>::infinity(), '.'), "");
     EXPECT_EQ(history::exportNumberText(std::numeric_limits<double>::max(), '.').size(), 309);
-    EXPECT_EQ(history::exportNumberText(6.9, ',', 2), "6,90");
-    EXPECT_EQ(history::exportNumberText(20.0, '.', 0), "20");
-}
-
-TEST_F(ExportTest, NumbersKeepTheDigitsThePanelShowed)
-{
-    struct Case {
-        const char* text;
-        QVariant value, temperature, value2, total;
-        const char* expected; // value, temperature, value2, total as exported
-    };
-    const std::vector<Case> cases{
-        {"   6.90 pH     20.0 \u00b0C", 6.9, 20.0, {}, {}, "6.90\t20.0\t\t"},
-        {"    095.0  %   \r\n  8.50 mg/l", 95.0, {}, 8.5, {}, "95.0\t\t8.50\t"},
-        {"  -2.50  m3/h\r\n     1200   m3  ", -2.5, {}, {}, 1200.0, "-2.50\t\t\t1200"},
-        // A number the text does not show keeps the decimals it needs.
-        {"Out of order", 7.25, 21.0, {}, {}, "7.25\t21\t\t"},
-        {"12.0 m3/h", 3.0, {}, {}, {}, "3\t\t\t"},
-    };
-    for (const Case& c : cases) {
-        QFile::remove(dbPath);
-        {
-            history_test::TestDatabase db(dbPath);
-            db.add({utcMs("2026-12-09T10:00:00"), 0, QStringLiteral("T"), QStringLiteral("pH"), true, c.value, {}, c.temperature,
-                    c.value2, {}, {}, c.total, QString::fromUtf8(c.text)});
-        }
-        ASSERT_EQ(history::exportReadings(request(ExportFormat::Xls)).status, ExportOutcome::Status::Done) << c.text;
-        const QList<QByteArray> cells = readFile(target).split('\n').at(1).split('\t');
-        EXPECT_EQ(QList<QByteArray>({cells[5], cells[7], cells[8], cells[11]}).join('\t'), QByteArray(c.expected)) << c.text;
-    }
 }
 
 TEST(ExportSeparators, FollowTheLocale)
@@ -136,7 +109,7 @@ TEST_F(ExportTest, XlsIsTabSeparatedWindows1252InTimeOrder)
                          "2026-12-09 03:00:01\t0\tPH 1\tpH\t1\t7.25\tpH\t21.5\t\t\t\t\tvalue\r\n"
                          "2026-12-09 03:00:01\t1\tO2\tOxygen\t0\t\t\t\t\t\t\t\tinvalid_crc\r\n"
                          "2026-12-09 03:00:01\t2\tFLOW; \"IN\"\tFlow\t1\t123456789\tm\xb3/h\t\t\t\t12.5\t0.0001\tvalue\r\n"
-                         "2026-12-09 03:00:02\t1\tO2\tOxygen\t1\t-2.5\tmg/l\t20\t95\t%\t\t\tvalue\r\n"));
+                         "2026-12-09 03:00:02\t1\tO2\tOxygen\t1\t-2.50\tmg/l\t20.0\t95.0\t%\t\t\tvalue\r\n"));
     EXPECT_EQ(filesInWork(), QStringList({QStringLiteral("history.sqlite"), QStringLiteral("out.xls")}));
 }
 
@@ -163,7 +136,7 @@ TEST_F(ExportTest, CsvIsUtf8Rfc4180WithIsoTimesAndTheLocaleSeparators)
                          "2026-12-09T03:00:01.000+01:00;0;PH 1;pH;1;7,25;pH;21,5;;;;;value\r\n"
                          "2026-12-09T03:00:01.250+01:00;1;O2;Oxygen;0;;;;;;;;invalid_crc\r\n"
                          "2026-12-09T03:00:01.250+01:00;2;\"FLOW; \"\"IN\"\"\";Flow;1;123456789;m\xc2\xb3/h;;;;12,5;0,0001;value\r\n"
-                         "2026-12-09T03:00:02.000+01:00;1;O2;Oxygen;1;-2,5;mg/l;20;95;%;;;value\r\n"));
+                         "2026-12-09T03:00:02.000+01:00;1;O2;Oxygen;1;-2,50;mg/l;20,0;95,0;%;;;value\r\n"));
 
     // With a decimal point the separator is a comma; the tag with a quote is still quoted, and
     // no number needs quotes.
@@ -211,16 +184,12 @@ TEST_F(ExportTest, AReadingAtTheStartIsInAndOneAtTheEndIsOut)
 
 TEST_F(ExportTest, TheLatestTagOfEachChannelNamesItsBox)
 {
-    using Tags = std::array<QString, history::kExportChannelCount>;
-    EXPECT_EQ(history::latestTags(dbPath), Tags());
+    EXPECT_EQ(history::latestTags(dbPath), (std::array<QString, history::kExportChannelCount>{}));
     fillSample();
-    {
-        history_test::TestDatabase db(dbPath);
-        db.add({utcMs("2026-12-09T01:00:00"), 1, QStringLiteral("O2 before"), QStringLiteral("Oxygen"), true, 1.0, {}, {}, {}, {},
-                {}, {}, QStringLiteral("1")});
-    }
-    EXPECT_EQ(history::latestTags(dbPath), Tags({QStringLiteral("PH 1"), QStringLiteral("O2"), QStringLiteral("FLOW; \"IN\""), QString()}));
-    EXPECT_EQ(filesInWork(), QStringList({QStringLiteral("history.sqlite")}));
+    history_test::TestDatabase(dbPath).add({utcMs("2026-12-09T01:00:00"), 1, QStringLiteral("O2 before"), QStringLiteral("Oxygen"), true,
+                                            1.0, {}, {}, {}, {}, {}, {}, QStringLiteral("1")});
+    EXPECT_EQ(history::latestTags(dbPath), (std::array<QString, history::kExportChannelCount>{
+                                               QStringLiteral("PH 1"), QStringLiteral("O2"), QStringLiteral("FLOW; \"IN\""), QString()}));
 }
 
 TEST_F(ExportTest, OnlyTheChosenChannelsAreExported)
@@ -423,27 +392,15 @@ TEST_F(ExportTest, ReadingsOfOneTimeSplitAcrossSlicesAreEachWrittenOnce)
 
 TEST_F(ExportTest, ADamagedHistoryIsSaidToBeDamagedWithWhatHappensToIt)
 {
-    {
-        history_test::TestDatabase db(dbPath);
-        db.addSeries(0, utcMs("2026-12-09T01:00:00"), 20000);
-    }
+    history_test::TestDatabase(dbPath).addSeries(0, utcMs("2026-12-09T01:00:00"), 20000);
     const QByteArray whole = readFile(dbPath);
-    const QString aside = QStringLiteral("The measurement moves it aside as \"history.sqlite.damaged-YYYYMMDD-HHMMSS\"");
-    const QString recover = QStringLiteral("\"zentlog-history recover\" rescues what can still be read");
-    // The header (SQLite: "not a database"), the table list, and the newest readings, which a
-    // window that follows the file reads first.
+    const QRegularExpression said(QStringLiteral("^The history file \".*/history.sqlite\" is damaged \\(.*aside as "
+                                                 "\"history.sqlite.damaged-YYYYMMDD-HHMMSS\".*\"zentlog-history recover\" rescues"));
+    // The header ("not a database"), the table list, and the newest readings, which a window following the file reads first.
     for (const qsizetype from : {qsizetype(0), qsizetype(4096), whole.size() - 4096}) {
-        QByteArray bytes = whole;
-        for (qsizetype i = from; i < from + 4096; ++i)
-            bytes[i] = char(i * 37 % 251);
-        writeFile(dbPath, bytes);
-        const ExportOutcome outcome = history::exportReadings(request(ExportFormat::Xls));
-        EXPECT_EQ(outcome.status, ExportOutcome::Status::Failed) << from;
+        writeFile(dbPath, QByteArray(whole).replace(from, 4096, QByteArray(4096, 'Z')));
         history::ReadOnlyHistory following;
-        for (const QString& message : {outcome.message, following.open(dbPath)}) {
-            EXPECT_TRUE(message.startsWith(QStringLiteral("The history file \"%1\" is damaged (").arg(dbPath))) << from << message.toStdString();
-            EXPECT_TRUE(message.contains(aside) && message.contains(recover)) << from << message.toStdString();
-        }
-        EXPECT_EQ(readFile(dbPath), bytes) << from;
+        for (const QString& message : {history::exportReadings(request(ExportFormat::Xls)).message, following.open(dbPath)})
+            EXPECT_TRUE(said.match(message).hasMatch()) << from << message.toStdString();
     }
 }
