@@ -303,6 +303,36 @@ TrendBuckets queryTrendBuckets(const QSqlDatabase& db, int channel, const TrendG
     return result;
 }
 
+RecordedLabel recordedLabel(const QSqlDatabase& db, int channel, qint64 fromMs, qint64 toMs)
+{
+    // The first and the last reading of the period, each one step down the (channel, time) index.
+    const auto end = [&](const char* order) -> std::optional<std::pair<QString, QString>> {
+        QSqlQuery query(db);
+        query.setForwardOnly(true);
+        query.prepare(QStringLiteral("SELECT tag, type FROM readings WHERE channel = ? AND time_ms >= ? AND time_ms < ?"
+                                     " ORDER BY time_ms %1 LIMIT 1").arg(QLatin1String(order)));
+        query.addBindValue(channel);
+        query.addBindValue(fromMs);
+        query.addBindValue(toMs);
+        if (!query.exec() || !query.next())
+            return std::nullopt;
+        return std::pair{query.value(0).toString().trimmed(), query.value(1).toString().trimmed()};
+    };
+    RecordedLabel label;
+    const auto last = end("DESC");
+    if (!last)
+        return label;
+    label.found = true;
+    label.tag = last->first;
+    label.type = last->second;
+    if (const auto first = end("ASC"); first && first != last) {
+        label.changed = true;
+        label.earlierTag = first->first;
+        label.earlierType = first->second;
+    }
+    return label;
+}
+
 TrendReadings queryReadingsAfter(const QSqlDatabase& db, qint64 afterId, int limit)
 {
     TrendReadings result;

@@ -73,6 +73,21 @@ TrendBuckets queryTrendBuckets(const QSqlDatabase& db, int channel, const TrendG
 TrendBuckets queryTrendBuckets(const QSqlDatabase& db, int channel, const TrendGrid& grid, qint64 maxId,
                                qint64 sliceFromMs, qint64 sliceToMs);
 
+// What a channel's readings of a period were recorded as: the tag and type of its last reading, and
+// those of its first where they differ (the channel was given another station or name within the
+// period). A chart is titled from these rather than from today's configuration, which may have
+// changed since.
+struct RecordedLabel {
+    bool found = false; // the period holds readings of the channel
+    QString tag;
+    QString type;
+    bool changed = false;
+    QString earlierTag;
+    QString earlierType;
+};
+
+RecordedLabel recordedLabel(const QSqlDatabase& db, int channel, qint64 fromMs, qint64 toMs);
+
 // A reading as the live charts receive it.
 struct TrendReading {
     qint64 id = 0;

@@ -211,6 +211,22 @@ void TrendWindow::build()
     layout->addWidget(status_);
 }
 
+QString TrendWindow::chartTitle(const TrendChannel& channel, const RecordedLabel& recorded)
+{
+    const QString tag = recorded.found ? recorded.tag : channel.tag.trimmed();
+    QString title = tag.isEmpty() ? tr("Input %1").arg(channel.channel) : tag;
+    if (recorded.changed) {
+        // Readings of two stations or names on one chart: said, with what came first.
+        QStringList before;
+        if (recorded.earlierTag != recorded.tag)
+            before << (recorded.earlierTag.isEmpty() ? tr("no tag") : recorded.earlierTag);
+        if (recorded.earlierType != recorded.type)
+            before << tr("%1 until changed to %2").arg(recorded.earlierType, recorded.type);
+        title += tr("   (changed within the period; before: %1)").arg(before.join(QStringLiteral(", ")));
+    }
+    return title;
+}
+
 void TrendWindow::Form_Load()
 {
     setWindowTitle(programTitle_ + tr(" [Trends]"));
@@ -458,7 +474,9 @@ void TrendWindow::loadSome()
             status_->setText(tr("Reading the history... %1 %").arg(int(done * 100)));
             continue;
         }
-        // This channel is read: its chart comes up.
+        // This channel is read: its chart comes up, titled as its readings were recorded.
+        charts_[i]->chart()->setTitle(
+            chartTitle(channels_[i], recordedLabel(history_.database(), channels_[i].channel, grid_.fromMs, grid_.toMs)));
         series_[i] = TrendSeries(grid_, std::move(load.buckets));
         charts_[i]->setSeries(&series_[i], shownFrom_, shownTo_, load.unit, load.digits);
         load.buckets = {};

@@ -115,6 +115,7 @@ private:
     void showNotice(const QString& text);
     int wantedColumns() const;
     QString historyPath() const;
+    static QString chartTitle(const TrendChannel& channel, const RecordedLabel& recorded);
     QImage pictureImage() const;
 
     ui::Dialogs& dialogs_;

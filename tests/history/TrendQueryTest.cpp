@@ -442,4 +442,36 @@ TEST(TrendAxes, TimeTicksAreRoundTimesLabelledOnce)
     }
 }
 
+// A chart is titled from what its readings were recorded as, and a change within the period shows.
+TEST_F(TrendQueryTest, ChartLabelsComeFromTheRecordedReadings)
+{
+    const qint64 from = history_test::utcMs("2026-12-02T10:00:00");
+    std::vector<Reading> readings;
+    for (int i = 0; i < 20; ++i) {
+        Reading r = history_test::goodReading(2, from + i * 60'000, 7.0);
+        r.tag = i < 10 ? QStringLiteral("PH INLET") : QStringLiteral("O2 BASIN");
+        r.type = i < 10 ? QStringLiteral("pH") : QStringLiteral("Oxygen");
+        readings.push_back(r);
+    }
+    history_test::addReadings(path(), readings);
+    history::ReadOnlyHistory history;
+    ASSERT_EQ(history.open(path()), QString());
+    struct Case {
+        qint64 fromMs, toMs;
+        history::RecordedLabel want;
+    };
+    for (const Case& c : {Case{from, from + 600'000, {true, "PH INLET", "pH", false, {}, {}}},
+                          Case{from, from + 1'200'000, {true, "O2 BASIN", "Oxygen", true, "PH INLET", "pH"}},
+                          Case{from + 1'200'000, from + 1'800'000, {}}}) {
+        SCOPED_TRACE(c.toMs - from);
+        const history::RecordedLabel got = history::recordedLabel(history.database(), 2, c.fromMs, c.toMs);
+        EXPECT_EQ(got.found, c.want.found);
+        EXPECT_EQ(got.tag, c.want.tag);
+        EXPECT_EQ(got.type, c.want.type);
+        EXPECT_EQ(got.changed, c.want.changed);
+        EXPECT_EQ(got.earlierTag, c.want.earlierTag);
+        EXPECT_EQ(got.earlierType, c.want.earlierType);
+    }
+}
+
 } // namespace
