@@ -206,7 +206,7 @@ history::ExportWindow* Application::historyExportWindow() const
 void Application::showHistoryExport()
 {
     if (!historyExport_) {
-        historyExport_ = new history::ExportWindow(dialogs_, programTitle_, directory_);
+        historyExport_ = new history::ExportWindow(dialogs_, windowTitlePrefix(), directory_);
         historyExport_->setAttribute(Qt::WA_DeleteOnClose);
         historyExport_->Form_Load();
     } else {

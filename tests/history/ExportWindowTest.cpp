@@ -335,6 +335,7 @@ TEST(HistoryMenu, ExportOpensTheWindowOnceAndTheMenuFollowsTheLogger)
     QPointer<ExportWindow> first = application.historyExportWindow();
     ASSERT_NE(first, nullptr);
     EXPECT_TRUE(first->isVisible());
+    EXPECT_EQ(first->windowTitle(), QCoreApplication::applicationName() + QStringLiteral(" [History export]"));
     application.mainWindow().findChild<QAction*>(QStringLiteral("Export"))->trigger();
     EXPECT_EQ(application.historyExportWindow(), first.data());
     EXPECT_EQ(first->Target()->text(), QDir::toNativeSeparators(QDir(dir.path()).filePath(QStringLiteral("history.xls"))));
