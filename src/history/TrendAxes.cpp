@@ -76,7 +76,7 @@ int decimalsOf(const QString& text)
 {
     static const QRegularExpression number(QStringLiteral("\\d+(?:\\.(\\d+))?"));
     const QRegularExpressionMatch match = number.match(text);
-    return match.hasMatch() ? int(match.capturedLength(1)) : 0;
+    return match.hasMatch() ? int(match.capturedLength(1)) : -1;
 }
 
 QString panelNumber(double value, int decimals)

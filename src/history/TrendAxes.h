@@ -26,7 +26,8 @@ ValueTicks valueTicks(double lo, double hi, double minSpan, int digits, int want
 // station's noise, not a change to fill a chart with. Otherwise ten steps of the last digit.
 double minimumSpan(const QString& unit, int digits);
 
-// The decimals of the first number in a recorded value text ("7.23 pH" has 2, "2212 m³" none).
+// The decimals of the first number in a recorded value text ("7.23 pH" has 2, "2212 m³" none);
+// -1 where the text holds no number (a file written by another tool), so that they are not known.
 int decimalsOf(const QString& text);
 
 // A number as the measurement panel writes it: '.' whatever the locale, no thousands separator.

@@ -412,6 +412,7 @@ TEST(TrendAxes, ValueTicksAreRoundWithTheStationsDigitsOverALeastSpan)
     }
     EXPECT_EQ(history::decimalsOf(QStringLiteral("7.23 pH")), 2);
     EXPECT_EQ(history::decimalsOf(QStringLiteral("2212 m³")), 0);
+    EXPECT_EQ(history::decimalsOf(QStringLiteral("value as shown")), -1);
     EXPECT_EQ(history::panelNumber(2212.4, 0), QStringLiteral("2212"));
 }
 
