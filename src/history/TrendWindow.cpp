@@ -16,6 +16,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
@@ -184,6 +185,11 @@ void TrendWindow::build()
     chartsScroll_->setObjectName(QStringLiteral("Charts"));
     chartsScroll_->setWidgetResizable(true);
     chartsScroll_->setFrameShape(QFrame::NoFrame);
+    // The charts are read with the mouse (drag, wheel, crosshair): from the keyboard the scroll
+    // area is the one stop, framed in the highlight colour while it has the focus (see eventFilter),
+    // since a chart draws no focus of its own.
+    chartsScroll_->setFocusPolicy(Qt::StrongFocus);
+    chartsScroll_->installEventFilter(this);
     chartsScroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     chartsPage_ = new QWidget(chartsScroll_);
     auto* chartsLayout = new QVBoxLayout(chartsPage_);
@@ -197,6 +203,7 @@ void TrendWindow::build()
         const bool lowest = i + 1 == channels_.size();
         chart->showTimeLabels(lowest);
         chart->setMinimumHeight(kChartMinHeight + (lowest ? kTimeLabelsHeight : 0));
+        chart->setFocusPolicy(Qt::NoFocus);
         connect(chart, &TrendChart::zoomRequested, this, &TrendWindow::zoomTo);
         connect(chart, &TrendChart::backRequested, this, &TrendWindow::Back_Click);
         chartsLayout->addWidget(chart, 1);
@@ -627,6 +634,29 @@ QImage TrendWindow::pictureImage() const
     }
     image.setText(QStringLiteral("Title"), caption);
     return image;
+}
+
+bool TrendWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == chartsScroll_ && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)) {
+        const bool focused = event->type() == QEvent::FocusIn;
+        QPalette palette = chartsScroll_->palette();
+        palette.setColor(QPalette::WindowText, palette.color(QPalette::Highlight));
+        chartsScroll_->setPalette(palette);
+        chartsScroll_->setFrameStyle(focused ? QFrame::Box | QFrame::Plain : QFrame::NoFrame);
+        chartsScroll_->setLineWidth(2);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TrendWindow::keyPressEvent(QKeyEvent* event)
+{
+    // Escape closes the window, as it does a dialog's.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void TrendWindow::resizeEvent(QResizeEvent* event)

@@ -15,7 +15,9 @@
 #include "TestFiles.h"
 #include "TrendTestData.h"
 
+#include <QAbstractSpinBox>
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QDateTime>
 #include <QDir>
@@ -441,6 +443,30 @@ TEST_F(TrendWindowTest, SavePictureWritesAPngAndNeverSpoilsWhatIsThere)
     ASSERT_EQ(dialogs.boxes.size(), 2);
     EXPECT_TRUE(dialogs.boxes[1].text.contains(QStringLiteral("could not be saved"))) << dialogs.boxes[1].text.toStdString();
     EXPECT_EQ(QDir(disk.path()).entryList(QDir::Files | QDir::Hidden).size(), 2); // no temporary file left
+}
+
+// From the keyboard: every Tab stop shows that it has the focus, and Escape closes the window.
+TEST_F(TrendWindowTest, EveryTabStopShowsItsFocusAndEscapeCloses)
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    history_test::addReadings(path(), {goodReading(0, now - 60 * kSecond, 6.5), goodReading(1, now - 30 * kSecond, 6.6)});
+    TrendWindow& w = load({{0, {}, {}}, {1, {}, {}}});
+    w.activateWindow();
+    w.RangeBox()->setFocus();
+    std::set<QWidget*> stops;
+    for (int i = 0; i < 12 && stops.insert(QApplication::focusWidget()).second; ++i) {
+        QWidget* focused = QApplication::focusWidget();
+        ASSERT_NE(focused, nullptr);
+        // Controls that draw their own focus, or the charts' frame.
+        const bool shows = qobject_cast<QComboBox*>(focused) || qobject_cast<QPushButton*>(focused) ||
+                           qobject_cast<QAbstractSpinBox*>(focused) ||
+                           (qobject_cast<QFrame*>(focused) && qobject_cast<QFrame*>(focused)->frameShape() != QFrame::NoFrame);
+        EXPECT_TRUE(shows) << focused->metaObject()->className() << " " << focused->objectName().toStdString();
+        QTest::keyClick(focused, Qt::Key_Tab);
+    }
+    EXPECT_GE(stops.size(), 3u);
+    QTest::keyClick(&w, Qt::Key_Escape);
+    EXPECT_FALSE(w.isVisible());
 }
 
 // The screens operators have: 1024x768 and 1366x768, some at 1.5x or 2x scaling. A screen's size
