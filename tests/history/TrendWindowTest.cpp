@@ -8,7 +8,6 @@
 #include "app/ZENTLOG.h"
 #include "history/TrendChart.h"
 #include "serial/FakeSerialControl.h"
-#include "ui/WindowFit.h"
 
 #include "HistoryFiles.h"
 #include "ScriptedDialogs.h"
@@ -28,8 +27,6 @@
 #include <QLabel>
 #include <QLocale>
 #include <QProcess>
-#include <QProcessEnvironment>
-#include <QScreen>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -467,60 +464,6 @@ TEST_F(TrendWindowTest, EveryTabStopShowsItsFocusAndEscapeCloses)
     EXPECT_GE(stops.size(), 3u);
     QTest::keyClick(&w, Qt::Key_Escape);
     EXPECT_FALSE(w.isVisible());
-}
-
-// The screens operators have: 1024x768 and 1366x768, some at 1.5x or 2x scaling. A screen's size
-// and scaling are fixed when the application starts: each is a run of this program (the child
-// below) on an offscreen screen of that size.
-TEST(TrendFit, TheWindowOpensInsideEachScreenWithItsButtonsVisible)
-{
-    for (const auto& [size, scale] : {std::pair{"1024x768", "1"}, {"1366x768", "1"}, {"1024x768", "1.5"}, {"1366x768", "2"}}) {
-        SCOPED_TRACE(testing::Message() << size << " at " << scale);
-        QTemporaryDir dir;
-        const QString config = QDir(dir.path()).filePath(QStringLiteral("screen.json"));
-        const QStringList wh = QString::fromLatin1(size).split(QLatin1Char('x'));
-        testing_support::writeFile(config, QStringLiteral(R"({"screens": [{"name": "S", "width": %1, "height": %2}]})")
-                                               .arg(wh[0], wh[1]).toUtf8());
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen:configfile=") + config);
-        env.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::fromLatin1(scale));
-        env.insert(QStringLiteral("ZENTLOG_FIT_SCREEN"), QString::fromLatin1(size));
-        env.insert(QStringLiteral("ZENTLOG_FIT_DIR"), dir.path());
-        QProcess child;
-        child.setProcessEnvironment(env);
-        child.setProcessChannelMode(QProcess::MergedChannels);
-        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_filter=TrendFitChild.*")});
-        ASSERT_TRUE(child.waitForFinished(60'000));
-        const QByteArray output = child.readAll();
-        EXPECT_TRUE(child.exitCode() == 0 && output.contains("[  PASSED  ] 1 test")) << output.toStdString();
-    }
-}
-
-TEST(TrendFitChild, OnTheScreenItWasStartedOn)
-{
-    const QStringList screen = qEnvironmentVariable("ZENTLOG_FIT_SCREEN").split(QLatin1Char('x'));
-    if (screen.size() != 2)
-        GTEST_SKIP() << "run by TrendFit";
-    const QScreen* s = QGuiApplication::primaryScreen();
-    ASSERT_NEAR(s->availableGeometry().width() * s->devicePixelRatio(), screen[0].toDouble(), 1.0);
-    const QString dir = qEnvironmentVariable("ZENTLOG_FIT_DIR");
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    std::vector<Reading> readings;
-    for (qint64 t = now - 50 * kMinute; t < now; t += kMinute)
-        readings.push_back(goodReading(int(t / kMinute % 4), t, 1000.0 + double(t % 7)));
-    history_test::addReadings(QDir(dir).filePath(QStringLiteral("history.sqlite")), readings);
-    ScriptedDialogs dialogs;
-    TrendWindow w(dialogs, QStringLiteral("ZENTLOG"), dir, {{0, {}, {}}, {1, {}, {}}, {2, {}, {}}, {3, {}, {}}});
-    w.Form_Load();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.loading() && w.notice().isEmpty(); }, 20'000));
-    EXPECT_TRUE(ui::fitsScreen(w)) << w.frameGeometry().width() << "x" << w.frameGeometry().height();
-    for (QWidget* control : std::initializer_list<QWidget*>{w.SaveButton(), w.BackButton(), w.RangeBox()}) {
-        EXPECT_TRUE(w.rect().contains(QRect(control->mapTo(&w, QPoint(0, 0)), control->size())))
-            << control->objectName().toStdString();
-    }
-    // The charts keep room for their axis labels: they scroll rather than shrink below it.
-    for (int i = 0; i < w.chartCount(); ++i)
-        EXPECT_GE(w.chart(i)->height(), w.chart(i)->minimumHeight());
 }
 
 TEST(TrendMenu, TrendsOpensOneChartPerSelectedChannelWithItsTag)
