@@ -381,8 +381,10 @@ bool TrendWindow::openHistory()
         status_->setText(tr("No history file \"%1\".").arg(QDir::toNativeSeparators(path)));
         return false;
     }
+    // A file that is there but cannot be read (damaged, no database, a pipe) is no empty history:
+    // the notice says why, and what becomes of it.
     if (const QString error = history_.open(path); !error.isEmpty()) {
-        showNotice(tr("No readings recorded yet."));
+        showNotice(error);
         status_->setText(error);
         return false;
     }
@@ -416,8 +418,8 @@ void TrendWindow::reload()
             status_->setText(tr("The history file is busy; trying again."));
         } else {
             // Not a history file, or a damaged one: said once, and nothing is written to it.
-            showNotice(tr("No readings recorded yet."));
             status_->setText(tr("The history file \"%1\" could not be read.").arg(QDir::toNativeSeparators(historyPath())));
+            showNotice(status_->text());
             history_.close();
             open_ = false;
         }
