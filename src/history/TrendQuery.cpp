@@ -463,7 +463,7 @@ TrendSeries::Change TrendSeries::add(const TrendReading& r)
 std::size_t TrendSeries::dropBefore(qint64 fromMs)
 {
     const auto keep = std::find_if(buckets_.begin(), buckets_.end(),
-                                   [&](const TrendBucket& b) { return grid_.bucketStartMs(b.bucket) >= fromMs; });
+                                   [&](const TrendBucket& b) { return grid_.bucketStartMs(b.bucket + 1) > fromMs; });
     const auto gone = std::size_t(keep - buckets_.begin());
     buckets_.erase(buckets_.begin(), keep);
     if (buckets_.empty())

@@ -124,7 +124,9 @@ public:
     // into it. A reading older than the last bucket changes nothing (the clock of the recorder
     // went back): the chart stays ordered in time.
     Change add(const TrendReading& reading);
-    // Drops the buckets that start before `fromMs`; returns how many went.
+    // Drops the buckets that end at or before `fromMs`; returns how many went. A bucket the period
+    // still reaches into stays: the first bucket of a long period starts at the whole minute before
+    // the period, and a live chart would otherwise lose its first column at the first tick.
     std::size_t dropBefore(qint64 fromMs);
 
 private:
