@@ -86,6 +86,17 @@ void LineCounters::reset()
     failures_.clear();
 }
 
+LineCounters LineCounters::restore(const std::array<ChannelCounters, kChannelCount>& channels,
+                                   std::deque<Failure> failures)
+{
+    LineCounters counters;
+    counters.channels_ = channels;
+    while (failures.size() > kRecentFailures)
+        failures.pop_front();
+    counters.failures_ = std::move(failures);
+    return counters;
+}
+
 ChannelCounters LineCounters::total() const
 {
     ChannelCounters sum;

@@ -55,6 +55,9 @@ public:
     // A late reply to an earlier request of `channel` came and was thrown away.
     void recordLateReply(int channel, qint64 timeMs);
     void reset();
+    // Counters rebuilt from their parts (the station's live feed carries them so); failures
+    // beyond kRecentFailures keep the newest.
+    static LineCounters restore(const std::array<ChannelCounters, kChannelCount>& channels, std::deque<Failure> failures);
 
     const ChannelCounters& channel(int i) const { return channels_.at(static_cast<std::size_t>(i)); }
     // Oldest first, at most kRecentFailures.

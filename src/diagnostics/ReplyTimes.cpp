@@ -29,6 +29,22 @@ void ReplyTimes::merge(const ReplyTimes& other)
         tenths_[tenths] += n;
 }
 
+ReplyTimes ReplyTimes::fromParts(Parts parts)
+{
+    ReplyTimes times;
+    for (const auto& [tenths, n] : parts.tenths) {
+        if (n > 0)
+            times.tenths_[tenths] += n;
+        times.count_ += n;
+    }
+    if (times.count_ > 0) {
+        times.sum_ = parts.sum;
+        times.min_ = parts.min;
+        times.max_ = parts.max;
+    }
+    return times;
+}
+
 std::optional<double> ReplyTimes::minimum() const
 {
     return count_ == 0 ? std::nullopt : std::optional(min_);

@@ -11,6 +11,19 @@ namespace diagnostics {
 
 class ReplyTimes {
 public:
+    // Everything a ReplyTimes holds, to carry it elsewhere (the station's live feed) and rebuild
+    // it exactly there.
+    struct Parts {
+        std::map<int64_t, uint64_t> tenths;
+        uint64_t count = 0;
+        double sum = 0;
+        double min = 0;
+        double max = 0;
+    };
+    Parts parts() const { return {tenths_, count_, sum_, min_, max_}; }
+    // The count is that of the histogram, whatever `parts.count` says.
+    static ReplyTimes fromParts(Parts parts);
+
     void add(double ms);
     void clear() { *this = {}; }
     // Adds every time of `other`.

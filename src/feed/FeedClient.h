@@ -9,9 +9,13 @@
 #include <QString>
 #include <QTimer>
 
+#include <memory>
+
 class QLocalSocket;
 
 namespace feed {
+
+class SocketName;
 
 class FeedClient final : public QObject {
     Q_OBJECT
@@ -46,6 +50,7 @@ private:
     QString directory_;
     QString path_;
     QLocalSocket* socket_ = nullptr;
+    std::unique_ptr<SocketName> name_; // while a connection is being made
     QTimer retry_;
     QByteArray input_;
     bool discarding_ = false; // inside a line over kMaxLineBytes: dropped up to its end

@@ -27,16 +27,15 @@ inline constexpr qsizetype kMaxCommandBytes = 4096;
 // reply-time histograms stays far below.
 inline constexpr qsizetype kMaxLineBytes = 1024 * 1024;
 
-// The socket of the station measuring `directory`: "zentlog-station.sock" in it, or, when that
-// path does not fit a socket address (108 bytes on Linux), the fallback
-// $XDG_RUNTIME_DIR/zentlog-station-<first 16 hex digits of the SHA-1 of the canonical directory
-// path>.sock ("/tmp" when XDG_RUNTIME_DIR is unset or unusable). The station and the windows
-// compute it alike.
+// The socket file of the station measuring `directory`: "zentlog-station.sock" in it.
 QString socketPath(const QString& directory);
-// The fallback alone (see above).
-QString fallbackSocketPath(const QString& directory);
-// Whether `path` fits a Unix socket address (with its terminating NUL).
+// Whether `path` fits a Unix socket address (108 bytes with its terminating NUL on Linux).
 bool fitsSocketAddress(const QString& path);
+// Where the socket is when the one in the directory cannot be reached by its path: on Linux the
+// same file, through the directory's descriptor ("/proc/self/fd/N/zentlog-station.sock", see
+// SocketName); elsewhere a file in the temporary folder named
+// "zentlog-station-<first 16 hex digits of the SHA-1 of the canonical directory path>.sock".
+QString fallbackSocketPath(const QString& directory);
 
 // One channel visit: the reading as the panel shows it, its reply time (none without a valid
 // reply) and when the visit ended (UTC milliseconds).

@@ -11,11 +11,14 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 
 class QLocalServer;
 class QLocalSocket;
 
 namespace feed {
+
+class SocketName;
 
 class FeedServer final : public QObject {
     Q_OBJECT
@@ -24,6 +27,8 @@ public:
     static constexpr qint64 kMaxPendingBytes = 256 * 1024;
     // Bad command lines a client may send before it is dropped.
     static constexpr int kMaxBadLines = 10;
+    // Clients at once: with each one's bound, the most the feed can hold.
+    static constexpr int kMaxClients = 32;
 
     explicit FeedServer(QString directory, QObject* parent = nullptr);
     ~FeedServer() override;
@@ -56,16 +61,17 @@ private:
     struct Client {
         QByteArray input;
         int badLines = 0;
-        bool dropping = false;
     };
     void accept();
     void readFrom(QLocalSocket* socket);
     void send(QLocalSocket* socket, const QByteArray& bytes);
-    void drop(QLocalSocket* socket, const QString& why);
-    void forget(QLocalSocket* socket);
+    // Ends a client: at once (`graceful` false), or once the lines it was sent are out.
+    void drop(QLocalSocket* socket, const QString& why, bool graceful = false);
+    void badLine(QLocalSocket* socket, Client& client, const QString& problem);
 
     QString directory_;
     QString path_;
+    std::unique_ptr<SocketName> name_;
     QLocalServer* server_ = nullptr;
     std::map<QLocalSocket*, Client> clients_;
     std::function<QByteArray()> greeting_;

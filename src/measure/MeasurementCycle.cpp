@@ -74,9 +74,11 @@ void MeasurementCycle::RunMeasurementCycle()
                 reading.shown = read.value ? std::move(*read.value) : ShownValue(kOutOfOrder);
                 // The panel shows the very text the reading holds.
                 show_(i, reading.shown.text);
-                readings.push_back(std::move(reading));
                 if (visits_)
                     visits_(i, read.exchange);
+                if (reading_)
+                    reading_(reading, read.exchange);
+                readings.push_back(std::move(reading));
             } else if (visits_) {
                 visits_(i, ChannelRead::failed(diagnostics::Outcome::of(diagnostics::OutcomeKind::NoType)).exchange);
             }

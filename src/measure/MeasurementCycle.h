@@ -45,6 +45,8 @@ using ReadingsSink = std::function<void(std::vector<Reading> readings)>;
 // Told of every visit of a selected channel as soon as it ends, with its exchange; also of a
 // channel that has no measurement type (nothing is sent, nothing shown, the outcome says why).
 using VisitSink = std::function<void(int channel, const diagnostics::Exchange& exchange)>;
+// Told of each reading as soon as its visit ends (after the VisitSink), with the visit's exchange.
+using ReadingSink = std::function<void(const Reading& reading, const diagnostics::Exchange& exchange)>;
 
 class MeasurementCycle {
 public:
@@ -56,6 +58,7 @@ public:
 
     void setReadingsSink(ReadingsSink sink) { readings_ = std::move(sink); }
     void setVisitSink(VisitSink sink) { visits_ = std::move(sink); }
+    void setReadingSink(ReadingSink sink) { reading_ = std::move(sink); }
 
 private:
     config::ChannelConfiguration& channels_;
@@ -64,6 +67,7 @@ private:
     ValueSink show_;
     ReadingsSink readings_;
     VisitSink visits_;
+    ReadingSink reading_;
 };
 
 } // namespace measure

@@ -40,6 +40,9 @@ MeasurementSession::MeasurementSession(config::ChannelConfiguration& channels, M
              [this](int input, const QString& text) { show(input, text); })
 {
     cycle_.setVisitSink([this](int input, const diagnostics::Exchange& exchange) { noteVisit(input, exchange); });
+    cycle_.setReadingSink([this](const Reading& reading, const diagnostics::Exchange& exchange) {
+        emit channelRead(reading, exchange);
+    });
     cycle_.setReadingsSink([this](std::vector<Reading> readings) { cycleReadings_ = std::move(readings); });
     timer_.setObjectName(QStringLiteral("Minuterie1"));
     connect(&timer_, &QTimer::timeout, this, &MeasurementSession::tick);

@@ -65,6 +65,8 @@ signals:
     void lateReplyDiscarded(int input, qint64 atMs);
     // Every visit of a selected input, as soon as it ends.
     void channelVisited(int input, const diagnostics::Exchange& exchange);
+    // Every reading of a visit as soon as the visit ends (after channelVisited), with its exchange.
+    void channelRead(const measure::Reading& reading, const diagnostics::Exchange& exchange);
     // A cycle ended after `milliseconds`; its readings, one per input visit that showed a text.
     void cycleCompleted(const std::vector<measure::Reading>& readings, qint64 milliseconds);
     // The tick found the abandon request (the stop marker) set.

@@ -32,7 +32,7 @@ QString statusTopic(const QString& site)
     return QStringLiteral("zentlog/%1/status").arg(site);
 }
 
-QByteArray readingJson(const measure::Reading& r, bool backfill)
+QJsonObject readingFields(const measure::Reading& r)
 {
     const bool ok = r.ok;
     QJsonObject object;
@@ -41,7 +41,6 @@ QByteArray readingJson(const measure::Reading& r, bool backfill)
                                                   .toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"))
                                               + QLatin1Char('Z'));
     object.insert(QStringLiteral("time_ms"), QJsonValue(qint64(r.timeMs)));
-    object.insert(QStringLiteral("channel"), r.channel + 1);
     object.insert(QStringLiteral("tag"), r.tag);
     object.insert(QStringLiteral("type"), r.typeName);
     object.insert(QStringLiteral("ok"), ok);
@@ -54,6 +53,13 @@ QByteArray readingJson(const measure::Reading& r, bool backfill)
     object.insert(QStringLiteral("total"), number(r.shown.total, ok));
     object.insert(QStringLiteral("outcome"), ok ? QStringLiteral("value") : r.outcome.code());
     object.insert(QStringLiteral("text"), r.shown.text);
+    return object;
+}
+
+QByteArray readingJson(const measure::Reading& r, bool backfill)
+{
+    QJsonObject object = readingFields(r);
+    object.insert(QStringLiteral("channel"), r.channel + 1);
     object.insert(QStringLiteral("backfill"), backfill);
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }

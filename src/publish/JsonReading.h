@@ -6,6 +6,7 @@
 #include "publish/Message.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
 
 namespace publish {
@@ -18,6 +19,9 @@ QString statusTopic(const QString& site);
 // type has no such field or the visit failed), "outcome" (a stable word: "value", "no_reply",
 // "invalid_crc", "exception_6", ...), "text" (the panel's text) and "backfill".
 QByteArray readingJson(const measure::Reading& reading, bool backfill);
+// The fields above that describe the reading itself, without "channel" and "backfill" (the
+// station's live feed numbers the channels 0..3 and adds its own fields).
+QJsonObject readingFields(const measure::Reading& reading);
 
 Message readingMessage(const QString& site, const measure::Reading& reading, bool backfill, int qos);
 // The retained status: "online" once connected, "offline" as the last will and on a clean stop.
