@@ -72,6 +72,7 @@ Station::Station(QString directory, QObject* parent)
     , configPath_(channels_.filePath())
     , portComPath_(serial::portComPath(directory_))
     , iniPath_(QDir(directory_).filePath(QString::fromLatin1(serial::kPortsFileName)))
+    , feed_(directory_)
 {
     timer_.setInterval(1000);
     connect(&timer_, &QTimer::timeout, this, &Station::tick);
@@ -79,6 +80,17 @@ Station::Station(QString directory, QObject* parent)
             [](const QString& text) { qCWarning(lcStation).noquote() << oneLine(text); });
     connect(&session_, &measure::MeasurementSession::cycleCompleted, this, &Station::cycleEnded);
     connect(&session_, &measure::MeasurementSession::channelVisited, this, &Station::visited);
+    // Each visit goes out as soon as it ends, after the counters took it.
+    connect(&session_, &measure::MeasurementSession::channelRead, this,
+            [this](const measure::Reading& reading, const diagnostics::Exchange& exchange) {
+                if (feed_.clientCount() > 0)
+                    feed_.broadcast(feed::encodeVisit(reading, exchange.replyMs, exchange.endedAtMs));
+            });
+    connect(&session_, &measure::MeasurementSession::cycleCompleted, this,
+            [this](const std::vector<measure::Reading>&, qint64 milliseconds) {
+                ++cycles_;
+                lastCycleMs_ = milliseconds;
+            });
 }
 
 Station::~Station() = default;
@@ -127,14 +139,22 @@ bool Station::start(QString* refusal)
             return false;
         }
         qCWarning(lcStation).noquote() << portName() << "cannot be opened:" << port_.errorString();
+        portProblem_ = QStringLiteral("cannot be opened: %1").arg(port_.errorString());
     }
-    connect(&session_, &measure::MeasurementSession::portFailed, this,
-            [this](const QString& what) { qCWarning(lcStation).noquote() << portName() << what; });
-    connect(&session_, &measure::MeasurementSession::portRestored, this,
-            [this] { qCInfo(lcStation).noquote() << portName() << "is back"; });
+    connect(&session_, &measure::MeasurementSession::portFailed, this, [this](const QString& what) {
+        qCWarning(lcStation).noquote() << portName() << what;
+        portProblem_ = what;
+        sendState();
+    });
+    connect(&session_, &measure::MeasurementSession::portRestored, this, [this] {
+        qCInfo(lcStation).noquote() << portName() << "is back";
+        portProblem_.clear();
+        sendState();
+    });
 
     outputs_.start();
     qCInfo(lcStation).noquote() << startLine();
+    startFeed();
     notify_.status(statusLine());
     // The first cycle at once rather than a second later: a station restarted by its watchdog
     // has a gap to close.
@@ -205,6 +225,7 @@ void Station::tick()
     if (stopping_ || flags_.CycleRunning)
         return;
     reloadChanged(std::exchange(reloadAll_, false));
+    sendConfiguration();
     session_.tick();
 }
 
@@ -215,6 +236,7 @@ void Station::cycleEnded()
     notify_.watchdog();
     if (notify_.enabled())
         notify_.status(statusLine());
+    sendState();
     if (stopping_)
         QTimer::singleShot(0, this, &Station::finish);
 }
@@ -238,11 +260,11 @@ void Station::visited(int input, const diagnostics::Exchange& exchange)
         qCWarning(lcStation).noquote() << name << "failing:" << failures_[k];
 }
 
-void Station::reload()
+void Station::reload(const QString& by)
 {
     // Applied before the next cycle, never in the middle of one.
     reloadAll_ = true;
-    qCInfo(lcStation) << "Reloading the settings (SIGHUP)";
+    qCInfo(lcStation).noquote() << QStringLiteral("Reloading the settings (%1)").arg(by);
 }
 
 void Station::reloadChanged(bool all)
@@ -365,9 +387,87 @@ void Station::finish()
     notify_.stopping();
     session_.stop();
     outputs_.stopAll();
+    feed_.close();
     lock_.reset();
     qCInfo(lcStation) << "Stopped";
     emit finished();
+}
+
+void Station::startFeed()
+{
+    connect(&feed_, &feed::FeedServer::notice, this, [](const QString& text) { qCWarning(lcStation).noquote() << text; });
+    connect(&feed_, &feed::FeedServer::reloadRequested, this, [this] { reload(QStringLiteral("asked on the live feed")); });
+    connect(&feed_, &feed::FeedServer::resetCountersRequested, this, [this] {
+        outputs_.resetLineCounters();
+        qCInfo(lcStation) << "Line counters reset (asked on the live feed)";
+        sendState();
+    });
+    feed_.setGreeting([this] {
+        sentConfiguration_ = feedConfiguration();
+        return feed::encodeConfiguration(sentConfiguration_) + feed::encodeState(feedState());
+    });
+    sentConfiguration_ = feedConfiguration();
+    // Without the feed the station still measures: the windows then cannot view it.
+    if (const QString problem = feed_.listen(); !problem.isEmpty())
+        qCWarning(lcStation).noquote() << QStringLiteral("No live feed for the windows: %1.").arg(problem);
+    else
+        qCInfo(lcStation).noquote() << QStringLiteral("Live feed on \"%1\"").arg(QDir::toNativeSeparators(feed_.path()));
+}
+
+feed::StationConfiguration Station::feedConfiguration()
+{
+    feed::StationConfiguration c;
+    for (int i = 0; i < measure::kInputCount; ++i) {
+        feed::ChannelSetup& setup = c.channels[static_cast<size_t>(i)];
+        const int16_t type = channels_.measurementType(i);
+        setup.selected = channels_.selected(i) == 1;
+        setup.tag = channels_.tag(i);
+        setup.type = config::isMeasurementType(type) ? type : -1;
+        setup.typeName = config::isMeasurementType(type) ? config::measurementTypeTexts[static_cast<size_t>(type)].trimmed() : QString();
+        setup.address = channels_.stationAddress(i);
+        setup.block = channels_.IsChannelMaster(i).value_or(false) ? 0 : 20;
+    }
+    c.portNumber = serialSettings_.portNumber;
+    c.port = QStringLiteral("COM%1").arg(serialSettings_.portNumber);
+    c.device = device_;
+    c.settings = QString::fromLatin1(serialSettings_.settingsString());
+    return c;
+}
+
+feed::StationState Station::feedState()
+{
+    feed::StationState s;
+    s.timeMs = QDateTime::currentMSecsSinceEpoch();
+    s.pid = QCoreApplication::applicationPid();
+    s.port = QStringLiteral("COM%1").arg(serialSettings_.portNumber);
+    s.device = device_;
+    s.portOpen = port_.PortOpen() && !session_.portOutage();
+    s.portProblem = s.portOpen ? QString() : portProblem_;
+    for (int i = 0; i < measure::kInputCount; ++i)
+        s.channels[static_cast<size_t>(i)] = channels_.selected(i) == 1 && config::isMeasurementType(channels_.measurementType(i));
+    s.counters = outputs_.lineCounters();
+    s.historyOn = outputs_.recorder() != nullptr;
+    s.history = s.historyOn ? QStringLiteral("recording in \"%1\"").arg(QDir::toNativeSeparators(outputs_.recorder()->filePath()))
+                            : QStringLiteral("off");
+    s.mqtt = outputs_.publishStatus();
+    s.cycles = cycles_;
+    s.lastCycleMs = lastCycleMs_;
+    return s;
+}
+
+void Station::sendState()
+{
+    if (feed_.clientCount() > 0)
+        feed_.broadcast(feed::encodeState(feedState()));
+}
+
+void Station::sendConfiguration()
+{
+    feed::StationConfiguration now = feedConfiguration();
+    if (now == sentConfiguration_)
+        return;
+    sentConfiguration_ = std::move(now);
+    feed_.broadcast(feed::encodeConfiguration(sentConfiguration_));
 }
 
 } // namespace station

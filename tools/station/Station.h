@@ -8,6 +8,8 @@
 
 #include "app/MeasurementOutputs.h"
 #include "config/ChannelConfiguration.h"
+#include "feed/FeedProtocol.h"
+#include "feed/FeedServer.h"
 #include "measure/MeasurementFlags.h"
 #include "measure/MeasurementSession.h"
 #include "serial/QtSerialControl.h"
@@ -56,8 +58,8 @@ public:
     // Takes the folder, loads the settings, opens the port and starts measuring. False when
     // another program measures the folder or holds the device; `refusal` names it.
     bool start(QString* refusal);
-    // SIGHUP: every settings file read again now.
-    void reload();
+    // SIGHUP, or a client of the live feed: every settings file read again before the next cycle.
+    void reload(const QString& by = QStringLiteral("SIGHUP"));
     // SIGTERM: the cycle under way ends (its reply wait cut short after 1.5 s), the history
     // commits, the publisher says "offline"; then finished().
     void shutdown();
@@ -81,6 +83,13 @@ private:
     QString lineSettings() const;
     QString startLine();
     QString statusLine();
+    // The live feed: served from the start to the end, on the socket of the working directory.
+    void startFeed();
+    feed::StationState feedState();
+    feed::StationConfiguration feedConfiguration();
+    void sendState();
+    // Sends the configuration in force when it differs from the one last sent.
+    void sendConfiguration();
 
     enum class InputState { Unknown, Valid, Failing };
 
@@ -105,6 +114,11 @@ private:
     FileStamp portComStamp_;
     FileStamp iniStamp_;
     QString device_; // the device of the port in force
+    feed::FeedServer feed_;
+    feed::StationConfiguration sentConfiguration_;
+    QString portProblem_; // why the port is not open, while it is not
+    qint64 cycles_ = 0;
+    qint64 lastCycleMs_ = 0;
     bool reloadAll_ = false; // SIGHUP: every file is read again before the next cycle
     bool stopping_ = false;
 };

@@ -61,7 +61,7 @@ int main(int argc, char* argv[])
     station::UnixSignals unixSignals;
     station::Station station(workdir.path);
     QObject::connect(&unixSignals, &station::UnixSignals::terminate, &station, &station::Station::shutdown);
-    QObject::connect(&unixSignals, &station::UnixSignals::reload, &station, &station::Station::reload);
+    QObject::connect(&unixSignals, &station::UnixSignals::reload, &station, [&station] { station.reload(); });
     QObject::connect(&station, &station::Station::finished, &qtApp, &QCoreApplication::quit, Qt::QueuedConnection);
     QString refusal;
     if (!station.start(&refusal)) {
