@@ -5,6 +5,7 @@
 #include "config/MeasurementTypes.h"
 #include "diagnostics/LineCounters.h"
 #include "measure/Bezel.h"
+#include "measure/SessionPanels.h"
 #include "serial/SerialDevices.h"
 #include "serial/SerialSettings.h"
 #include "ui/Dialogs.h"
@@ -70,17 +71,29 @@ QString valueLabelText(const QString& valueText)
 }
 
 F_Mesure::F_Mesure(MeasurementContext context, QWidget* parent)
+    : F_Mesure(WindowContext{context.dialogs, context.programTitle, context.directory, context.showMainWindow,
+                             context.endProgram, context.showDiagnostics, context.showTrends},
+               new SessionPanels(context.channels, context.flags, context.session, context.settings,
+                                 context.lineCounters),
+               parent)
+{
+}
+
+F_Mesure::F_Mesure(WindowContext context, PanelSource* source, QWidget* parent)
     : QWidget(parent)
     , context_(std::move(context))
+    , source_(source)
 {
     setObjectName(QStringLiteral("F_Mesure"));
-    MeasurementSession& session = context_.session;
-    connect(&session, &MeasurementSession::valueShown, this, &F_Mesure::showValue);
-    connect(&session, &MeasurementSession::channelVisited, this, [this](int channel) { updateToolTip(channel); });
-    connect(&session, &MeasurementSession::cycleCompleted, this,
-            [this](const std::vector<Reading>&, qint64 milliseconds) { emit cycleCompleted(milliseconds); });
-    connect(&session, &MeasurementSession::stopRequested, this, &F_Mesure::Commande1_Click);
-    connect(&session, &MeasurementSession::portFailed, this, &F_Mesure::reportPortProblem);
+    source_->setParent(this);
+    connect(source_, &PanelSource::valueShown, this, &F_Mesure::showValue);
+    connect(source_, &PanelSource::channelVisited, this, &F_Mesure::updateToolTip);
+    connect(source_, &PanelSource::cycleCompleted, this, &F_Mesure::cycleCompleted);
+    connect(source_, &PanelSource::stopRequested, this, &F_Mesure::Commande1_Click);
+    connect(source_, &PanelSource::portProblem, this, &F_Mesure::reportPortProblem);
+    connect(source_, &PanelSource::panelsChanged, this, &F_Mesure::refreshPanels);
+    connect(source_, &PanelSource::layoutChanged, this, &F_Mesure::layOut);
+    connect(source_, &PanelSource::noticeChanged, this, &F_Mesure::showNotice);
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral(" [ Mesure ]"));
     setColours(this, Qt::black, kLightGrey);
@@ -91,10 +104,6 @@ F_Mesure::F_Mesure(MeasurementContext context, QWidget* parent)
         size = size.expandedTo(screen->availableSize());
     resize(size);
     buildControls();
-    // Tag captions and visibility follow the configuration at once, not only when the window
-    // happens to be repainted.
-    connect(&context_.channels, &config::ChannelConfiguration::channelChanged, this, &F_Mesure::refreshPanels);
-    connect(&context_.channels, &config::ChannelConfiguration::labelsChanged, this, &F_Mesure::refreshPanels);
 
     // The main window and its menus are hidden while measuring, and that is when the line's
     // counters and the live trends matter: the window's context menu (and Ctrl+D, Ctrl+T) opens them.
@@ -134,6 +143,18 @@ void F_Mesure::buildControls()
         etiquette2_[k] = label;
     }
     etiquette2_[0]->raise();
+
+    // Above the heading, where the design leaves room: where the values come from when that is
+    // worth saying (a station service that cannot be reached). Never a box: a box would have to
+    // be answered, and the window goes on by itself.
+    notice_ = new QLabel(this);
+    notice_->setObjectName(QStringLiteral("Notice"));
+    notice_->setGeometry(ui::twipsRect(kFrameLeft, 30, kFrameWidth, 345));
+    notice_->setFont(sansFont(9.5, true));
+    setColours(notice_, QColor(128, 0, 0), QColor(255, 255, 192));
+    notice_->setFrameShape(QFrame::Box);
+    notice_->setIndent(6);
+    notice_->hide();
 
     cadre1_ = new QFrame(this);
     cadre1_->setObjectName(QStringLiteral("Cadre1"));
@@ -198,26 +219,35 @@ void F_Mesure::Form_Load()
     commande1_->setText(QStringLiteral("CANCEL"));
     for (QLabel* heading : etiquette2_)
         heading->setText(QStringLiteral("Reading"));
-    setWindowTitle(context_.programTitle + windowTitle());
+    setWindowTitle(context_.programTitle + windowTitle() + source_->titleSuffix());
+    layOut();
+    source_->open();
+}
 
+void F_Mesure::layOut()
+{
     std::array<PanelInput, kPanelCount> inputs{};
-    for (int i = 0; i < kPanelCount; ++i) {
-        inputs[static_cast<size_t>(i)] =
-            PanelInput{context_.channels.selected(i) == 1, context_.channels.measurementType(i)};
-    }
+    for (int i = 0; i < kPanelCount; ++i)
+        inputs[static_cast<size_t>(i)] = PanelInput{source_->selected(i), source_->measurementType(i)};
     layout_ = LayoutChannelPanels(inputs);
     applyLayout();
+    refreshPanels();
+}
 
-    context_.session.ensurePortOpen();
+void F_Mesure::showNotice(const QString& text)
+{
+    notice_->setText(text);
+    notice_->setToolTip(text);
+    notice_->setVisible(!text.isEmpty());
 }
 
 void F_Mesure::Form_Paint()
 {
     for (int i = 0; i < kPanelCount; ++i) {
         const auto k = static_cast<size_t>(i);
-        const bool selected = context_.channels.selected(i) == 1;
+        const bool selected = source_->selected(i);
         if (selected) {
-            const QString caption = forDisplay(context_.channels.channelLabels()[k]);
+            const QString caption = forDisplay(source_->channelLabel(i));
             if (etiquette1_[k]->text() != caption) {
                 etiquette1_[k]->setText(caption);
                 const QSize wanted = etiquette1_[k]->sizeHint();
@@ -239,19 +269,19 @@ void F_Mesure::refreshPanels()
 {
     // While the configuration is being loaded or has just been dropped with its window, reading
     // it here would load it anew; the next change, repaint or tick shows it.
-    if (context_.channels.isLoaded())
+    if (source_->configurationKnown())
         Form_Paint();
 }
 
 void F_Mesure::paintEvent(QPaintEvent* event)
 {
-    Form_Paint();
+    refreshPanels();
     QWidget::paintEvent(event);
 }
 
 void F_Mesure::showEvent(QShowEvent* event)
 {
-    Form_Paint();
+    refreshPanels();
     QWidget::showEvent(event);
     // A port problem found while the window was loading is shown once the window is up (and
     // raised by whoever showed it), so that the box stands over it rather than behind it.
@@ -268,20 +298,15 @@ void F_Mesure::Minuterie1_Timer()
     // Once the user has confirmed the end of the program no cycle starts any more.
     if (ending_)
         return;
-    context_.session.tick();
+    source_->tick();
 }
 
-void F_Mesure::reportPortProblem(const QString& what)
+void F_Mesure::reportPortProblem(const QString& text)
 {
     // Shown without waiting for OK: a box that waited here, inside the timer's handler, would
     // keep the timer from firing until someone closed it, and an unattended installation would
     // stay stopped. The ticks go on beneath the box and the measurement carries on by itself
     // once the port is back, whether or not the box has been closed yet.
-    const QString text = QStringLiteral("The serial port COM%1 (%2) %3\n\n"
-                                        "The channels show \"Out of order\" meanwhile. The program tries the "
-                                        "port again every second and carries on by itself once it is back.")
-                             .arg(context_.settings.portNumber)
-                             .arg(serial::deviceForPort(context_.settings.portNumber), what);
     if (isVisible())
         context_.dialogs.notify(text, ui::Icon::Warning, {}, this);
     else
@@ -316,9 +341,9 @@ void F_Mesure::showValue(int channel, const QString& text)
 
 void F_Mesure::updateToolTip(int channel)
 {
-    if (context_.lineCounters == nullptr || channel < 0 || channel >= kPanelCount)
+    if (channel < 0 || channel >= kPanelCount || source_->counters(channel) == nullptr)
         return;
-    const diagnostics::ChannelCounters& counters = context_.lineCounters->channel(channel);
+    const diagnostics::ChannelCounters& counters = *source_->counters(channel);
     const auto timeText = [](qint64 ms) {
         return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     };
@@ -337,10 +362,9 @@ void F_Mesure::updateToolTip(int channel)
 
 void F_Mesure::Commande1_Click()
 {
-    context_.flags.StopRequest = context_.flags.stopMarker;
-    if (context_.flags.CycleRunning)
+    if (source_->deferStop())
         return; // the running cycle stops after its channel; the next tick comes back here
-    context_.session.stop();
+    source_->stop();
     unloadByProgram_ = true;
     close();
     if (context_.showMainWindow)
@@ -365,7 +389,7 @@ void F_Mesure::closeEvent(QCloseEvent* event)
                              this);
         return;
     }
-    if (!context_.flags.CycleRunning)
+    if (!source_->cycleRunning())
         context_.dialogs.beep();
     event->accept();
 }
@@ -380,7 +404,7 @@ void F_Mesure::quitAnswered(ui::Answer answer)
     // beneath us: no tick starts another cycle or reopens the port, the waiting cycle finds the
     // port closed and ends, and ending the program leaves every event loop.
     ending_ = true;
-    context_.session.stop();
+    source_->stop();
     if (context_.endProgram)
         context_.endProgram();
 }

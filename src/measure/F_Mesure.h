@@ -1,10 +1,11 @@
 #pragma once
 // The live measurement window: one panel per selected channel, filled once a second by the
-// measurement session it shows; "CANCEL" goes back to the main window, the close box ends the
-// program.
+// measurement session it shows, or by the station service's feed when it views a station;
+// "CANCEL" goes back to the main window, the close box ends the program.
 
 #include "measure/MeasurementSession.h"
 #include "measure/PanelLayout.h"
+#include "measure/PanelSource.h"
 
 #include <QWidget>
 
@@ -50,13 +51,27 @@ struct MeasurementContext {
     std::function<void()> showTrends;
 };
 
+// What the window needs around it whatever it shows.
+struct WindowContext {
+    ui::Dialogs& dialogs;
+    QString programTitle;
+    QString directory; // where "instrum1.bmp" is read; empty: the working directory
+    std::function<void()> showMainWindow;
+    std::function<void()> endProgram;
+    std::function<void()> showDiagnostics;
+    std::function<void()> showTrends;
+};
+
 // A value text as its value label shows it: one line per line, every blank kept.
 QString valueLabelText(const QString& valueText);
 
 class F_Mesure final : public QWidget {
     Q_OBJECT
 public:
+    // The window measures: it shows the session of `context`.
     explicit F_Mesure(MeasurementContext context, QWidget* parent = nullptr);
+    // The window shows `source`, which it takes over.
+    F_Mesure(WindowContext context, PanelSource* source, QWidget* parent = nullptr);
 
     // Captions, title, panel layout, and the serial port opened.
     void Form_Load();
@@ -66,11 +81,14 @@ public:
     // The abandon command: back to the main window, at once or after the running cycle.
     void Commande1_Click();
 
-    QTimer& Minuterie1() { return context_.session.timer(); }
+    QTimer& Minuterie1() { return source_->timer(); }
     QLabel* Etiquette3(int i) const { return etiquette3_[static_cast<size_t>(i)]; }
     QLabel* Etiquette1(int i) const { return etiquette1_[static_cast<size_t>(i)]; }
     QLabel* Dessin1(int i) const { return dessin1_[static_cast<size_t>(i)]; }
     QFrame* Cadre1() const { return cadre1_; }
+    // The line the window shows about where its values come from (hidden while empty).
+    QLabel* Notice() const { return notice_; }
+    PanelSource& source() const { return *source_; }
     const PanelLayout& layout() const { return layout_; }
 
     // The value text as the cycle produced it (CR LF between lines).
@@ -95,10 +113,14 @@ private:
     void updateToolTip(int channel);
     // Form_Paint once the configuration is there to be read.
     void refreshPanels();
-    void reportPortProblem(const QString& what);
+    void reportPortProblem(const QString& text);
+    // Captions and panel layout from the configuration in force.
+    void layOut();
+    void showNotice(const QString& text);
     void quitAnswered(ui::Answer answer);
 
-    MeasurementContext context_;
+    WindowContext context_;
+    PanelSource* source_; // a child of the window
     QPushButton* commande1_ = nullptr;
     std::array<QLabel*, 2> etiquette2_{};
     QFrame* cadre1_ = nullptr;
@@ -106,6 +128,7 @@ private:
     std::array<QLabel*, kPanelCount> etiquette3_{};
     std::array<QLabel*, kPanelCount> etiquette1_{};
     std::array<QLabel*, kPanelCount> dessin1_{};
+    QLabel* notice_ = nullptr;
     std::array<QString, kPanelCount> valueTexts_{};
     PanelLayout layout_{};
     bool unloadByProgram_ = false;
