@@ -1,5 +1,7 @@
 #include "app/Application.h"
 
+#include "app/StationLink.h"
+#include "app/StationPanels.h"
 #include "app/ZENTLOG.h"
 #include "measure/F_Mesure.h"
 #include "config/ConfigW.h"
@@ -126,10 +128,45 @@ void Application::showMainWindowAgain()
     window.activateWindow();
 }
 
+bool Application::stationMeasuresHere() const
+{
+    return stationMeasures(directory_);
+}
+
+StationLink& Application::linkToStation()
+{
+    if (!station_)
+        station_ = new StationLink(directory_, this);
+    return *station_;
+}
+
+void Application::startViewing()
+{
+    if (!measurement_) {
+        // No lock, no port: the station service measures, this window only shows what it sends.
+        StationLink& link = linkToStation();
+        measurement_ = new measure::F_Mesure(
+            measure::WindowContext{dialogs_, programTitle_, directory_, [this] { showMainWindowAgain(); },
+                                   [this] { quit(); }, [this] { showDiagnostics(); }, [this] { showTrends(); }},
+            new StationPanels(link));
+        viewing_ = true;
+        measurement_->setWindowState(Qt::WindowMaximized);
+        measurement_->Form_Load();
+    }
+    measurement_->setWindowState(measurement_->windowState() | Qt::WindowMaximized);
+    measurement_->show();
+    measurement_->raise();
+}
+
 void Application::startMeasurement()
 {
+    if (measurement_ ? viewing_ : stationMeasuresHere()) {
+        startViewing();
+        return;
+    }
     const bool loading = !measurement_;
     if (loading) {
+        viewing_ = false;
         if (!lockMeasurement()) {
             showMainWindowAgain();
             return;
@@ -230,25 +267,64 @@ diagnostics::DiagnosticsWindow* Application::diagnosticsWindow() const
 
 void Application::showDiagnostics()
 {
-    if (!diagnostics_) {
-        diagnostics_ = new diagnostics::DiagnosticsWindow(diagnostics::DiagnosticsWindow::Services{
-            outputs_.lineCounters(), [this] { resetLineCounters(); },
-            [this](int channel) {
-                // Reading a channel's tag would load the configuration: only once it is there.
-                const QString number = QStringLiteral("Channel %1").arg(channel + 1);
-                if (!channels_.isLoaded() || channels_.selected(channel) != 1)
-                    return number;
-                const QString tag = channels_.tag(channel).trimmed();
-                return tag.isEmpty() ? number : QStringLiteral("%1\n%2").arg(number, tag);
-            },
-            windowTitlePrefix()});
-        diagnostics_->setAttribute(Qt::WA_DeleteOnClose);
-        connect(this, &Application::visitRecorded, diagnostics_, &diagnostics::DiagnosticsWindow::refresh);
-        connect(this, &Application::publishStatusChanged, diagnostics_,
-                [this] { diagnostics_->setPublishStatus(publish::describe(publishStatus())); });
-        diagnostics_->setPublishStatus(publish::describe(publishStatus()));
-    }
+    // While the station service measures the folder the counters that matter are its own; the
+    // window's own are of a measurement that does not run.
+    const bool ofStation = viewingStation() || (!measurement_ && stationMeasuresHere());
+    if (diagnostics_ && diagnosticsOfStation_ != ofStation)
+        delete diagnostics_.data();
+    if (!diagnostics_)
+        createDiagnostics(ofStation);
     diagnostics_->Form_Load();
+}
+
+void Application::createDiagnostics(bool ofStation)
+{
+    const auto channelName = [this](int channel) {
+        // Reading a channel's tag would load the configuration: only once it is there.
+        const QString number = QStringLiteral("Channel %1").arg(channel + 1);
+        if (!channels_.isLoaded() || channels_.selected(channel) != 1)
+            return number;
+        const QString tag = channels_.tag(channel).trimmed();
+        return tag.isEmpty() ? number : QStringLiteral("%1\n%2").arg(number, tag);
+    };
+    diagnosticsOfStation_ = ofStation;
+    if (ofStation) {
+        StationLink& link = linkToStation();
+        link.start();
+        diagnostics_ = new diagnostics::DiagnosticsWindow(diagnostics::DiagnosticsWindow::Services{
+            link.counters(), [&link] { link.resetCounters(); },
+            [&link, channelName](int channel) {
+                // The station's tags: those it measures with.
+                const auto& configuration = link.configuration();
+                if (!configuration)
+                    return channelName(channel);
+                const QString number = QStringLiteral("Channel %1").arg(channel + 1);
+                const feed::ChannelSetup& setup = configuration->channels.at(static_cast<size_t>(channel));
+                const QString tag = setup.tag.trimmed();
+                return !setup.selected || tag.isEmpty() ? number : QStringLiteral("%1\n%2").arg(number, tag);
+            },
+            windowTitlePrefix(), QStringLiteral(" - counters of the station service")});
+        diagnostics_->setAttribute(Qt::WA_DeleteOnClose);
+        const auto showState = [this, &link] {
+            if (!diagnostics_)
+                return;
+            diagnostics_->refresh();
+            diagnostics_->setPublishStatus(
+                link.state() ? publish::describe(link.state()->mqtt)
+                             : QStringLiteral("The station service cannot be reached: %1.").arg(link.unreachableReason()));
+        };
+        connect(&link, &StationLink::stateChanged, diagnostics_, showState);
+        connect(&link, &StationLink::connectedChanged, diagnostics_, showState);
+        showState();
+        return;
+    }
+    diagnostics_ = new diagnostics::DiagnosticsWindow(diagnostics::DiagnosticsWindow::Services{
+        outputs_.lineCounters(), [this] { resetLineCounters(); }, channelName, windowTitlePrefix()});
+    diagnostics_->setAttribute(Qt::WA_DeleteOnClose);
+    connect(this, &Application::visitRecorded, diagnostics_, &diagnostics::DiagnosticsWindow::refresh);
+    connect(this, &Application::publishStatusChanged, diagnostics_,
+            [this] { diagnostics_->setPublishStatus(publish::describe(publishStatus())); });
+    diagnostics_->setPublishStatus(publish::describe(publishStatus()));
 }
 
 } // namespace app

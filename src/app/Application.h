@@ -50,6 +50,7 @@ class MqttWindow;
 
 namespace app {
 
+class StationLink;
 class ZENTLOG;
 
 class Application : public QObject {
@@ -80,7 +81,16 @@ public:
     // Shows the application configuration window, creating it (and so loading the configuration)
     // on first use. The first read of a channel setting anywhere creates it too.
     void showApplicationConfig();
+    // The measurement window: it measures, or, while the station service measures the working
+    // directory, shows the station's panels without touching the port.
     void startMeasurement();
+    // Whether the station service measures the working directory now (asks its feed; blocking,
+    // a fraction of a second at most).
+    bool stationMeasuresHere() const;
+    // True while the measurement window shows the station service's values.
+    bool viewingStation() const { return measurement_ && viewing_; }
+    // The link to the station service, once a window has needed it; else null.
+    StationLink* stationLink() const { return station_; }
     void showExtraction(bool resetMode);
     // The export of the measurement history; "history.sqlite" is in directory().
     void showHistoryExport();
@@ -138,6 +148,11 @@ private:
     // configuration has set that title.
     QString windowTitlePrefix() const;
     void showMainWindowAgain();
+    // The measurement window as a viewer of the station service.
+    void startViewing();
+    StationLink& linkToStation();
+    // The Diagnostics window of the station service's counters, or of the window's own.
+    void createDiagnostics(bool ofStation);
     // Takes the working directory's measurement lock; false (and the user told who holds it)
     // when zentlog-station or another instance measures this folder.
     bool lockMeasurement();
@@ -159,6 +174,9 @@ private:
     // Held while the measurement window measures: one measurement per folder.
     std::unique_ptr<QLockFile> measurementLock_;
     QPointer<measure::F_Mesure> measurement_;
+    bool viewing_ = false; // the measurement window shows the station service
+    StationLink* station_ = nullptr; // a child, created on first need
+    bool diagnosticsOfStation_ = false;
     std::function<std::unique_ptr<serial::SerialControl>()> probePortFactory_;
     // Top-level windows own themselves: they are deleted when closed through their close box,
     // and those still there when the program ends are deleted with the application object.

@@ -146,7 +146,8 @@ void ZENTLOG::Mesure_Click()
         if (app_.channels().selected(i) == 1)
             ++selectedCount;
     }
-    if (selectedCount == 0) {
+    // With the station service measuring the folder the window shows what the station measures.
+    if (selectedCount == 0 && !app_.stationMeasuresHere()) {
         app_.dialogs().beep();
         app_.dialogs().message(QStringLiteral("No measurement cycle configured"), ui::Icon::Warning);
         return;

@@ -103,7 +103,7 @@ DiagnosticsWindow::DiagnosticsWindow(Services services, QWidget* parent)
     , services_(std::move(services))
 {
     setObjectName(QStringLiteral("Diagnostics"));
-    setWindowTitle(services_.programTitle + QStringLiteral(" [Diagnostics]"));
+    setWindowTitle(services_.programTitle + QStringLiteral(" [Diagnostics]") + services_.titleSuffix);
     build();
 }
 

@@ -23,6 +23,8 @@ public:
         std::function<void()> reset;              // resets the counters
         std::function<QString(int)> channelName;  // the column heading of a channel (0..3)
         QString programTitle;
+        // After the title: where the counters come from when they are not the window's own.
+        QString titleSuffix = {};
     };
     explicit DiagnosticsWindow(Services services, QWidget* parent = nullptr);
 
