@@ -350,6 +350,9 @@ QByteArray encodeVisit(const measure::Reading& reading, std::optional<double> re
     QJsonObject object = publish::readingFields(reading);
     object.insert(str("kind"), str("visit"));
     object.insert(str("channel"), reading.channel);
+    // To a tenth of a millisecond, as the windows show reply times.
+    if (replyMs)
+        replyMs = std::round(*replyMs * 10) / 10;
     object.insert(str("reply_ms"), optionalNumber(replyMs));
     object.insert(str("ended_ms"), static_cast<double>(endedMs));
     return line(object);

@@ -5,6 +5,8 @@
 #include "feed/FeedServer.h"
 #include "feed/SocketFile.h"
 
+#include "TestFiles.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -197,17 +199,11 @@ TEST_F(FeedSocket, TheSocketIsTheDirectorysGroupsAndNothingElseAtItsNameIsTouche
     for (const bool link : {false, true}) {
         QFile::remove(path);
         const QString target = dir.filePath(QStringLiteral("notes.txt"));
-        {
-            QFile notes(target);
-            ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
-            notes.write("the operator's notes");
-        }
+        testing_support::writeFile(target, "the operator's notes");
         ASSERT_TRUE(link ? QFile::link(target, path) : QFile::copy(target, path));
         EXPECT_TRUE(server.listen().contains(QStringLiteral("no socket")));
         EXPECT_EQ(fileKind(path), FileKind::Other);
-        QFile kept(path);
-        ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
-        EXPECT_EQ(kept.readAll(), QByteArray("the operator's notes"));
+        EXPECT_EQ(testing_support::readFile(path), QByteArray("the operator's notes"));
     }
 }
 

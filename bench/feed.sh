@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# The station's live feed: zentlog-station measures four stations of zentlog-sim, paced at 9600
+# baud, while two clients are attached: zentlog-bench-feed, which reads every line, and a client
+# that never reads (socat into a pipe nobody empties).
+#   - latency from the end of a visit in the station to its line at the reading client (target:
+#     under 100 ms), median, 95th percentile, maximum;
+#   - the station's resident memory at the start and end, and the longest gap between two of its
+#     state lines (one per cycle: the cycles keep their pace while a client reads nothing).
+# Usage: bench/feed.sh [BUILD_DIR] [SECONDS]   (default build/default and 60 s, built beforehand)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+build=${1:-build/default}
+seconds=${2:-60}
+sim=$root/$build/tools/sim/zentlog-sim
+station=$root/$build/tools/station/zentlog-station
+driver=$root/$build/bench/zentlog-bench-feed
+for tool in "$sim" "$station" "$driver" "$(command -v socat)"; do
+  [[ -x $tool ]] || { echo "missing $tool (build first; socat from Debian)" >&2; exit 2; }
+done
+
+work=$(mktemp -d)
+pids=()
+cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; rm -rf "$work"; }
+trap cleanup EXIT
+rss_kib() { awk '$1 == "VmRSS:" { print $2 }' "/proc/$1/status"; }
+calc() { awk "BEGIN { printf \"%.${2:-2}f\", $1 }"; }
+
+printf '1,2\r\n"1","pH"\r\n1,1\r\n"2","cond"\r\n1,5\r\n"3","flow"\r\n1,3\r\n"1","orp"\r\n#TRUE#,#TRUE#,#TRUE#,#FALSE#\r\n#FALSE#,#FALSE#,#FALSE#,#TRUE#\r\n' >"$work/config.txt"
+printf ' 1  0 \r\n 0 \r\n 0 \r\n' >"$work/PortCom.dat"
+"$sim" --station "1 0 ph" --station "2 0 conductivity" --station "3 0 flow" --station "1 20 orp" --pace \
+  --link "$work/line" >/dev/null 2>"$work/sim.err" &
+pids+=("$!")
+for _ in $(seq 50); do [[ -e $work/line ]] && break; sleep 0.1; done
+
+env -u DISPLAY -u QT_QPA_PLATFORM ZENTLOG_COM1="$work/line" "$station" --workdir "$work" 2>"$work/station.log" &
+station_pid=$!
+pids+=("$station_pid")
+for _ in $(seq 50); do [[ -S $work/zentlog-station.sock ]] && break; sleep 0.1; done
+
+# The client that never reads: socat stops reading the socket once the pipe to sleep is full.
+socat -u UNIX-CONNECT:"$work/zentlog-station.sock" - | sleep $(( seconds + 30 )) &
+pids+=("$!")
+sleep 1.5
+rss_start=$(rss_kib "$station_pid")
+"$driver" "$work" "$seconds" >"$work/report"
+rss_end=$(rss_kib "$station_pid")
+value() { awk -v k="$1" '$1 == k { print $2 }' "$work/report"; }
+dropped=$(grep -c "client of the live feed is dropped" "$work/station.log" || true)
+
+cat <<REPORT
+Four paced stations, two feed clients (one never reads), ${seconds} s
+  visits received                                 $(value visits)
+  latency, end of visit to line (ms) median/p95/max   $(value latency_ms_median) / $(value latency_ms_p95) / $(value latency_ms_max)
+  state lines / longest gap between two (ms)      $(value states) / $(value state_gap_ms_max)
+  station's resident memory start / end (MB)      $(calc "$rss_start / 1024" 1) / $(calc "$rss_end / 1024" 1)
+  clients dropped for not reading                 ${dropped}
+Target: latency under 100 ms.
+REPORT
