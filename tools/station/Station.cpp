@@ -402,10 +402,9 @@ void Station::startFeed()
         qCInfo(lcStation) << "Line counters reset (asked on the live feed)";
         sendState();
     });
-    feed_.setGreeting([this] {
-        sentConfiguration_ = feedConfiguration();
-        return feed::encodeConfiguration(sentConfiguration_) + feed::encodeState(feedState());
-    });
+    // (What a new client is greeted with is not what the others were last sent: sendConfiguration
+    // still tells them of a change.)
+    feed_.setGreeting([this] { return feed::encodeConfiguration(feedConfiguration()) + feed::encodeState(feedState()); });
     sentConfiguration_ = feedConfiguration();
     // Without the feed the station still measures: the windows then cannot view it.
     if (const QString problem = feed_.listen(); !problem.isEmpty())
