@@ -2,6 +2,7 @@
 
 #include "serial/DeviceChooser.h"
 #include "serial/PortComFile.h"
+#include "serial/DeviceLock.h"
 #include "serial/PortProbe.h"
 #include "serial/SerialControl.h"
 #include "serial/SerialDevices.h"
@@ -105,13 +106,29 @@ ConfLS::ConfLS(Services services, QWidget* parent)
 
 void ConfLS::showPortDevices()
 {
+    const std::array<bool, kPortCount> station = stationPorts();
     for (int p = 1; p <= kPortCount; ++p) {
         QRadioButton* option = Option1_[static_cast<size_t>(p - 1)];
         const QString device = deviceForPort(p);
-        const QString caption = portCaption(p, device);
+        QString caption = portCaption(p, device);
+        QString tip = QStringLiteral("COM%1 is %2 on this computer").arg(p).arg(device);
+        if (station[static_cast<size_t>(p - 1)]) {
+            // The station service measures with it: it can still be chosen for "PortCom.dat",
+            // which the station reads at its next cycle.
+            caption += QStringLiteral(" - station service");
+            tip += QStringLiteral("; it is in use by the station service (zentlog-station), which measures with it");
+        }
         option->setText(option->fontMetrics().elidedText(caption, Qt::ElideMiddle, option->width() - 30));
-        option->setToolTip(QStringLiteral("COM%1 is %2 on this computer").arg(p).arg(device));
+        option->setToolTip(tip);
     }
+}
+
+std::array<bool, kPortCount> ConfLS::stationPorts() const
+{
+    std::array<bool, kPortCount> held{};
+    for (int p = 1; p <= kPortCount; ++p)
+        held[static_cast<size_t>(p - 1)] = stationHolds(deviceForPort(p));
+    return held;
 }
 
 void ConfLS::chooseDevices()
@@ -195,7 +212,8 @@ void ConfLS::probePorts()
     std::unique_ptr<SerialControl> spare;
     if (services_.port.PortOpen() && services_.makeProbePort)
         spare = services_.makeProbePort();
-    const std::array<bool, kPortCount> usable = ProbePorts(services_.port, spare.get());
+    showPortDevices();
+    const std::array<bool, kPortCount> usable = ProbePorts(services_.port, spare.get(), stationPorts());
     for (size_t p = 0; p < usable.size(); ++p)
         Option1_[p]->setEnabled(usable[p]);
 }
@@ -276,6 +294,15 @@ void ConfLS::Command2_Click()
                     .arg(port.deviceName(), QString::fromLatin1(port.Settings())),
                 ui::Icon::Information);
         }
+        return;
+    }
+    if (stationHolds(deviceForPort(settings.portNumber))) {
+        // Never opened, not even tried: the station's measurement is not to be disturbed.
+        services_.dialogs.message(QStringLiteral("COM%1 (%2) is in use by the station service (zentlog-station), "
+                                                 "which measures with it; it is not opened here.")
+                                      .arg(settings.portNumber)
+                                      .arg(deviceForPort(settings.portNumber)),
+                                  ui::Icon::Information);
         return;
     }
     if (OpenSerialPort(settings, port))

@@ -86,8 +86,11 @@ private:
     void restoreStoredSettings();
     // Each port option shows the device the port means now.
     void showPortDevices();
-    // Greys out the ports that cannot be opened; a port the program holds open counts as usable.
+    // Greys out the ports that cannot be opened; a port the program holds open counts as usable,
+    // and so does one the station service measures with, which is not touched at all.
     void probePorts();
+    // The ports whose device the station service holds open now.
+    std::array<bool, 4> stationPorts() const;
 
     Services services_;
     std::array<QGroupBox*, 4> frames_{};

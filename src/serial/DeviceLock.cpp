@@ -1,11 +1,26 @@
 #include "serial/DeviceLock.h"
 
+#include "common/MeasurementLock.h"
+
 #include <QFileInfo>
 #include <QLockFile>
 
 namespace serial {
 
 std::optional<qint64> deviceHolder(const QString& device)
+{
+    if (const auto holder = deviceHolderOf(device))
+        return holder->pid;
+    return std::nullopt;
+}
+
+bool stationHolds(const QString& device)
+{
+    const auto holder = deviceHolderOf(device);
+    return holder && holder->program == QLatin1String(common::kStationProgramName);
+}
+
+std::optional<DeviceHolder> deviceHolderOf(const QString& device)
 {
 #ifdef Q_OS_UNIX
     // The folders Qt's serial port looks in for its lock file, in its order.
@@ -34,7 +49,7 @@ std::optional<qint64> deviceHolder(const QString& device)
             continue;
         const QString executable = QFileInfo(process + QStringLiteral("/exe")).symLinkTarget();
         if (executable.isEmpty() || program.isEmpty() || QFileInfo(executable).fileName() == program)
-            return pid;
+            return DeviceHolder{pid, program};
     }
 #else
     Q_UNUSED(device);

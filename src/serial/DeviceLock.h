@@ -13,4 +13,15 @@ namespace serial {
 // file names one that still runs; empty otherwise (and always where there are no such locks).
 std::optional<qint64> deviceHolder(const QString& device);
 
+// The process holding `device` and the program its lock names ("zentlog-station" for the
+// station service), as deviceHolder finds it.
+struct DeviceHolder {
+    qint64 pid = 0;
+    QString program;
+};
+std::optional<DeviceHolder> deviceHolderOf(const QString& device);
+
+// Whether the station service (zentlog-station) holds `device` open.
+bool stationHolds(const QString& device);
+
 } // namespace serial

@@ -4,7 +4,8 @@
 
 namespace serial {
 
-std::array<bool, kPortCount> ProbePorts(SerialControl& port, SerialControl* spare)
+std::array<bool, kPortCount> ProbePorts(SerialControl& port, SerialControl* spare,
+                                        const std::array<bool, kPortCount>& leave)
 {
     std::array<bool, kPortCount> usable{};
     usable.fill(true);
@@ -15,7 +16,7 @@ std::array<bool, kPortCount> ProbePorts(SerialControl& port, SerialControl* spar
 
     const int16_t selection = prober->CommPort();
     for (int16_t p = 1; p <= kPortCount; ++p) {
-        if (p == heldPort)
+        if (p == heldPort || leave[static_cast<size_t>(p - 1)])
             continue;
         prober->setCommPort(p);
         if (prober->setPortOpen(true)) {
