@@ -2,6 +2,7 @@
 
 #include "common/SafeFiles.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -37,8 +38,15 @@ QString AtomicWriter::open()
 {
     if (QString refusal = refuseNonRegularTarget(file_.fileName()); !refusal.isEmpty())
         return refusal;
-    if (!file_.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+    if (!file_.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        // A file is saved beside itself and renamed over the old one: the folder must be
+        // writable, not only the file. "Permission denied" alone would not say which to mend.
+        const QFileInfo folder(QFileInfo(file_.fileName()).absolutePath());
+        if (folder.isDir() && !folder.isWritable())
+            return QStringLiteral("this user may not write to the folder \"%1\" (%2)")
+                .arg(QDir::toNativeSeparators(folder.absoluteFilePath()), file_.errorString());
         return file_.errorString();
+    }
     return {};
 }
 
