@@ -129,8 +129,8 @@ void StationPanels::connectedChanged(bool connected)
     if (!lossTold_) {
         lossTold_ = true;
         qCWarning(lcApp) << "The station service is no longer reachable; reconnecting";
-        setNotice(QStringLiteral("The station service has stopped or restarted: no value is shown until it is "
-                                 "back. Reconnecting by itself..."));
+        setNotice(QStringLiteral("The station service stopped or restarted: no value is shown until it is back. "
+                                 "Reconnecting..."));
     }
 }
 

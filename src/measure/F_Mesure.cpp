@@ -236,9 +236,28 @@ void F_Mesure::layOut()
 
 void F_Mesure::showNotice(const QString& text)
 {
-    notice_->setText(text);
+    noticeText_ = text;
     notice_->setToolTip(text);
+    placeNotice();
     notice_->setVisible(!text.isEmpty());
+}
+
+void F_Mesure::placeNotice()
+{
+    // As wide as its text, up to the window's right edge (the window is maximised, the frame
+    // narrower than most screens); what is still too long ends in "..." and the tooltip has it all.
+    const QFontMetrics metrics(notice_->font());
+    const int padding = notice_->indent() * 2 + 2 * notice_->frameWidth() + 4;
+    const int room = qMax(width() - notice_->x() - 12, ui::twipsToPixels(kFrameWidth));
+    const int wanted = qMin(metrics.horizontalAdvance(noticeText_) + padding, room);
+    notice_->setText(metrics.elidedText(noticeText_, Qt::ElideRight, wanted - padding));
+    notice_->resize(wanted, notice_->height());
+}
+
+void F_Mesure::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    placeNotice();
 }
 
 void F_Mesure::Form_Paint()

@@ -104,6 +104,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void buildControls();
@@ -117,6 +118,7 @@ private:
     // Captions and panel layout from the configuration in force.
     void layOut();
     void showNotice(const QString& text);
+    void placeNotice();
     void quitAnswered(ui::Answer answer);
 
     WindowContext context_;
@@ -129,6 +131,7 @@ private:
     std::array<QLabel*, kPanelCount> etiquette1_{};
     std::array<QLabel*, kPanelCount> dessin1_{};
     QLabel* notice_ = nullptr;
+    QString noticeText_; // whole, where the label may show it shortened
     std::array<QString, kPanelCount> valueTexts_{};
     PanelLayout layout_{};
     bool unloadByProgram_ = false;
