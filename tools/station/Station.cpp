@@ -262,8 +262,10 @@ void Station::visited(int input, const diagnostics::Exchange& exchange)
 
 void Station::reload(const QString& by)
 {
-    // Applied before the next cycle, never in the middle of one.
-    reloadAll_ = true;
+    // Applied before the next cycle, never in the middle of one; requests until then are one (a
+    // client repeating the command cannot fill the log).
+    if (std::exchange(reloadAll_, true))
+        return;
     qCInfo(lcStation).noquote() << QStringLiteral("Reloading the settings (%1)").arg(by);
 }
 
@@ -398,6 +400,9 @@ void Station::startFeed()
     connect(&feed_, &feed::FeedServer::notice, this, [](const QString& text) { qCWarning(lcStation).noquote() << text; });
     connect(&feed_, &feed::FeedServer::reloadRequested, this, [this] { reload(QStringLiteral("asked on the live feed")); });
     connect(&feed_, &feed::FeedServer::resetCountersRequested, this, [this] {
+        // Counters that are already reset are left alone, so that repeating the command costs nothing.
+        if (outputs_.lineCounters().total().visits == 0 && outputs_.lineCounters().recentFailures().empty())
+            return;
         outputs_.resetLineCounters();
         qCInfo(lcStation) << "Line counters reset (asked on the live feed)";
         sendState();
