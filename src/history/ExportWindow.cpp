@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShortcut>
+#include <QStandardPaths>
 #include <QVBoxLayout>
 
 namespace history {
@@ -174,7 +175,14 @@ void ExportWindow::Form_Load()
     for (QCheckBox* box : channels_)
         box->setChecked(true);
     formatXls_->setChecked(true);
-    target_->setText(QDir::toNativeSeparators(QDir(directory_).absoluteFilePath(QStringLiteral("history.xls"))));
+    // Beside the history, unless this user may only read that folder (the station service's, for
+    // one): then in the user's own documents, where the export can be written.
+    QDir targetFolder(directory_);
+    if (!QFileInfo(targetFolder.absolutePath()).isWritable()) {
+        const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        targetFolder.setPath(QFileInfo(documents).isDir() ? documents : QDir::homePath());
+    }
+    target_->setText(QDir::toNativeSeparators(targetFolder.absoluteFilePath(QStringLiteral("history.xls"))));
     // The names the rows will carry: those the history recorded, not the configuration's, which
     // may have changed since (and whose first reading would open the configuration window).
     setChannelTags(latestTags(QDir(directory_).absoluteFilePath(QString::fromLatin1(kHistoryFileName))));

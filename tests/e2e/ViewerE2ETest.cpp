@@ -9,6 +9,7 @@
 #include "diagnostics/DiagnosticsWindow.h"
 #include "serial/ConfLS.h"
 #include "feed/FeedClient.h"
+#include "history/ExportWindow.h"
 #include "history/TrendWindow.h"
 #include "measure/F_Mesure.h"
 #include "serial/FakeSerialControl.h"
@@ -203,11 +204,14 @@ TEST_F(ViewerE2E, AGroupMemberViewsAndReadsTrendsButCannotSaveAnOutsiderCannotCo
     ASSERT_EQ(::chmod(path.constData(), 02755), 0);
     startStation();
     waitFor([&] { return readRows(QDir(dir.path()).filePath(QStringLiteral("history.sqlite"))).size() >= 4; }, 15000);
+    QTemporaryDir home; // the user's own folder, where the export goes
+    QFile::setPermissions(home.path(), QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther
+                                           | QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     for (const auto& [test, groups] : {std::pair{"Member", "--groups=4242"}, std::pair{"Outsider", "--clear-groups"}}) {
         QProcess child;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("ZENTLOG_VIEWER_DIR"), dir.path());
-        env.insert(QStringLiteral("HOME"), QStringLiteral("/tmp"));
+        env.insert(QStringLiteral("HOME"), home.path());
         child.setProcessEnvironment(env);
         child.setProcessChannelMode(QProcess::MergedChannels);
         child.start(QStringLiteral("setpriv"), {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
@@ -235,6 +239,17 @@ TEST(ViewerAsUser, Member)
     ASSERT_NE(viewer.app->trendWindow(), nullptr);
     EXPECT_EQ(viewer.app->trendWindow()->notice(), QString());
     EXPECT_EQ(viewer.app->trendWindow()->chartCount(), 2);
+    // The export goes where this user may write (HOME, set by the test above).
+    viewer.app->showHistoryExport();
+    history::ExportWindow* exporter = viewer.app->historyExportWindow();
+    EXPECT_EQ(exporter->Target()->text(), QDir::home().filePath(QStringLiteral("history.xls")));
+    bool ended = false;
+    QObject::connect(exporter, &history::ExportWindow::exportEnded, [&] { ended = true; });
+    exporter->Export_Click();
+    waitFor([&] { return ended; }, 20000);
+    EXPECT_TRUE(viewer.dialogs.texts().join(u'|').contains(QStringLiteral("readings exported to")))
+        << viewer.dialogs.texts().join(u'|').toStdString();
+    viewer.dialogs.clear();
     viewer.app->applicationConfigWindow()->Commande1_Click();
     const QString said = viewer.dialogs.texts().join(u'|');
     EXPECT_TRUE(said.contains(QStringLiteral("may not write to the folder \"%1\"").arg(directory))) << said.toStdString();
