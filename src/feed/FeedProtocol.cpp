@@ -245,6 +245,8 @@ FeedMessage visitOf(const QJsonObject& o)
     r.ok = o.value(str("ok")).toBool();
     const QString outcome = o.value(str("outcome")).toString();
     r.outcome = diagnostics::Outcome::fromCode(outcome).value_or(diagnostics::Outcome::value());
+    if (r.outcome.kind == diagnostics::OutcomeKind::NoReply)
+        r.outcome.limitMs = o.value(str("limit_ms")).toInt(r.outcome.limitMs);
     if (r.ok != r.outcome.ok())
         return invalid(QStringLiteral("a visit whose outcome \"%1\" contradicts \"ok\"").arg(outcome));
     r.shown.text = o.value(str("text")).toString();
@@ -355,6 +357,12 @@ QByteArray encodeVisit(const measure::Reading& reading, std::optional<double> re
         replyMs = std::round(*replyMs * 10) / 10;
     object.insert(str("reply_ms"), optionalNumber(replyMs));
     object.insert(str("ended_ms"), static_cast<double>(endedMs));
+    // Why the visit failed, in words for the panel's tooltip, and the reply limit that ran out
+    // (the outcome's word does not say it).
+    if (!reading.ok)
+        object.insert(str("reason"), reading.outcome.describe());
+    if (reading.outcome.kind == diagnostics::OutcomeKind::NoReply)
+        object.insert(str("limit_ms"), reading.outcome.limitMs);
     return line(object);
 }
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 using namespace feed;
 using diagnostics::Outcome;
 
@@ -41,21 +43,15 @@ TEST(FeedProtocol, VisitsComeBackAsSentOnOneLine)
     };
     for (const auto& c : cases) {
         const QByteArray line = encodeVisit(c.reading, c.replyMs, 1796917244700);
-        EXPECT_EQ(line.count('\n'), 1);
-        EXPECT_TRUE(line.endsWith('\n'));
+        EXPECT_EQ(line.indexOf('\n'), line.size() - 1); // one line, whatever the text holds
         const FeedMessage m = parseLine(line);
         ASSERT_EQ(m.kind, FeedMessage::Kind::Visit) << m.problem.toStdString();
         const measure::Reading& r = m.visit.reading;
-        EXPECT_EQ(r.channel, c.reading.channel);
-        EXPECT_EQ(r.timeMs, c.reading.timeMs);
-        EXPECT_EQ(r.tag, c.reading.tag);
-        EXPECT_EQ(r.shown.text, c.reading.shown.text);
-        EXPECT_EQ(r.ok, c.reading.ok);
-        EXPECT_EQ(r.outcome.code(), c.reading.outcome.code());
-        EXPECT_EQ(r.shown.value, c.reading.shown.value);
-        EXPECT_EQ(r.shown.unit, c.reading.shown.unit);
-        EXPECT_EQ(r.shown.temperature, c.reading.shown.temperature);
-        EXPECT_EQ(r.shown.value2, std::nullopt);
+        const measure::Reading& e = c.reading;
+        EXPECT_EQ(std::tie(r.channel, r.timeMs, r.tag, r.shown.text, r.ok, r.outcome),
+                  std::tie(e.channel, e.timeMs, e.tag, e.shown.text, e.ok, e.outcome));
+        EXPECT_EQ(std::tie(r.shown.value, r.shown.unit, r.shown.temperature, r.shown.value2),
+                  std::tie(e.shown.value, e.shown.unit, e.shown.temperature, e.shown.value2));
         EXPECT_EQ(m.visit.replyMs, c.replyMs);
         EXPECT_EQ(m.visit.endedMs, 1796917244700);
     }
@@ -85,12 +81,8 @@ TEST(FeedProtocol, StateAndConfigurationComeBackWhole)
         const diagnostics::ChannelCounters& a = s.counters.channel(i);
         const diagnostics::ChannelCounters& b = back.counters.channel(i);
         EXPECT_EQ(diagnostics::statsLine(b), diagnostics::statsLine(a)) << i;
-        EXPECT_EQ(b.invalid, a.invalid);
-        EXPECT_EQ(b.exceptions, a.exceptions);
-        EXPECT_EQ(b.lateReplies, a.lateReplies);
-        EXPECT_EQ(b.consecutiveFailures, a.consecutiveFailures);
-        EXPECT_EQ(b.lastValidMs, a.lastValidMs);
-        EXPECT_EQ(b.lastFailure, a.lastFailure);
+        EXPECT_EQ(std::tie(b.invalid, b.exceptions, b.lateReplies, b.consecutiveFailures, b.lastValidMs, b.lastFailure),
+                  std::tie(a.invalid, a.exceptions, a.lateReplies, a.consecutiveFailures, a.lastValidMs, a.lastFailure));
     }
     ASSERT_EQ(back.counters.recentFailures().size(), s.counters.recentFailures().size());
     EXPECT_EQ(back.counters.recentFailures().back().reason, QStringLiteral("late reply discarded"));
