@@ -60,8 +60,6 @@ TEST(FeedProtocol, VisitsComeBackAsSentOnOneLine)
 TEST(FeedProtocol, StateAndConfigurationComeBackWhole)
 {
     StationState s;
-    s.port = QStringLiteral("COM1");
-    s.device = QStringLiteral("/dev/ttyUSB0");
     s.portProblem = QStringLiteral("cannot be opened: Permission denied");
     s.channels = {true, false, true, false};
     s.counters.recordVisit(0, 1000, Outcome::value(), 31.4);
@@ -92,7 +90,6 @@ TEST(FeedProtocol, StateAndConfigurationComeBackWhole)
     StationConfiguration c;
     c.channels[1] = {true, QStringLiteral("\u00b5S tank"), 1, QStringLiteral("Conductivity"), QStringLiteral("2"), 20};
     c.port = QStringLiteral("COM2");
-    c.portNumber = 2;
     c.settings = QStringLiteral("9600,n,8, 1");
     const FeedMessage m2 = parseLine(encodeConfiguration(c));
     ASSERT_EQ(m2.kind, FeedMessage::Kind::Configuration);

@@ -211,7 +211,6 @@ TEST_F(FeedSocket, ADirectoryTooDeepForTheSocketsPathIsServedThroughTheFallback)
     ASSERT_FALSE(fitsSocketAddress(socketPath(deep)));
     FeedServer far(deep);
     ASSERT_EQ(far.listen(), QString());
-    EXPECT_EQ(fileKind(socketPath(deep)), FileKind::Socket);
     EXPECT_TRUE(stationServes(deep));
     far.close();
     EXPECT_EQ(fileKind(socketPath(deep)), FileKind::Missing);
