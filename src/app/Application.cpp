@@ -210,8 +210,9 @@ void Application::warnWhileMeasuring(const QString& text)
 
 void Application::restartPublisher()
 {
-    // New settings apply at once while measuring; otherwise when the measurement starts.
-    if (measurement_)
+    // New settings apply at once while measuring; otherwise when the measurement starts. A window
+    // that views the station publishes nothing: the station reads the new settings itself.
+    if (measurement_ && !viewing_)
         outputs_.reload(true);
 }
 

@@ -137,10 +137,16 @@ TEST_F(ViewerE2E, TwoViewersShowTheStationsPanelsAndComeBackAfterTheStationIsKil
         EXPECT_TRUE(viewer->dialogs.boxes.isEmpty()) << viewer->dialogs.texts().join(u'|').toStdString();
         EXPECT_EQ(viewer->port->openCount(), 0);
     }
-    // CANCEL goes back to the main window; the station measures on.
+    // CANCEL goes back to the main window, Yes to the close box's question ends the window
+    // program; the station measures on.
     first.window()->Commande1_Click();
     waitFor([&] { return first.window() == nullptr; }, 2000);
     EXPECT_EQ(first.window(), nullptr);
+    int quits = 0;
+    second.app->setQuitHandler([&] { ++quits; });
+    second.dialogs.answer(ui::Answer::Yes);
+    second.window()->close();
+    EXPECT_EQ(quits, 1);
     EXPECT_TRUE(station->running());
 }
 
