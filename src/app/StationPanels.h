@@ -37,8 +37,10 @@ public:
     bool deferStop() override { return false; }
     void stop() override;
 
-    // Silence from a connected station for this long and its values are no longer shown as live.
-    static constexpr qint64 kSilenceMs = 30000;
+    // Silence from a connected station for this long and its values are no longer shown as live. A
+    // station sends a line at every visit, and a visit lasts 4.5 s at most (two 2000 ms limits and
+    // the 500 ms wait for a late reply), so three times that is no slow line but a hung station.
+    static constexpr qint64 kSilenceMs = 15000;
 
 private:
     void connectedChanged(bool connected);

@@ -4,6 +4,7 @@
 // the folder or are outside its group.
 
 #include "app/Application.h"
+#include "app/StationPanels.h"
 #include "app/ZENTLOG.h"
 #include "config/ConfigW.h"
 #include "diagnostics/DiagnosticsWindow.h"
@@ -148,6 +149,21 @@ TEST_F(ViewerE2E, TwoViewersShowTheStationsPanelsAndComeBackAfterTheStationIsKil
     second.window()->close();
     EXPECT_EQ(quits, 1);
     EXPECT_TRUE(station->running());
+}
+
+TEST_F(ViewerE2E, AStationThatHangsConnectedIsNotShownAsLive)
+{
+    Viewer viewer(dir.path());
+    waitFor([&] { return viewer.showing(kPh, kOrp); }, 15000);
+    ASSERT_TRUE(viewer.showing(kPh, kOrp));
+    station->signal(SIGSTOP);
+    waitFor([&] { return viewer.showing({}, {}); }, app::StationPanels::kSilenceMs + 10000);
+    EXPECT_TRUE(viewer.showing({}, {}));
+    EXPECT_TRUE(viewer.window()->Notice()->toolTip().contains(QStringLiteral("sent nothing")));
+    station->signal(SIGCONT);
+    waitFor([&] { return viewer.showing(kPh, kOrp); }, 15000);
+    EXPECT_TRUE(viewer.showing(kPh, kOrp));
+    EXPECT_FALSE(viewer.window()->Notice()->isVisibleTo(viewer.window()));
 }
 
 TEST_F(ViewerE2E, DiagnosticsSerialInterfaceAndAConfigurationSavedInTheWindowWhileTheStationRuns)
