@@ -156,6 +156,7 @@ void Application::startViewing()
     measurement_->setWindowState(measurement_->windowState() | Qt::WindowMaximized);
     measurement_->show();
     measurement_->raise();
+    measurement_->activateWindow();
 }
 
 void Application::startMeasurement()
@@ -183,6 +184,7 @@ void Application::startMeasurement()
     measurement_->setWindowState(measurement_->windowState() | Qt::WindowMaximized);
     measurement_->show();
     measurement_->raise();
+    measurement_->activateWindow();
     // Once the measurement window is up, so that a message about the history stands over it.
     if (loading)
         outputs_.start();
