@@ -1,5 +1,6 @@
 #include "app/MeasurementOutputs.h"
 
+#include "app/AlarmService.h"
 #include "common/IniSections.h"
 #include "diagnostics/FrameTrace.h"
 #include "history/Recorder.h"
@@ -48,6 +49,8 @@ MeasurementOutputs::MeasurementOutputs(measure::MeasurementSession& session,
                     publisher_->cycleRecorded(readings);
                 if (recorder_)
                     recorder_->recordCycle(readings);
+                if (alarms_)
+                    alarms_->readings(readings);
                 // The recorder started a new file this cycle: the publisher reads it from its start.
                 if (std::exchange(publisherLost_, false))
                     startPublisher(mqtt_, true);
@@ -62,6 +65,7 @@ MeasurementOutputs::~MeasurementOutputs()
 void MeasurementOutputs::stopAll()
 {
     publisher_.reset();
+    alarms_.reset();
     recorder_.reset();
     trace_.reset();
 }
@@ -97,6 +101,24 @@ void MeasurementOutputs::start()
     startRecorder(history_);
     startTrace(diagnostics_);
     startPublisher(mqtt_);
+    startAlarms(ini);
+}
+
+void MeasurementOutputs::startAlarms(const common::IniFile& ini)
+{
+    const alarms::AlarmSettings settings = alarms::AlarmSettings::load(ini);
+    // A damaged file is told once, with the other parts.
+    if (!ini.damaged() && !settings.problem.isEmpty())
+        emit problem(settings.problem);
+    if (!alarms_) {
+        AlarmService::Options options;
+        options.directory = directory_;
+        options.history = recorder_ != nullptr;
+        alarms_ = std::make_unique<AlarmService>(std::move(options));
+        connect(alarms_.get(), &AlarmService::problem, this, &MeasurementOutputs::problem);
+        connect(alarms_.get(), &AlarmService::logLine, this, &MeasurementOutputs::alarmLog);
+    }
+    alarms_->setSettings(settings, ini.path());
 }
 
 void MeasurementOutputs::reload(bool forcePublisher)
@@ -133,6 +155,7 @@ void MeasurementOutputs::reload(bool forcePublisher)
     history_ = history;
     diagnostics_ = diagnostics;
     mqtt_ = mqtt;
+    startAlarms(ini);
 }
 
 void MeasurementOutputs::startTrace(const diagnostics::DiagnosticsSettings& settings)

@@ -181,7 +181,7 @@ void DiagnosticsWindow::refresh()
     const LineCounters& counters = services_.counters;
     QStringList headings;
     for (int channel = 0; channel < LineCounters::kChannelCount; ++channel) {
-        headings << (services_.channelName ? services_.channelName(channel) : QString::number(channel + 1));
+        headings << (services_.channelName ? services_.channelName(channel) : QStringLiteral("Input %1").arg(channel));
         const ChannelCounters& c = counters.channel(channel);
         for (int row = 0; row < static_cast<int>(std::size(kRows)); ++row)
             setCell(counters_, row, channel, kRows[row].cell(c));

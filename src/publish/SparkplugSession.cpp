@@ -73,7 +73,7 @@ std::string utf8(const QString& text)
 
 QString deviceId(int channel)
 {
-    return QStringLiteral("channel%1").arg(channel + 1);
+    return QStringLiteral("input%1").arg(channel);
 }
 
 QByteArray serialized(const Payload& payload)

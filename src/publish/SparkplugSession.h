@@ -1,6 +1,6 @@
 #pragma once
-// Sparkplug B for the publisher: the site is an edge node of the group "zentlog", each channel a
-// device "channel1".."channel4". Makes the topics and protobuf payloads of the births, data and
+// Sparkplug B for the publisher: the site is an edge node of the group "zentlog", each input a
+// device "input0".."input3". Makes the topics and protobuf payloads of the births, data and
 // deaths, and keeps what Sparkplug B asks an edge node to keep: the birth/death sequence number
 // bdSeq (the NDEATH will and the NBIRTH of one session carry the same value; each new session
 // takes the next one, 0..255), the message sequence number seq (0 on NBIRTH, then one more for

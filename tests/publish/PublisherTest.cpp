@@ -164,10 +164,10 @@ TEST_F(PublisherTest, TheMemoryQueueSendsAnOutagesReadingsOnceInOrderAsBackfill)
         else
             live.insert(g.n * 10 + g.channel);
     }
-    EXPECT_EQ(live, (std::set<int>{1, 2, 11, 12, 21, 22, 131, 132}));
+    EXPECT_EQ(live, (std::set<int>{0, 1, 10, 11, 20, 21, 130, 131}));
     std::vector<int> expected;
     for (int n = 3; n < 13; ++n)
-        expected.insert(expected.end(), {n * 10 + 1, n * 10 + 2});
+        expected.insert(expected.end(), {n * 10, n * 10 + 1});
     EXPECT_EQ(backfilled, expected);
     EXPECT_EQ(publisher->status().pendingBackfill, 0);
     EXPECT_EQ(publisher->status().sent, 28);
