@@ -100,8 +100,9 @@ void MeasurementOutputs::start()
     report(ini.damage(), {history_.problem, diagnostics_.problem, mqtt_.problem});
     startRecorder(history_);
     startTrace(diagnostics_);
-    startPublisher(mqtt_);
+    // The publisher starts knowing the alarms in force.
     startAlarms(ini);
+    startPublisher(mqtt_);
 }
 
 void MeasurementOutputs::startAlarms(const common::IniFile& ini)
@@ -117,6 +118,11 @@ void MeasurementOutputs::startAlarms(const common::IniFile& ini)
         alarms_ = std::make_unique<AlarmService>(std::move(options));
         connect(alarms_.get(), &AlarmService::problem, this, &MeasurementOutputs::problem);
         connect(alarms_.get(), &AlarmService::logLine, this, &MeasurementOutputs::alarmLog);
+        // To MQTT, whichever publisher runs at the time.
+        connect(alarms_.get(), &AlarmService::alarmEvent, this, [this](const alarms::AlarmEvent& event) {
+            if (publisher_)
+                publisher_->alarmEvent(event);
+        });
     }
     alarms_->setSettings(settings, ini.path());
 }
@@ -196,6 +202,8 @@ void MeasurementOutputs::startPublisher(const publish::MqttSettings& settings, b
     options.settings = settings;
     options.directory = directory_;
     options.history = recorder_ != nullptr;
+    if (alarms_)
+        options.alarmsNow = alarms_->alarms();
     publisher_ = std::make_unique<publish::PublisherThread>(std::move(options));
     connect(publisher_.get(), &publish::PublisherThread::fault, this, &MeasurementOutputs::problem);
     connect(publisher_.get(), &publish::PublisherThread::statusChanged, this,

@@ -173,7 +173,8 @@ std::vector<alarms::CommandRun> AlarmStore::record(const std::vector<alarms::Ala
     upsert.prepare(QStringLiteral("INSERT OR REPLACE INTO alarms (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)")
                        .arg(QLatin1String(kAlarmColumns)));
     QSqlQuery insertEvent(db_);
-    insertEvent.prepare(QStringLiteral("INSERT INTO alarm_events (alarm_id, event, time_ms, command) VALUES (?, ?, ?, ?)"));
+    insertEvent.prepare(QStringLiteral("INSERT INTO alarm_events (alarm_id, event, time_ms, value, limit_value, command)"
+                                       " VALUES (?, ?, ?, ?, ?, ?)"));
     for (const alarms::AlarmEvent& event : events) {
         const alarms::Alarm& a = event.alarm;
         for (const QVariant& v : {QVariant(a.id), QVariant(a.input), QVariant(alarms::kindName(a.kind)), QVariant(a.tag),
@@ -183,6 +184,8 @@ std::vector<alarms::CommandRun> AlarmStore::record(const std::vector<alarms::Ala
         insertEvent.addBindValue(a.id);
         insertEvent.addBindValue(alarms::eventName(event.type));
         insertEvent.addBindValue(event.timeMs);
+        insertEvent.addBindValue(optionalNumber(a.value));
+        insertEvent.addBindValue(optionalNumber(a.limit));
         insertEvent.addBindValue(queueCommands ? QVariant(QStringLiteral("queued")) : QVariant(QMetaType(QMetaType::QString)));
         if (!upsert.exec() || !insertEvent.exec()) {
             const QString reason = (upsert.lastError().isValid() ? upsert.lastError() : insertEvent.lastError()).text();

@@ -149,6 +149,7 @@ inline constexpr char kCreateAlarmsIndex[] =
 //   alarm_id   alarms.id
 //   event      "raised", "acknowledged" or "cleared"
 //   time_ms    UTC milliseconds
+//   value, limit_value   the alarm's value and limit at the event
 //   command    the run of "[alarms] command" for the event: NULL (none), "queued", "started"
 //              "done", or "interrupted" (the program stopped while it ran: it is not run again)
 inline constexpr char kCreateAlarmEvents[] =
@@ -157,6 +158,8 @@ inline constexpr char kCreateAlarmEvents[] =
     " alarm_id INTEGER NOT NULL,"
     " event TEXT NOT NULL,"
     " time_ms INTEGER NOT NULL,"
+    " value REAL,"
+    " limit_value REAL,"
     " command TEXT)";
 inline constexpr char kCreateAlarmEventsIndex[] =
     "CREATE INDEX IF NOT EXISTS alarm_events_command ON alarm_events (command) WHERE command IN ('queued', 'started')";
