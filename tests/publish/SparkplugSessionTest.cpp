@@ -154,7 +154,9 @@ TEST(SparkplugSession, BirthsAnnounceEveryMetricBeforeDataThatUsesAliasesAlone)
                     << "alias " << metric.alias() << " used twice";
             }
             EXPECT_EQ(names, (std::set<std::string>{"ok", "value", "temperature", "value2", "total_day", "total",
-                                                     "unit", "unit2", "text", "outcome", "tag", "type"}));
+                                                     "unit", "unit2", "text", "outcome", "tag", "type", "Alarm/id",
+                                                     "Alarm/kind", "Alarm/event", "Alarm/state", "Alarm/value",
+                                                     "Alarm/limit", "Alarm/raised_ms"}));
         }
         if (kindOf(m) == DDATA) {
             ++ddataCount;
@@ -349,7 +351,7 @@ TEST(SparkplugSession, HistoricalReadingsAreFlaggedAndLeaveTheLiveStateAlone)
     ASSERT_EQ(kinds(out), (Kinds{DBIRTH, DDATA}));
     EXPECT_EQ(out.dataIndex, 1);
     const pb::Payload birth = decode(out.messages[0]);
-    EXPECT_EQ(birth.metrics_size(), 12);
+    EXPECT_EQ(birth.metrics_size(), 19); // the reading's 12 and the alarm's 7
     for (const auto& metric : birth.metrics()) {
         EXPECT_TRUE(metric.is_null()) << metric.name();
         EXPECT_FALSE(metric.is_historical());
