@@ -1,5 +1,7 @@
 #include "app/Application.h"
 
+#include "alarms/AlarmSettingsWindow.h"
+#include "alarms/AlarmsWindow.h"
 #include "app/AlarmService.h"
 #include "app/StationLink.h"
 #include "app/StationPanels.h"
