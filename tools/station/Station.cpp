@@ -79,6 +79,9 @@ Station::Station(QString directory, QObject* parent)
     connect(&timer_, &QTimer::timeout, this, &Station::tick);
     connect(&outputs_, &app::MeasurementOutputs::problem, this,
             [](const QString& text) { qCWarning(lcStation).noquote() << oneLine(text); });
+    // Before the start: what the alarm commands left undone at the last stop is told then.
+    connect(&outputs_, &app::MeasurementOutputs::alarmLog, this,
+            [](const QString& text) { qCInfo(lcStation).noquote() << oneLine(text); });
     connect(&session_, &measure::MeasurementSession::cycleCompleted, this, &Station::cycleEnded);
     connect(&session_, &measure::MeasurementSession::channelVisited, this, &Station::visited);
     // Each visit goes out as soon as it ends, after the counters took it.
@@ -432,8 +435,6 @@ void Station::startFeed()
         });
         connect(&feed_, &feed::FeedServer::acknowledgeAllRequested, alarms, &app::AlarmService::acknowledgeAll);
     }
-    connect(&outputs_, &app::MeasurementOutputs::alarmLog, this,
-            [](const QString& text) { qCInfo(lcStation).noquote() << oneLine(text); });
     sentConfiguration_ = feedConfiguration();
     // Without the feed the station still measures: the windows then cannot view it.
     if (const QString problem = feed_.listen(); !problem.isEmpty())
