@@ -125,7 +125,7 @@ void DiagnosticsWindow::build()
     layout->addWidget(failuresTitle);
     failures_ = new QTableWidget(0, 3, this);
     failures_->setObjectName(QStringLiteral("Failures"));
-    failures_->setHorizontalHeaderLabels({QStringLiteral("Time"), QStringLiteral("Channel"), QStringLiteral("Reason")});
+    failures_->setHorizontalHeaderLabels({QStringLiteral("Time"), QStringLiteral("Input"), QStringLiteral("Reason")});
     failures_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     failures_->verticalHeader()->hide();
     failures_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
