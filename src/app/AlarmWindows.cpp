@@ -122,10 +122,20 @@ void Application::showAlarmSettings()
         alarmSettings_->setAttribute(Qt::WA_DeleteOnClose);
         connect(alarmSettings_, &alarms::AlarmSettingsWindow::saved, this, [this] {
             // New limits apply at once: in the window's measurement, or in the station's.
-            if (measurement_ && !viewing_)
+            if (measurement_ && !viewing_) {
                 outputs_.reload(false);
-            else if (station_ && station_->connected())
-                station_->reload();
+            } else if (stationMeasuresHere()) {
+                StationLink& link = linkToStation();
+                if (link.connected()) {
+                    link.reload();
+                } else {
+                    link.start();
+                    connect(&link, &StationLink::connectedChanged, this, [&link](bool connected) {
+                        if (connected)
+                            link.reload();
+                    }, Qt::SingleShotConnection);
+                }
+            }
         });
     }
     alarmSettings_->Form_Load();
