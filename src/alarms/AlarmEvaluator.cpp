@@ -67,6 +67,7 @@ std::vector<AlarmEvent> AlarmEvaluator::evaluate(const measure::Reading& reading
     Input& input = inputs_[at(reading.channel)];
     const InputLimits& limits = limits_[at(reading.channel)];
     input.tag = reading.tag;
+    input.seen = true;
     if (!reading.ok)
         return tick(now);
     input.lastValidMs = now;
@@ -117,7 +118,7 @@ std::vector<AlarmEvent> AlarmEvaluator::tick(qint64 nowMs)
         const std::optional<double> failingS = limits_[at(i)].failingS;
         Input& input = inputs_[at(i)];
         Slot& slot = input.kinds[at(AlarmKind::Failing)];
-        if (!failingS || (slot.alarm && slot.alarm->active()))
+        if (!failingS || !input.seen || (slot.alarm && slot.alarm->active()))
             continue;
         const qint64 since = input.lastValidMs.value_or(*startedMs_);
         if (static_cast<double>(nowMs - since) >= *failingS * 1000.0) {

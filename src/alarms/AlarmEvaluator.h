@@ -14,7 +14,8 @@
 //   (one alarm, not one per swing).
 // - "failing" is raised when an input with failing_s has had no valid reading for failing_s
 //   (counted from its last valid reading, or from the evaluator's first tick), and clears at the
-//   next valid reading. A reading without a value ("Out of order") leaves the limit alarms as
+//   next valid reading. Only an input the measurement visits can fail: limits left in the file for
+//   an input that is not measured raise nothing. A reading without a value ("Out of order") leaves the limit alarms as
 //   they are.
 // - Acknowledging an active alarm keeps it active; acknowledging a cleared one returns it to normal.
 // - An input without limits (or with its alarms off for a bad setting) has its alarms cleared at
@@ -58,6 +59,7 @@ private:
         std::array<Slot, kKindCount> kinds{};
         std::optional<qint64> lastValidMs;
         QString tag; // of the last reading
+        bool seen = false; // the measurement has visited the input (with or without a value)
     };
     void check(int input, AlarmKind kind, std::optional<double> value, std::optional<double> limit, bool below,
                const QString& tag, qint64 nowMs, std::vector<AlarmEvent>& events);

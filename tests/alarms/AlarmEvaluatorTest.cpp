@@ -117,6 +117,7 @@ TEST(AlarmEvaluator, RaisesClearsAndAcknowledgesAsTheRulesSay)
          {{0, S::Tick}, {5, S::Bad}, {9.9, S::Tick}, {10, S::Tick}, {11, S::Tick}, {12, S::Bad}, {13, S::Value, 1},
           {22, S::Tick}, {23, S::Tick}},
          {"raised failing #1", "cleared failing #1", "raised failing #1"}},
+        {"an input the measurement never visits does not fail", failing, {{0, S::Tick}, {100, S::Tick}}, {}},
         {"Out of order leaves a limit alarm as it is", high(8), {{0, S::Value, 9}, {1, S::Bad}}, {"raised high #1"},
          AlarmState::ActiveUnacknowledged},
         {"temperature limits watch the temperature", temperature,
