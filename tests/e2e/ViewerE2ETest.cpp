@@ -323,6 +323,10 @@ TEST_F(ViewerE2E, TheStationsAlarmRingsThePanelAndIsAcknowledgedFromTheViewersAl
     const measure::PanelAlarm acknowledged{measure::AlarmColour::Amber, false};
     waitFor([&] { return viewer.window()->alarm(0) == acknowledged; }, 10000);
     EXPECT_EQ(viewer.window()->alarm(0), acknowledged);
+    // Steady now: the ring is up and the window's blink timer has stopped.
+    EXPECT_TRUE(viewer.window()->AlarmRing(0)->isVisibleTo(viewer.window()));
+    EXPECT_FALSE(viewer.window()->AlarmRing(1)->isVisibleTo(viewer.window()));
+    EXPECT_FALSE(viewer.window()->blinkTimer().isActive());
     EXPECT_EQ(window->Table()->item(0, 3)->text(), QStringLiteral("Active, acknowledged"));
     // Another client connecting now gets the station's own list: acknowledged there.
     feed::FeedClient client(dir.path());
