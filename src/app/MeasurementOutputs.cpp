@@ -108,9 +108,10 @@ void MeasurementOutputs::start()
 void MeasurementOutputs::startAlarms(const common::IniFile& ini)
 {
     const alarms::AlarmSettings settings = alarms::AlarmSettings::load(ini);
-    // A damaged file is told once, with the other parts.
-    if (!ini.damaged() && !settings.problem.isEmpty())
+    // A damaged file is told once, with the other parts; a problem already told is not told again.
+    if (!ini.damaged() && !settings.problem.isEmpty() && settings.problem != alarmsProblem_)
         emit problem(settings.problem);
+    alarmsProblem_ = settings.problem;
     if (!alarms_) {
         AlarmService::Options options;
         options.directory = directory_;

@@ -103,6 +103,7 @@ private:
     publish::MqttSettings mqtt_;
     // The damage of "zentlog.ini" last told: a file that stays damaged is told once.
     QString iniDamage_;
+    QString alarmsProblem_; // the problem of the alarm settings last told
 };
 
 } // namespace app
