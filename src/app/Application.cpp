@@ -1,5 +1,8 @@
 #include "app/Application.h"
 
+#include "alarms/AlarmSettingsWindow.h"
+#include "alarms/AlarmsWindow.h"
+#include "app/AlarmService.h"
 #include "app/StationLink.h"
 #include "app/StationPanels.h"
 #include "app/ZENTLOG.h"
@@ -60,6 +63,8 @@ Application::~Application()
     delete diagnostics_.data();
     delete trends_.data();
     delete mqtt_.data();
+    delete alarms_.data();
+    delete alarmSettings_.data();
     delete confLS_.data();
     delete configW_.data();
 }
@@ -135,8 +140,11 @@ bool Application::stationMeasuresHere() const
 
 StationLink& Application::linkToStation()
 {
-    if (!station_)
+    if (!station_) {
         station_ = new StationLink(directory_, this);
+        connect(station_, &StationLink::alarmsChanged, this, &Application::showAlarmState);
+        connect(station_, &StationLink::connectedChanged, this, &Application::showAlarmState);
+    }
     return *station_;
 }
 
@@ -147,11 +155,13 @@ void Application::startViewing()
         StationLink& link = linkToStation();
         measurement_ = new measure::F_Mesure(
             measure::WindowContext{dialogs_, programTitle_, directory_, [this] { showMainWindowAgain(); },
-                                   [this] { quit(); }, [this] { showDiagnostics(); }, [this] { showTrends(); }},
+                                   [this] { quit(); }, [this] { showDiagnostics(); }, [this] { showTrends(); },
+                                   [this] { showAlarms(); }},
             new StationPanels(link));
         viewing_ = true;
         measurement_->setWindowState(Qt::WindowMaximized);
         measurement_->Form_Load();
+        showAlarmState();
     }
     measurement_->setWindowState(measurement_->windowState() | Qt::WindowMaximized);
     measurement_->show();
@@ -175,7 +185,7 @@ void Application::startMeasurement()
         measurement_ = new measure::F_Mesure(measure::MeasurementContext{
             dialogs_, channels_, flags_, session_, serialSettings_, programTitle_, directory_,
             [this] { showMainWindowAgain(); }, [this] { quit(); }, &outputs_.lineCounters(),
-            [this] { showDiagnostics(); }, [this] { showTrends(); }});
+            [this] { showDiagnostics(); }, [this] { showTrends(); }, [this] { showAlarms(); }});
         // The folder is free for zentlog-station again once the window has gone.
         connect(measurement_, &QObject::destroyed, this, [this] { measurementLock_.reset(); });
         measurement_->setWindowState(Qt::WindowMaximized);
@@ -186,8 +196,12 @@ void Application::startMeasurement()
     measurement_->raise();
     measurement_->activateWindow();
     // Once the measurement window is up, so that a message about the history stands over it.
-    if (loading)
+    if (loading) {
         outputs_.start();
+        if (AlarmService* alarms = outputs_.alarms())
+            connect(alarms, &AlarmService::alarmsChanged, this, &Application::showAlarmState, Qt::UniqueConnection);
+        showAlarmState();
+    }
     session_.start();
 }
 
@@ -284,7 +298,7 @@ void Application::createDiagnostics(bool ofStation)
 {
     const auto channelName = [this](int channel) {
         // Reading a channel's tag would load the configuration: only once it is there.
-        const QString number = QStringLiteral("Channel %1").arg(channel + 1);
+        const QString number = QStringLiteral("Input %1").arg(channel);
         if (!channels_.isLoaded() || channels_.selected(channel) != 1)
             return number;
         const QString tag = channels_.tag(channel).trimmed();
@@ -301,7 +315,7 @@ void Application::createDiagnostics(bool ofStation)
                 const auto& configuration = link.configuration();
                 if (!configuration)
                     return channelName(channel);
-                const QString number = QStringLiteral("Channel %1").arg(channel + 1);
+                const QString number = QStringLiteral("Input %1").arg(channel);
                 const feed::ChannelSetup& setup = configuration->channels.at(static_cast<size_t>(channel));
                 const QString tag = setup.tag.trimmed();
                 return !setup.selected || tag.isEmpty() ? number : QStringLiteral("%1\n%2").arg(number, tag);

@@ -19,6 +19,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QLockFile;
 
@@ -46,6 +47,11 @@ class ConfLS;
 }
 namespace publish {
 class MqttWindow;
+}
+namespace alarms {
+class AlarmsWindow;
+class AlarmSettingsWindow;
+struct Alarm;
 }
 
 namespace app {
@@ -100,6 +106,12 @@ public:
     void showTrends();
     // The options of publishing the readings to an MQTT broker.
     void showMqttSettings();
+    // The active and recent alarms: of the window's measurement, or of the station service.
+    void showAlarms();
+    // The alarm limits of "zentlog.ini".
+    void showAlarmSettings();
+    // The alarms the Alarms window and the panels show now (an alarm may come twice).
+    std::vector<alarms::Alarm> currentAlarms() const;
 
     // The recorder of the measurement history while the measurement has been started with the
     // history on ("zentlog.ini"), else null.
@@ -126,6 +138,8 @@ public:
     diagnostics::DiagnosticsWindow* diagnosticsWindow() const;
     history::TrendWindow* trendWindow() const;
     publish::MqttWindow* mqttWindow() const;
+    alarms::AlarmsWindow* alarmsWindow() const;
+    alarms::AlarmSettingsWindow* alarmSettingsWindow() const;
 
     // Makes a second port control with which the serial interface window probes the other
     // ports while the program's port is held open.
@@ -141,6 +155,8 @@ signals:
     void publishStatusChanged();
     // The user stored new MQTT settings in "zentlog.ini".
     void mqttSettingsChanged();
+    // The alarms of the measurement or of the station changed.
+    void alarmsChanged();
 
 private:
     void createApplicationConfig();
@@ -157,6 +173,12 @@ private:
     // when zentlog-station or another instance measures this folder.
     bool lockMeasurement();
     void restartPublisher();
+    // The alarms come from the station service (the window views it, or nothing measures here
+    // while the station does).
+    bool alarmsOfStation() const;
+    std::vector<alarms::Alarm> alarmsFrom(bool ofStation) const;
+    // The panels' rings and the Alarms window as the alarms stand.
+    void showAlarmState();
     // A warning over the measurement window, from the history, the trace or the publisher.
     void warnWhileMeasuring(const QString& text);
 
@@ -187,6 +209,9 @@ private:
     QPointer<diagnostics::DiagnosticsWindow> diagnostics_;
     QPointer<history::TrendWindow> trends_;
     QPointer<publish::MqttWindow> mqtt_;
+    QPointer<alarms::AlarmsWindow> alarms_;
+    bool alarmsWindowOfStation_ = false;
+    QPointer<alarms::AlarmSettingsWindow> alarmSettings_;
 };
 
 } // namespace app

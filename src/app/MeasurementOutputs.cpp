@@ -1,5 +1,6 @@
 #include "app/MeasurementOutputs.h"
 
+#include "app/AlarmService.h"
 #include "common/IniSections.h"
 #include "diagnostics/FrameTrace.h"
 #include "history/Recorder.h"
@@ -48,6 +49,8 @@ MeasurementOutputs::MeasurementOutputs(measure::MeasurementSession& session,
                     publisher_->cycleRecorded(readings);
                 if (recorder_)
                     recorder_->recordCycle(readings);
+                if (alarms_)
+                    alarms_->readings(readings);
                 // The recorder started a new file this cycle: the publisher reads it from its start.
                 if (std::exchange(publisherLost_, false))
                     startPublisher(mqtt_, true);
@@ -62,6 +65,7 @@ MeasurementOutputs::~MeasurementOutputs()
 void MeasurementOutputs::stopAll()
 {
     publisher_.reset();
+    alarms_.reset();
     recorder_.reset();
     trace_.reset();
 }
@@ -96,7 +100,32 @@ void MeasurementOutputs::start()
     report(ini.damage(), {history_.problem, diagnostics_.problem, mqtt_.problem});
     startRecorder(history_);
     startTrace(diagnostics_);
+    // The publisher starts knowing the alarms in force.
+    startAlarms(ini);
     startPublisher(mqtt_);
+}
+
+void MeasurementOutputs::startAlarms(const common::IniFile& ini)
+{
+    const alarms::AlarmSettings settings = alarms::AlarmSettings::load(ini);
+    // A damaged file is told once, with the other parts; a problem already told is not told again.
+    if (!ini.damaged() && !settings.problem.isEmpty() && settings.problem != alarmsProblem_)
+        emit problem(settings.problem);
+    alarmsProblem_ = settings.problem;
+    if (!alarms_) {
+        AlarmService::Options options;
+        options.directory = directory_;
+        options.history = recorder_ != nullptr;
+        alarms_ = std::make_unique<AlarmService>(std::move(options));
+        connect(alarms_.get(), &AlarmService::problem, this, &MeasurementOutputs::problem);
+        connect(alarms_.get(), &AlarmService::logLine, this, &MeasurementOutputs::alarmLog);
+        // To MQTT, whichever publisher runs at the time.
+        connect(alarms_.get(), &AlarmService::alarmEvent, this, [this](const alarms::AlarmEvent& event) {
+            if (publisher_)
+                publisher_->alarmEvent(event);
+        });
+    }
+    alarms_->setSettings(settings, ini.path());
 }
 
 void MeasurementOutputs::reload(bool forcePublisher)
@@ -133,6 +162,7 @@ void MeasurementOutputs::reload(bool forcePublisher)
     history_ = history;
     diagnostics_ = diagnostics;
     mqtt_ = mqtt;
+    startAlarms(ini);
 }
 
 void MeasurementOutputs::startTrace(const diagnostics::DiagnosticsSettings& settings)
@@ -173,6 +203,8 @@ void MeasurementOutputs::startPublisher(const publish::MqttSettings& settings, b
     options.settings = settings;
     options.directory = directory_;
     options.history = recorder_ != nullptr;
+    if (alarms_)
+        options.alarmsNow = alarms_->alarms();
     publisher_ = std::make_unique<publish::PublisherThread>(std::move(options));
     connect(publisher_.get(), &publish::PublisherThread::fault, this, &MeasurementOutputs::problem);
     connect(publisher_.get(), &publish::PublisherThread::statusChanged, this,

@@ -1,6 +1,6 @@
 #pragma once
 // Where a measurement's results go: the history ("history.sqlite"), the frame trace, the line's
-// counters and the MQTT publisher, each started as "zentlog.ini" asks. The program and
+// counters, the alarms and the MQTT publisher, each started as "zentlog.ini" asks. The program and
 // zentlog-station connect them to their measurement session here, in one place.
 
 #include "diagnostics/LineCounters.h"
@@ -15,6 +15,9 @@
 
 #include <memory>
 
+namespace common {
+class IniFile;
+}
 namespace measure {
 class MeasurementSession;
 }
@@ -29,6 +32,9 @@ class PublisherThread;
 }
 namespace serial {
 struct SerialSettings;
+}
+namespace app {
+class AlarmService;
 }
 
 namespace app {
@@ -51,6 +57,8 @@ public:
     void stopAll();
 
     history::Recorder* recorder() const { return recorder_.get(); }
+    // The alarms of the measurement; null before start().
+    AlarmService* alarms() const { return alarms_.get(); }
     publish::PublishStatus publishStatus() const;
     bool tracing() const { return trace_ != nullptr; }
 
@@ -64,12 +72,15 @@ signals:
     // Something the user must know: the history, the trace or the publisher failed, or
     // "zentlog.ini" holds something unusable. The text names the file and the reason.
     void problem(const QString& text);
+    // A line for the log that needs no one's attention (an alarm command's outcome).
+    void alarmLog(const QString& text);
 
 private:
     void startRecorder(const history::HistorySettings& settings);
     void startTrace(const diagnostics::DiagnosticsSettings& settings);
     // `sendRecorded`: the history file is new (see publish::Publisher::Options).
     void startPublisher(const publish::MqttSettings& settings, bool sendRecorded = false);
+    void startAlarms(const common::IniFile& ini);
     // Tells the settings problems: the damage of the file once, for every part it leaves at its
     // defaults (then the parts' own problems, which only repeat it, are not told), else each
     // part's problem that is not empty.
@@ -83,6 +94,7 @@ private:
     // Every exchange of the measurement, while "zentlog.ini" asks for it; else null.
     std::unique_ptr<diagnostics::FrameTrace> trace_;
     std::unique_ptr<publish::PublisherThread> publisher_;
+    std::unique_ptr<AlarmService> alarms_;
     // The publisher let go of the history file the recorder lost; it starts again after the cycle.
     bool publisherLost_ = false;
     // The settings in force, to tell what a reload changes.
@@ -91,6 +103,7 @@ private:
     publish::MqttSettings mqtt_;
     // The damage of "zentlog.ini" last told: a file that stays damaged is told once.
     QString iniDamage_;
+    QString alarmsProblem_; // the problem of the alarm settings last told
 };
 
 } // namespace app

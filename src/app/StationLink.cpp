@@ -37,8 +37,37 @@ StationLink::StationLink(QString directory, QObject* parent)
                 if (changed)
                     emit configurationChanged(configuration);
             });
+    connect(&client_, &feed::FeedClient::alarmsReceived, this, [this](const std::vector<alarms::Alarm>& list) {
+        // The station's whole list at every connection: what it no longer holds is over, or
+        // belongs to a history this window never saw; the ended ones seen here stay as recent.
+        std::erase_if(alarms_, [](const auto& entry) { return entry.second.state() != alarms::AlarmState::Normal; });
+        for (const alarms::Alarm& alarm : list)
+            alarms_[alarm.id] = alarm;
+        emit alarmsChanged();
+    });
+    connect(&client_, &feed::FeedClient::alarmEvent, this, [this](const alarms::AlarmEvent& event) {
+        alarms_[event.alarm.id] = event.alarm;
+        // Ended alarms are kept as recent ones up to a window's worth; the oldest go first.
+        constexpr size_t kRecentKept = 100;
+        for (auto it = alarms_.begin(); alarms_.size() > kRecentKept && it != alarms_.end();) {
+            if (it->second.state() == alarms::AlarmState::Normal)
+                it = alarms_.erase(it);
+            else
+                ++it;
+        }
+        emit alarmsChanged();
+    });
     connect(&client_, &feed::FeedClient::problem, this,
             [](const QString& text) { qCWarning(lcApp).noquote() << "Station feed:" << text; });
+}
+
+std::vector<alarms::Alarm> StationLink::alarms() const
+{
+    std::vector<alarms::Alarm> list;
+    list.reserve(alarms_.size());
+    for (const auto& entry : alarms_)
+        list.push_back(entry.second);
+    return list;
 }
 
 QString StationLink::unreachableReason() const

@@ -8,7 +8,9 @@
 #include <QObject>
 #include <QString>
 
+#include <map>
 #include <optional>
+#include <vector>
 
 namespace app {
 
@@ -29,12 +31,23 @@ public:
     QString unreachableReason() const;
 
     void resetCounters() { client_.resetCounters(); }
+    // The station reads its settings again (after the user saved them here).
+    void reload() { client_.reload(); }
+
+    // The station's alarms that are not normal, and those that ended while this link was up; the
+    // station's own list, not a copy that could disagree with it.
+    std::vector<alarms::Alarm> alarms() const;
+    // Sent to the station, which acknowledges and sends the events back.
+    void acknowledge(qint64 id) { client_.acknowledge(id); }
+    void acknowledgeAll() { client_.acknowledgeAll(); }
 
 signals:
     void connectedChanged(bool connected);
     void visited(const feed::VisitMessage& visit);
     void stateChanged(const feed::StationState& state);
     void configurationChanged(const feed::StationConfiguration& configuration);
+    // The list of alarms() changed.
+    void alarmsChanged();
 
 private:
     QString directory_;
@@ -42,6 +55,7 @@ private:
     std::optional<feed::StationConfiguration> configuration_;
     std::optional<feed::StationState> state_;
     diagnostics::LineCounters counters_;
+    std::map<qint64, alarms::Alarm> alarms_; // by id
     bool everConnected_ = false;
 };
 

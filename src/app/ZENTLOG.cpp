@@ -47,6 +47,7 @@ ZENTLOG::ZENTLOG(Application& application, QWidget* parent)
     addCommand(config_, "LS", &ZENTLOG::LS_Click);
     addCommand(config_, "ConfApp", &ZENTLOG::ConfApp_Click);
     addCommand(config_, "Mqtt", &ZENTLOG::Mqtt_Click);
+    addCommand(config_, "AlarmSettings", &ZENTLOG::AlarmSettings_Click);
 
     mesure_ = addCommand(nullptr, "Mesure", &ZENTLOG::Mesure_Click);
     menuBar()->addAction(mesure_);
@@ -65,6 +66,9 @@ ZENTLOG::ZENTLOG(Application& application, QWidget* parent)
     // not the history records anything, and a technician on site should find them at once.
     diagnostics_ = addCommand(nullptr, "Diagnostics", &ZENTLOG::Diagnostics_Click);
     menuBar()->addAction(diagnostics_);
+    // Beside the Diagnostics: what needs the operator now, whether measuring here or in the station.
+    alarms_ = addCommand(nullptr, "Alarms", &ZENTLOG::Alarms_Click);
+    menuBar()->addAction(alarms_);
 
     // The size before the window is maximised: the screen's free area, so that the logo,
     // centred once from it, stands in the middle of the maximised window too.
@@ -102,6 +106,7 @@ void ZENTLOG::Form_Load()
     findChild<QAction*>(QStringLiteral("LS"))->setText(QStringLiteral("&Serial interface"));
     findChild<QAction*>(QStringLiteral("ConfApp"))->setText(QStringLiteral("&Application"));
     findChild<QAction*>(QStringLiteral("Mqtt"))->setText(QStringLiteral("&MQTT..."));
+    findChild<QAction*>(QStringLiteral("AlarmSettings"))->setText(QStringLiteral("&Alarms..."));
     mesure_->setText(QStringLiteral("&Measurement"));
     logger_->setTitle(QStringLiteral("&Logger"));
     findChild<QAction*>(QStringLiteral("RAZfich"))->setText(QStringLiteral("&Init./Erase file"));
@@ -109,6 +114,7 @@ void ZENTLOG::Form_Load()
     history_->setTitle(QStringLiteral("&History"));
     findChild<QAction*>(QStringLiteral("Export"))->setText(QStringLiteral("&Export..."));
     diagnostics_->setText(QStringLiteral("&Diagnostics"));
+    alarms_->setText(QStringLiteral("&Alarms"));
     findChild<QAction*>(QStringLiteral("Trends"))->setText(QStringLiteral("&Trends"));
 }
 
@@ -178,6 +184,16 @@ void ZENTLOG::Diagnostics_Click()
 void ZENTLOG::Trends_Click()
 {
     app_.showTrends();
+}
+
+void ZENTLOG::AlarmSettings_Click()
+{
+    app_.showAlarmSettings();
+}
+
+void ZENTLOG::Alarms_Click()
+{
+    app_.showAlarms();
 }
 
 } // namespace app

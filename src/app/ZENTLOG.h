@@ -29,6 +29,8 @@ public:
     void Export_Click();
     void Diagnostics_Click();
     void Trends_Click();
+    void AlarmSettings_Click();
+    void Alarms_Click();
 
     QLabel* Picture1() const { return picture1_; }
 
@@ -50,6 +52,7 @@ private:
     QMenu* history_ = nullptr;
     QAction* mesure_ = nullptr;
     QAction* diagnostics_ = nullptr;
+    QAction* alarms_ = nullptr;
 };
 
 // Where the logo goes: the window's outer size less the picture's, halved, in twips.

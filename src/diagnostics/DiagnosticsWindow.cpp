@@ -125,7 +125,7 @@ void DiagnosticsWindow::build()
     layout->addWidget(failuresTitle);
     failures_ = new QTableWidget(0, 3, this);
     failures_->setObjectName(QStringLiteral("Failures"));
-    failures_->setHorizontalHeaderLabels({QStringLiteral("Time"), QStringLiteral("Channel"), QStringLiteral("Reason")});
+    failures_->setHorizontalHeaderLabels({QStringLiteral("Time"), QStringLiteral("Input"), QStringLiteral("Reason")});
     failures_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     failures_->verticalHeader()->hide();
     failures_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
@@ -181,7 +181,7 @@ void DiagnosticsWindow::refresh()
     const LineCounters& counters = services_.counters;
     QStringList headings;
     for (int channel = 0; channel < LineCounters::kChannelCount; ++channel) {
-        headings << (services_.channelName ? services_.channelName(channel) : QString::number(channel + 1));
+        headings << (services_.channelName ? services_.channelName(channel) : QStringLiteral("Input %1").arg(channel));
         const ChannelCounters& c = counters.channel(channel);
         for (int row = 0; row < static_cast<int>(std::size(kRows)); ++row)
             setCell(counters_, row, channel, kRows[row].cell(c));

@@ -72,6 +72,17 @@ void FeedClient::reload()
     send(Command::Reload);
 }
 
+void FeedClient::acknowledge(qint64 alarmId)
+{
+    if (connected_)
+        socket_->write(encodeAcknowledge(alarmId));
+}
+
+void FeedClient::acknowledgeAll()
+{
+    send(Command::AcknowledgeAll);
+}
+
 void FeedClient::send(Command command)
 {
     if (connected_)
@@ -106,6 +117,8 @@ void FeedClient::handle(QByteArrayView line)
     case FeedMessage::Kind::Visit: emit visited(message.visit); break;
     case FeedMessage::Kind::State: emit stateChanged(message.state); break;
     case FeedMessage::Kind::Configuration: emit configurationChanged(message.configuration); break;
+    case FeedMessage::Kind::Alarm: emit alarmEvent(message.alarmEvent); break;
+    case FeedMessage::Kind::Alarms: emit alarmsReceived(message.alarms); break;
     case FeedMessage::Kind::Error: emit problem(QStringLiteral("The station answered: %1").arg(message.problem)); break;
     case FeedMessage::Kind::Invalid:
         emit problem(QStringLiteral("A line from the station cannot be read: %1").arg(message.problem));

@@ -31,12 +31,18 @@ public:
 
     void resetCounters();
     void reload();
+    void acknowledge(qint64 alarmId);
+    void acknowledgeAll();
 
 signals:
     void connectedChanged(bool connected);
     void visited(const feed::VisitMessage& visit);
     void stateChanged(const feed::StationState& state);
     void configurationChanged(const feed::StationConfiguration& configuration);
+    // One alarm event of the station, and the station's whole list of alarms that are not normal
+    // (at every connection).
+    void alarmEvent(const alarms::AlarmEvent& event);
+    void alarmsReceived(const std::vector<alarms::Alarm>& list);
     // The station's answer to a bad command, or a line from it that could not be read.
     void problem(const QString& text);
 

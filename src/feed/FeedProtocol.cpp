@@ -219,6 +219,65 @@ std::optional<QJsonObject> objectOf(QByteArrayView bytes, QString* problem)
     return document.object();
 }
 
+// An alarm id: a whole number above 0 that a double holds exactly.
+std::optional<qint64> idOf(const QJsonValue& value)
+{
+    if (!value.isDouble())
+        return std::nullopt;
+    const double d = value.toDouble();
+    if (!(d >= 1 && d <= 9007199254740992.0) || d != static_cast<double>(static_cast<qint64>(d)))
+        return std::nullopt;
+    return static_cast<qint64>(d);
+}
+
+QJsonValue optionalTime(std::optional<qint64> ms)
+{
+    return ms ? QJsonValue(*ms) : QJsonValue(QJsonValue::Null);
+}
+
+std::optional<qint64> timeOf(const QJsonValue& value)
+{
+    if (!value.isDouble())
+        return std::nullopt;
+    return static_cast<qint64>(value.toDouble());
+}
+
+QJsonObject alarmObject(const alarms::Alarm& a)
+{
+    return {{str("id"), a.id},
+            {str("input"), a.input},
+            {str("kind"), alarms::kindName(a.kind)},
+            {str("tag"), a.tag},
+            {str("raised_ms"), a.raisedMs},
+            {str("value"), optionalNumber(a.value)},
+            {str("limit"), optionalNumber(a.limit)},
+            {str("acknowledged_ms"), optionalTime(a.acknowledgedMs)},
+            {str("cleared_ms"), optionalTime(a.clearedMs)},
+            {str("state"), alarms::stateName(a.state())}};
+}
+
+// An alarm object of the station; nothing when it names no alarm we know.
+std::optional<alarms::Alarm> alarmOf(const QJsonValue& value)
+{
+    const QJsonObject o = value.toObject();
+    alarms::Alarm a;
+    const std::optional<qint64> id = idOf(o.value(str("id")));
+    const std::optional<alarms::AlarmKind> kind = alarms::kindFromName(o.value(str("kind")).toString());
+    const int input = o.value(str("input")).toInt(-1);
+    if (!id || !kind || input < 0 || input >= alarms::kInputCount)
+        return std::nullopt;
+    a.id = *id;
+    a.kind = *kind;
+    a.input = input;
+    a.tag = o.value(str("tag")).toString();
+    a.raisedMs = timeOf(o.value(str("raised_ms"))).value_or(0);
+    a.value = numberOf(o.value(str("value")));
+    a.limit = numberOf(o.value(str("limit")));
+    a.acknowledgedMs = timeOf(o.value(str("acknowledged_ms")));
+    a.clearedMs = timeOf(o.value(str("cleared_ms")));
+    return a;
+}
+
 FeedMessage invalid(QString problem)
 {
     FeedMessage message;
@@ -259,6 +318,32 @@ FeedMessage visitOf(const QJsonObject& o)
     r.shown.total = numberOf(o.value(str("total")));
     v.replyMs = numberOf(o.value(str("reply_ms")));
     v.endedMs = static_cast<qint64>(o.value(str("ended_ms")).toDouble());
+    return message;
+}
+
+FeedMessage alarmEventOf(const QJsonObject& o)
+{
+    const std::optional<alarms::AlarmEvent::Type> type = alarms::eventFromName(o.value(str("event")).toString());
+    const std::optional<alarms::Alarm> alarm = alarmOf(o.value(str("alarm")));
+    if (!type || !alarm)
+        return invalid(QStringLiteral("an alarm line without a known event and alarm"));
+    FeedMessage message;
+    message.kind = FeedMessage::Kind::Alarm;
+    message.alarmEvent = {*type, timeOf(o.value(str("time_ms"))).value_or(0), *alarm};
+    return message;
+}
+
+FeedMessage alarmsOf(const QJsonObject& o)
+{
+    FeedMessage message;
+    message.kind = FeedMessage::Kind::Alarms;
+    const QJsonArray array = o.value(str("alarms")).toArray();
+    for (const QJsonValue& value : array) {
+        const std::optional<alarms::Alarm> alarm = alarmOf(value);
+        if (!alarm)
+            return invalid(QStringLiteral("an alarms line with an entry that is no alarm"));
+        message.alarms.push_back(*alarm);
+    }
     return message;
 }
 
@@ -425,7 +510,34 @@ QByteArray encodeError(const QString& text)
 
 QByteArray encodeCommand(Command command)
 {
-    return line({{str("command"), command == Command::ResetCounters ? str("reset-counters") : str("reload")}});
+    switch (command) {
+    case Command::ResetCounters: return line({{str("command"), str("reset-counters")}});
+    case Command::Reload: break;
+    case Command::Acknowledge: return encodeAcknowledge(0);
+    case Command::AcknowledgeAll: return line({{str("command"), str("acknowledge-all")}});
+    }
+    return line({{str("command"), str("reload")}});
+}
+
+QByteArray encodeAcknowledge(qint64 alarmId)
+{
+    return line({{str("command"), str("acknowledge")}, {str("id"), alarmId}});
+}
+
+QByteArray encodeAlarmEvent(const alarms::AlarmEvent& event)
+{
+    return line({{str("kind"), str("alarm")},
+                 {str("event"), alarms::eventName(event.type)},
+                 {str("time_ms"), event.timeMs},
+                 {str("alarm"), alarmObject(event.alarm)}});
+}
+
+QByteArray encodeAlarms(const std::vector<alarms::Alarm>& list)
+{
+    QJsonArray array;
+    for (const alarms::Alarm& alarm : list)
+        array.append(alarmObject(alarm));
+    return line({{str("kind"), str("alarms")}, {str("alarms"), array}});
 }
 
 FeedMessage parseLine(QByteArrayView bytes)
@@ -443,6 +555,10 @@ FeedMessage parseLine(QByteArrayView bytes)
         return stateOf(*object);
     if (kind == QLatin1String("configuration"))
         return configurationOf(*object);
+    if (kind == QLatin1String("alarm"))
+        return alarmEventOf(*object);
+    if (kind == QLatin1String("alarms"))
+        return alarmsOf(*object);
     if (kind == QLatin1String("error")) {
         FeedMessage message;
         message.kind = FeedMessage::Kind::Error;
@@ -465,7 +581,17 @@ ParsedCommand parseCommand(QByteArrayView bytes)
         return {Command::ResetCounters, {}};
     if (command == QLatin1String("reload"))
         return {Command::Reload, {}};
-    return {std::nullopt, QStringLiteral("unknown command \"%1\" (known: reset-counters, reload)").arg(command.left(40))};
+    if (command == QLatin1String("acknowledge-all"))
+        return {Command::AcknowledgeAll, {}};
+    if (command == QLatin1String("acknowledge")) {
+        const std::optional<qint64> id = idOf(object->value(str("id")));
+        if (!id)
+            return {std::nullopt, QStringLiteral("\"acknowledge\" needs \"id\": the number of an alarm")};
+        return {Command::Acknowledge, {}, *id};
+    }
+    return {std::nullopt, QStringLiteral("unknown command \"%1\" (known: reset-counters, reload, acknowledge, "
+                                         "acknowledge-all)")
+                              .arg(command.left(40))};
 }
 
 } // namespace feed

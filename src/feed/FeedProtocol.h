@@ -2,10 +2,13 @@
 // The station's live feed: one compact JSON object per line ("\n"), UTF-8, so that a technician
 // can watch it with `socat - UNIX-CONNECT:zentlog-station.sock`. Every line the station sends has
 // "kind": "visit" (one channel visit), "state" (port, channels, counters, history, MQTT),
-// "configuration" (the configuration in force) or "error" (the answer to a bad command). A
-// client sends commands, one object per line: {"command":"reset-counters"} or {"command":"reload"}.
+// "configuration" (the configuration in force), "alarm" (one alarm event), "alarms" (every alarm
+// that is not normal, in the greeting) or "error" (the answer to a bad command). A client sends
+// commands, one object per line: {"command":"reset-counters"}, {"command":"reload"},
+// {"command":"acknowledge","id":N} or {"command":"acknowledge-all"}.
 // No widgets, no sockets here: only the lines and the socket's path.
 
+#include "alarms/Alarm.h"
 #include "diagnostics/LineCounters.h"
 #include "measure/Reading.h"
 #include "publish/PublishStatus.h"
@@ -16,6 +19,7 @@
 
 #include <array>
 #include <optional>
+#include <vector>
 
 namespace feed {
 
@@ -82,20 +86,27 @@ struct StationConfiguration {
     friend bool operator==(const StationConfiguration&, const StationConfiguration&) = default;
 };
 
-enum class Command { ResetCounters, Reload };
+enum class Command { ResetCounters, Reload, Acknowledge, AcknowledgeAll };
 
 QByteArray encodeVisit(const measure::Reading& reading, std::optional<double> replyMs, qint64 endedMs);
 QByteArray encodeState(const StationState& state);
 QByteArray encodeConfiguration(const StationConfiguration& configuration);
 QByteArray encodeError(const QString& text);
-QByteArray encodeCommand(Command command);
+QByteArray encodeCommand(Command command); // Acknowledge: use encodeAcknowledge
+QByteArray encodeAcknowledge(qint64 alarmId);
+// {"kind":"alarm","event":"raised","time_ms":N,"alarm":{...}}; the alarm object holds id, input,
+// kind, tag, raised_ms, value, limit, acknowledged_ms, cleared_ms (null when none) and state.
+QByteArray encodeAlarmEvent(const alarms::AlarmEvent& event);
+QByteArray encodeAlarms(const std::vector<alarms::Alarm>& list);
 
 struct FeedMessage {
-    enum class Kind { Visit, State, Configuration, Error, Invalid };
+    enum class Kind { Visit, State, Configuration, Alarm, Alarms, Error, Invalid };
     Kind kind = Kind::Invalid;
     VisitMessage visit;
     StationState state;
     StationConfiguration configuration;
+    alarms::AlarmEvent alarmEvent;
+    std::vector<alarms::Alarm> alarms;
     QString problem; // Error: the station's text; Invalid: what is wrong with the line
 };
 
@@ -104,7 +115,8 @@ FeedMessage parseLine(QByteArrayView line);
 
 struct ParsedCommand {
     std::optional<Command> command;
-    QString problem; // why the line is no command
+    QString problem;     // why the line is no command
+    qint64 alarmId = 0;  // Acknowledge: the alarm
 };
 // A line from a client (with or without its "\n").
 ParsedCommand parseCommand(QByteArrayView line);

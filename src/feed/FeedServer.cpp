@@ -145,10 +145,13 @@ void FeedServer::readFrom(QLocalSocket* socket)
             badLine(socket, client, parsed.problem);
             if (!clients_.contains(socket))
                 return;
-        } else if (*parsed.command == Command::ResetCounters) {
-            emit resetCountersRequested();
         } else {
-            emit reloadRequested();
+            switch (*parsed.command) {
+            case Command::ResetCounters: emit resetCountersRequested(); break;
+            case Command::Reload: emit reloadRequested(); break;
+            case Command::Acknowledge: emit acknowledgeRequested(parsed.alarmId); break;
+            case Command::AcknowledgeAll: emit acknowledgeAllRequested(); break;
+            }
         }
         // A slot may have dropped the client (the station stopping).
         if (!clients_.contains(socket))
@@ -168,7 +171,9 @@ void FeedServer::badLine(QLocalSocket* socket, Client& client, const QString& pr
     // gets no more of the station's time.
     const int bad = ++client.badLines;
     if (bad == 1)
-        send(socket, encodeError(QStringLiteral("%1; commands: {\"command\":\"reset-counters\"}, {\"command\":\"reload\"}").arg(problem)));
+        send(socket, encodeError(QStringLiteral("%1; commands: {\"command\":\"reset-counters\"}, {\"command\":\"reload\"}, "
+                                            "{\"command\":\"acknowledge\",\"id\":N}, {\"command\":\"acknowledge-all\"}")
+                             .arg(problem)));
     if (bad >= kMaxBadLines && clients_.contains(socket))
         drop(socket, QStringLiteral("it sent %1 lines that are no command").arg(bad), true);
 }

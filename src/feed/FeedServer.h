@@ -53,6 +53,8 @@ public:
 signals:
     void resetCountersRequested();
     void reloadRequested();
+    void acknowledgeRequested(qint64 alarmId);
+    void acknowledgeAllRequested();
     void clientsChanged(int count);
     // Something for the log: a client dropped and why.
     void notice(const QString& text);

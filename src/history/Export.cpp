@@ -406,7 +406,7 @@ bool Exporter::start()
     QList<int> channels;
     for (int channel : request.channels) {
         if (channel < 0 || channel >= kExportChannelCount)
-            return run.fail(QStringLiteral("There is no channel %1.").arg(channel));
+            return run.fail(QStringLiteral("There is no input %1.").arg(channel));
         if (!channels.contains(channel))
             channels << channel;
     }

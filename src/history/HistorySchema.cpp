@@ -46,7 +46,8 @@ measure::Reading readingAt(const QSqlQuery& row)
 QString ensureSchema(QSqlDatabase& db)
 {
     QSqlQuery query(db);
-    for (const char* statement : {kCreateReadings, kCreateReadingsIndex, kCreateMinutes, kCreateMqttAcked}) {
+    for (const char* statement : {kCreateReadings, kCreateReadingsIndex, kCreateMinutes, kCreateMqttAcked, kCreateAlarms,
+                                   kCreateAlarmsIndex, kCreateAlarmEvents, kCreateAlarmEventsIndex}) {
         if (!query.exec(QString::fromLatin1(statement)))
             return query.lastError().text();
     }

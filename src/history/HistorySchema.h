@@ -16,7 +16,8 @@ inline constexpr char kHistoryFileName[] = "history.sqlite";
 
 // PRAGMA user_version of the layout below.
 // 1: the first layout. 2: adds `outcome`. 3: adds the table `minutes`. 4: adds `mqtt_acked`.
-inline constexpr int kSchemaVersion = 4;
+// 5: adds the tables `alarms` and `alarm_events`.
+inline constexpr int kSchemaVersion = 5;
 
 // One row per channel visit of a measurement cycle:
 //   time_ms      UTC milliseconds since 1970 when the channel was read
@@ -116,6 +117,52 @@ inline constexpr char kCreateMqttAcked[] =
     " first_id INTEGER NOT NULL,"
     " last_id INTEGER NOT NULL,"
     " PRIMARY KEY (destination, first_id)) WITHOUT ROWID";
+
+// One row per alarm, written when it is raised and updated at each of its events:
+//   id               the alarm's number (never reused within the file)
+//   input            0..3
+//   kind             "low_low", "low", "high", "high_high", "failing", "temperature_low_low",
+//                    "temperature_low", "temperature_high", "temperature_high_high"
+//   tag              the input's tag when it was raised
+//   raised_ms        UTC milliseconds when it was (last) raised
+//   value            the value that raised it (NULL for "failing")
+//   limit_value      the limit it crossed ("failing": the seconds without a valid reading)
+//   acknowledged_ms  when it was acknowledged, NULL until then
+//   cleared_ms       when it cleared, NULL while it is active
+// An alarm is over (normal) once both acknowledged_ms and cleared_ms are set.
+inline constexpr char kCreateAlarms[] =
+    "CREATE TABLE IF NOT EXISTS alarms ("
+    " id INTEGER PRIMARY KEY,"
+    " input INTEGER NOT NULL,"
+    " kind TEXT NOT NULL,"
+    " tag TEXT NOT NULL,"
+    " raised_ms INTEGER NOT NULL,"
+    " value REAL,"
+    " limit_value REAL,"
+    " acknowledged_ms INTEGER,"
+    " cleared_ms INTEGER)";
+inline constexpr char kCreateAlarmsIndex[] =
+    "CREATE INDEX IF NOT EXISTS alarms_open ON alarms (id) WHERE acknowledged_ms IS NULL OR cleared_ms IS NULL";
+
+// One row per alarm event, in order:
+//   id         the event's number, rising
+//   alarm_id   alarms.id
+//   event      "raised", "acknowledged" or "cleared"
+//   time_ms    UTC milliseconds
+//   value, limit_value   the alarm's value and limit at the event
+//   command    the run of "[alarms] command" for the event: NULL (none), "queued", "started"
+//              "done", or "interrupted" (the program stopped while it ran: it is not run again)
+inline constexpr char kCreateAlarmEvents[] =
+    "CREATE TABLE IF NOT EXISTS alarm_events ("
+    " id INTEGER PRIMARY KEY,"
+    " alarm_id INTEGER NOT NULL,"
+    " event TEXT NOT NULL,"
+    " time_ms INTEGER NOT NULL,"
+    " value REAL,"
+    " limit_value REAL,"
+    " command TEXT)";
+inline constexpr char kCreateAlarmEventsIndex[] =
+    "CREATE INDEX IF NOT EXISTS alarm_events_command ON alarm_events (command) WHERE command IN ('queued', 'started')";
 
 // The columns of a reading in the order readingAt() takes them (the table's own order).
 inline constexpr char kReadingColumns[] = "id, time_ms, channel, tag, type, ok, value, unit, temperature, value2,"

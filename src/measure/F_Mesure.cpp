@@ -22,6 +22,7 @@
 #include <QPointer>
 #include <QPushButton>
 
+#include <algorithm>
 #include <utility>
 
 namespace measure {
@@ -29,6 +30,10 @@ namespace measure {
 namespace {
 
 const QColor kLightGrey(192, 192, 192);
+const QColor kAmber(255, 176, 0);
+const QColor kRed(230, 0, 0);
+// Pixels of the alarm ring on each side of a bezel (the bezels stand 13 pixels apart).
+constexpr int kRingWidth = 5;
 
 void setColours(QWidget* widget, const QColor& text, const QColor& background)
 {
@@ -72,7 +77,7 @@ QString valueLabelText(const QString& valueText)
 
 F_Mesure::F_Mesure(MeasurementContext context, QWidget* parent)
     : F_Mesure(WindowContext{context.dialogs, context.programTitle, context.directory, context.showMainWindow,
-                             context.endProgram, context.showDiagnostics, context.showTrends},
+                             context.endProgram, context.showDiagnostics, context.showTrends, context.showAlarms},
                new SessionPanels(context.channels, context.flags, context.session, context.settings,
                                  context.lineCounters),
                parent)
@@ -120,6 +125,15 @@ F_Mesure::F_Mesure(WindowContext context, PanelSource* source, QWidget* parent)
     };
     addCommand(QStringLiteral("&Diagnostics..."), "ShowDiagnostics", Qt::CTRL | Qt::Key_D, context_.showDiagnostics);
     addCommand(QStringLiteral("&Trends..."), "ShowTrends", Qt::CTRL | Qt::Key_T, context_.showTrends);
+    addCommand(QStringLiteral("&Alarms..."), "ShowAlarms", Qt::CTRL | Qt::Key_A, context_.showAlarms);
+
+    // Twice a second: slow enough to read the value through it, quick enough to catch the eye.
+    blink_.setObjectName(QStringLiteral("AlarmBlink"));
+    blink_.setInterval(500);
+    connect(&blink_, &QTimer::timeout, this, [this] {
+        blinkOn_ = !blinkOn_;
+        paintAlarmRings();
+    });
 }
 
 void F_Mesure::buildControls()
@@ -169,6 +183,13 @@ void F_Mesure::buildControls()
     const QPixmap bezel = drawBezel();
     for (int i = 0; i < kPanelCount; ++i) {
         const auto k = static_cast<size_t>(i);
+        // Behind the bezel and a little larger, so that the bezel and its value stay as they are.
+        auto* ring = new QFrame(cadre1_);
+        ring->setObjectName(QStringLiteral("AlarmRing_%1").arg(i));
+        ring->setAutoFillBackground(true);
+        ring->hide();
+        alarmRings_[k] = ring;
+
         auto* picture = new QLabel(cadre1_);
         picture->setObjectName(QStringLiteral("Dessin1_%1").arg(i));
         picture->setFrameShape(QFrame::Box);
@@ -203,6 +224,8 @@ void F_Mesure::applyLayout()
         const auto k = static_cast<size_t>(i);
         const PanelGeometry& panel = layout_.panels[k];
         dessin1_[k]->setGeometry(ui::twipsRect(kBezelLeft, panel.bezelTop, kBezelWidth, panel.bezelHeight));
+        alarmRings_[k]->setGeometry(dessin1_[k]->geometry().adjusted(-kRingWidth, -kRingWidth, kRingWidth, kRingWidth));
+        alarmRings_[k]->lower();
         // Without a readable "instrum1.bmp" the tall panel keeps the plain bezel, stretched.
         if (panel.tall && !tallPicture.isNull())
             dessin1_[k]->setPixmap(tallPicture);
@@ -211,6 +234,7 @@ void F_Mesure::applyLayout()
         // The tag label sizes itself to its text and stays right-aligned against the panel.
         etiquette1_[k]->setGeometry(ui::twipsRect(kTagLeft, panel.tagTop, kTagWidth, kTagHeight));
     }
+    dessin2_->lower(); // the rings stand over the background picture, under the bezels
 }
 
 void F_Mesure::Form_Load()
@@ -281,6 +305,44 @@ void F_Mesure::Form_Paint()
             if (control->isVisibleTo(this) != selected)
                 control->setVisible(selected);
         }
+    }
+    paintAlarmRings();
+}
+
+void F_Mesure::showAlarm(int channel, PanelAlarm alarm)
+{
+    if (channel < 0 || channel >= kPanelCount || alarms_[static_cast<size_t>(channel)] == alarm)
+        return;
+    alarms_[static_cast<size_t>(channel)] = alarm;
+    const bool anyBlinking = std::any_of(alarms_.begin(), alarms_.end(), [](const PanelAlarm& a) {
+        return a.colour != AlarmColour::None && a.blinking;
+    });
+    if (anyBlinking && !blink_.isActive()) {
+        blinkOn_ = true;
+        blink_.start();
+    } else if (!anyBlinking) {
+        blink_.stop();
+        blinkOn_ = true;
+    }
+    paintAlarmRings();
+}
+
+void F_Mesure::paintAlarmRings()
+{
+    for (int i = 0; i < kPanelCount; ++i) {
+        const auto k = static_cast<size_t>(i);
+        const PanelAlarm& alarm = alarms_[k];
+        QFrame* ring = alarmRings_[k];
+        // An input that is not shown has no panel to ring.
+        const bool lit = alarm.colour != AlarmColour::None && dessin1_[k]->isVisibleTo(this)
+                         && (!alarm.blinking || blinkOn_);
+        if (lit) {
+            const QColor colour = alarm.colour == AlarmColour::Red ? kRed : kAmber;
+            if (ring->palette().color(QPalette::Window) != colour)
+                setColours(ring, Qt::black, colour);
+        }
+        if (ring->isVisibleTo(this) != lit)
+            ring->setVisible(lit);
     }
 }
 

@@ -4,9 +4,11 @@
 // "CANCEL" goes back to the main window, the close box ends the program.
 
 #include "measure/MeasurementSession.h"
+#include "measure/PanelAlarm.h"
 #include "measure/PanelLayout.h"
 #include "measure/PanelSource.h"
 
+#include <QTimer>
 #include <QWidget>
 
 #include <array>
@@ -49,6 +51,8 @@ struct MeasurementContext {
     // measuring); may be empty.
     std::function<void()> showDiagnostics;
     std::function<void()> showTrends;
+    // Opens the Alarms window (context menu and Ctrl+A); may be empty.
+    std::function<void()> showAlarms;
 };
 
 // What the window needs around it whatever it shows.
@@ -60,6 +64,7 @@ struct WindowContext {
     std::function<void()> endProgram;
     std::function<void()> showDiagnostics;
     std::function<void()> showTrends;
+    std::function<void()> showAlarms;
 };
 
 // A value text as its value label shows it: one line per line, every blank kept.
@@ -91,6 +96,13 @@ public:
     PanelSource& source() const { return *source_; }
     const PanelLayout& layout() const { return layout_; }
 
+    // The alarms of an input, shown by a coloured ring around its bezel; the value text stays.
+    void showAlarm(int channel, PanelAlarm alarm);
+    PanelAlarm alarm(int channel) const { return alarms_[static_cast<size_t>(channel)]; }
+    // The ring around a panel's bezel (shown while its input has an active alarm).
+    QFrame* AlarmRing(int i) const { return alarmRings_[static_cast<size_t>(i)]; }
+    QTimer& blinkTimer() { return blink_; }
+
     // The value text as the cycle produced it (CR LF between lines).
     QString valueText(int i) const { return valueTexts_[static_cast<size_t>(i)]; }
 
@@ -120,6 +132,8 @@ private:
     void showNotice(const QString& text);
     void placeNotice();
     void quitAnswered(ui::Answer answer);
+    // The rings as the alarms and the blink's phase want them.
+    void paintAlarmRings();
 
     WindowContext context_;
     PanelSource* source_; // a child of the window
@@ -130,6 +144,12 @@ private:
     std::array<QLabel*, kPanelCount> etiquette3_{};
     std::array<QLabel*, kPanelCount> etiquette1_{};
     std::array<QLabel*, kPanelCount> dessin1_{};
+    std::array<QFrame*, kPanelCount> alarmRings_{};
+    std::array<PanelAlarm, kPanelCount> alarms_{};
+    // One timer for the window, so that every blinking ring blinks in step; it runs only while
+    // a ring blinks.
+    QTimer blink_;
+    bool blinkOn_ = true;
     QLabel* notice_ = nullptr;
     QString noticeText_; // whole, where the label may show it shortened
     std::array<QString, kPanelCount> valueTexts_{};

@@ -24,7 +24,7 @@ QJsonValue text(const measure::Text& value, bool ok)
 
 QString readingTopic(const QString& site, int channel)
 {
-    return QStringLiteral("zentlog/%1/%2/reading").arg(site).arg(channel + 1);
+    return QStringLiteral("zentlog/%1/%2/reading").arg(site).arg(channel);
 }
 
 QString statusTopic(const QString& site)
@@ -59,7 +59,7 @@ QJsonObject readingFields(const measure::Reading& r)
 QByteArray readingJson(const measure::Reading& r, bool backfill)
 {
     QJsonObject object = readingFields(r);
-    object.insert(QStringLiteral("channel"), r.channel + 1);
+    object.insert(QStringLiteral("channel"), r.channel);
     object.insert(QStringLiteral("backfill"), backfill);
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }

@@ -1,6 +1,6 @@
 #pragma once
 // The JSON form of a reading on the topic zentlog/<site>/<channel>/reading, and the site's
-// status topic. Channels are numbered 1..4 here, as the windows show them.
+// status topic. Inputs are numbered 0..3 here, as in the windows, the history and the export.
 
 #include "measure/Reading.h"
 #include "publish/Message.h"
@@ -20,7 +20,7 @@ QString statusTopic(const QString& site);
 // "invalid_crc", "exception_6", ...), "text" (the panel's text) and "backfill".
 QByteArray readingJson(const measure::Reading& reading, bool backfill);
 // The fields above that describe the reading itself, without "channel" and "backfill" (the
-// station's live feed numbers the channels 0..3 and adds its own fields).
+// station's live feed adds its own fields).
 QJsonObject readingFields(const measure::Reading& reading);
 
 Message readingMessage(const QString& site, const measure::Reading& reading, bool backfill, int qos);

@@ -1,6 +1,8 @@
 #include "publish/Publisher.h"
 
 #include "common/Logging.h"
+#include "publish/BdSeqStore.h"
+#include "publish/JsonAlarm.h"
 #include "publish/JsonReading.h"
 #include "publish/MqttClient.h"
 #include "publish/SparkplugSession.h"
@@ -57,9 +59,21 @@ Publisher::Publisher(Options options, QObject* parent)
             source_ = std::make_unique<MemorySource>(options_.memoryLimit);
     }
     memory_ = dynamic_cast<MemorySource*>(source_.get());
+    alarmSource_ = std::move(options_.alarmSource);
+    if (!alarmSource_) {
+        if (options_.history)
+            alarmSource_ = std::make_unique<HistoryAlarmEvents>(options_.directory);
+        else
+            alarmSource_ = std::make_unique<MemoryAlarmEvents>();
+    }
+    memoryAlarms_ = dynamic_cast<MemoryAlarmEvents*>(alarmSource_.get());
+    for (const alarms::Alarm& alarm : options_.alarmsNow)
+        alarmsNow_[alarm.id] = alarm;
     const MqttSettings& settings = options_.settings;
-    if (settings.format == Format::Sparkplug)
+    if (settings.format == Format::Sparkplug) {
         sparkplug_ = std::make_unique<SparkplugSession>(site_, settings.qos);
+        bdSeqStore_ = std::make_unique<BdSeqStore>(inDirectory(options_.directory, QLatin1String(kBdSeqFileName)));
+    }
 
     MqttClient::Options client;
     client.host = settings.host;
@@ -81,8 +95,15 @@ Publisher::Publisher(Options options, QObject* parent)
     // Room for the live readings beside a full backfill window, so that they never wait for it.
     client.maxInflight = options_.backfillInFlight + 100;
     client.will = [this]() -> std::optional<Message> {
-        if (sparkplug_)
+        if (sparkplug_) {
+            // Asked before every CONNECT: each one takes the next bdSeq, kept on disk first, so
+            // that a host never takes the late NDEATH of a killed run for the death of this one.
+            // An attempt that fails uses up its number; a gap is harmless, a repeat is not.
+            sparkplug_->setBdSeq(bdSeqStore_->take(destinationKey(options_.settings)));
+            if (!bdSeqStore_->problem().isEmpty())
+                report(bdSeqStore_->problem());
             return sparkplug_->nodeDeath();
+        }
         return statusMessage(site_, false);
     };
     client_ = new MqttClient(std::move(client), this);
@@ -131,6 +152,13 @@ void Publisher::start()
         ackedDirty_ = true;
         saveAcked();
     }
+    if (std::optional<AckedRanges> acked = source_->loadAcked(alarmDestinationKey())) {
+        alarmAcked_ = std::move(*acked);
+    } else {
+        alarmAcked_ = AckedRanges::upTo(options_.sendRecorded ? 0 : alarmSource_->newest());
+        ackedDirty_ = true;
+        saveAcked();
+    }
     if (!source_->problem().isEmpty())
         report(source_->problem());
     pendingBackfill_ = 0;
@@ -172,11 +200,113 @@ void Publisher::cycleRecorded(std::vector<measure::Reading> readings)
                        .arg(options_.settings.destination())
                        .arg(options_.memoryLimit));
     }
-    if (connected_)
+    if (connected_) {
         publishLive();
-    else
+        // Alarm events the history had not written yet when they were announced.
+        publishAlarmsLive();
+    } else {
         pendingBackfill_ += count;
+    }
     emit statusChanged();
+}
+
+QString Publisher::alarmDestinationKey() const
+{
+    return destinationKey(options_.settings) + QStringLiteral(" alarms");
+}
+
+void Publisher::alarmEvent(const alarms::AlarmEvent& event)
+{
+    if (memoryAlarms_)
+        memoryAlarms_->add(event);
+    if (event.alarm.state() == alarms::AlarmState::Normal)
+        alarmsNow_.erase(event.alarm.id);
+    else
+        alarmsNow_[event.alarm.id] = event.alarm;
+    if (!connected_)
+        return;
+    publishAlarmsLive();
+    publishAlarmState(event.alarm.input);
+}
+
+void Publisher::publishAlarmState(int input)
+{
+    // Sparkplug B has no retained messages: its hosts keep the state from the metrics.
+    if (sparkplug_ || input < 0 || input >= alarms::kInputCount)
+        return;
+    std::vector<alarms::Alarm> now;
+    for (const auto& [id, alarm] : alarmsNow_)
+        now.push_back(alarm);
+    client_->publish(alarmStateMessage(site_, input, now, options_.settings.qos));
+}
+
+void Publisher::publishAlarmsLive()
+{
+    for (;;) {
+        const std::vector<StoredAlarmEvent> batch = alarmSource_->events(alarmLiveNext_ - 1, kLiveBatch);
+        for (const StoredAlarmEvent& stored : batch) {
+            if (!publishAlarmEvent(stored, false))
+                return;
+            alarmLiveNext_ = stored.seq + 1;
+        }
+        if (int(batch.size()) < kLiveBatch)
+            break;
+    }
+}
+
+void Publisher::backfillAlarms()
+{
+    // Alarm events are few: the whole backlog in steps, within the backfill's window.
+    while (connected_ && alarmBackfillNext_ < alarmLiveFrom_ && backfillInFlight_ < options_.backfillInFlight) {
+        const std::vector<StoredAlarmEvent> batch =
+            alarmSource_->events(alarmBackfillNext_ - 1, options_.backfillBatch);
+        if (batch.empty()) {
+            alarmBackfillNext_ = alarmLiveFrom_;
+            break;
+        }
+        for (const StoredAlarmEvent& stored : batch) {
+            if (stored.seq >= alarmLiveFrom_) {
+                alarmBackfillNext_ = alarmLiveFrom_;
+                return;
+            }
+            if (!alarmAcked_.contains(stored.seq) && !publishAlarmEvent(stored, true))
+                return;
+            alarmBackfillNext_ = stored.seq + 1;
+        }
+    }
+}
+
+bool Publisher::publishAlarmEvent(const StoredAlarmEvent& stored, bool backfill)
+{
+    const auto nothingToWaitFor = [&] {
+        alarmAcked_.add(stored.seq);
+        ackedDirty_ = true;
+        return true;
+    };
+    if (stored.event.alarm.id == 0)
+        return nothingToWaitFor(); // a row this version cannot read
+    int dataMid = 0;
+    if (sparkplug_) {
+        const SparkplugSession::ReadingMessages out =
+            sparkplug_->alarm(stored.event, backfill, QDateTime::currentMSecsSinceEpoch());
+        if (out.dataIndex < 0)
+            return nothingToWaitFor(); // an input that does not exist
+        for (int i = 0; i < int(out.messages.size()); ++i) {
+            const int mid = client_->publish(out.messages[std::size_t(i)]);
+            if (mid == 0)
+                return false;
+            if (i == out.dataIndex)
+                dataMid = mid;
+        }
+    } else {
+        dataMid = client_->publish(alarmEventMessage(site_, stored.event, backfill, options_.settings.qos));
+        if (dataMid == 0)
+            return false;
+    }
+    inFlight_[dataMid] = {stored.seq, backfill, true};
+    if (backfill)
+        ++backfillInFlight_;
+    return true;
 }
 
 PublishStatus Publisher::status() const
@@ -210,9 +340,15 @@ void Publisher::onConnected()
     liveNext_ = liveFrom_;
     backfillNext_ = acked_.nextUnacked(-1);
     pendingBackfill_ = unackedBefore(liveFrom_);
+    alarmLiveFrom_ = alarmSource_->newest() + 1;
+    alarmLiveNext_ = alarmLiveFrom_;
+    alarmBackfillNext_ = alarmAcked_.nextUnacked(-1);
+    // The retained alarm state of every input, as it is now (a broker may have lost it).
+    for (int input = 0; input < alarms::kInputCount; ++input)
+        publishAlarmState(input);
     qCInfo(lcPublish) << "connected to" << options_.settings.destination() << "," << pendingBackfill_
                       << "readings to backfill";
-    if (pendingBackfill_ > 0) {
+    if (pendingBackfill_ > 0 || alarmBackfillNext_ < alarmLiveFrom_) {
         backfillTimer_.start();
         backfillStep();
     }
@@ -259,6 +395,15 @@ void Publisher::onAcknowledged(int mid)
         return; // a birth or the status
     const InFlight done = it->second;
     inFlight_.erase(it);
+    if (done.alarm) {
+        alarmAcked_.add(done.seq);
+        if (done.backfill)
+            --backfillInFlight_;
+        ackedDirty_ = true;
+        if (!saveTimer_.isActive())
+            saveTimer_.start();
+        return;
+    }
     acked_.add(done.seq);
     ++acknowledgedCount_;
     if (done.backfill) {
@@ -296,6 +441,7 @@ void Publisher::publishLive()
 
 void Publisher::backfillStep()
 {
+    backfillAlarms();
     int budget = std::min(options_.backfillBatch, options_.backfillInFlight - backfillInFlight_);
     // A few empty stretches (readings the retention deleted) are skipped per step at most.
     for (int stretches = 0; connected_ && budget > 0 && backfillNext_ < liveFrom_ && stretches < 8; ++stretches) {
@@ -314,7 +460,7 @@ void Publisher::backfillStep()
             --budget;
         }
     }
-    if (backfillNext_ >= liveFrom_)
+    if (backfillNext_ >= liveFrom_ && alarmBackfillNext_ >= alarmLiveFrom_)
         backfillTimer_.stop();
 }
 
@@ -356,7 +502,8 @@ void Publisher::saveAcked()
 {
     if (!ackedDirty_)
         return;
-    if (source_->saveAcked(destinationKey(options_.settings), acked_)) {
+    if (source_->saveAcked(destinationKey(options_.settings), acked_)
+        && source_->saveAcked(alarmDestinationKey(), alarmAcked_)) {
         ackedDirty_ = false;
     } else if (!source_->problem().isEmpty()) {
         report(source_->problem());

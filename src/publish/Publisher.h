@@ -11,8 +11,10 @@
 // Lives in one thread and uses its event loop (the client's sockets and the timers); the
 // application runs it in a thread of its own so that the network never holds up the measurement.
 
+#include "alarms/Alarm.h"
 #include "measure/Reading.h"
 #include "publish/AckedRanges.h"
+#include "publish/AlarmEventSource.h"
 #include "publish/MqttSettings.h"
 #include "publish/PublishStatus.h"
 #include "publish/ReadingSource.h"
@@ -29,6 +31,7 @@
 
 namespace publish {
 
+class BdSeqStore;
 class MqttClient;
 class SparkplugSession;
 
@@ -60,6 +63,11 @@ public:
         // damaged): everything recorded in it goes to a broker it has no acknowledgements for,
         // where a first start sends only what comes after it.
         bool sendRecorded = false;
+        // Where the alarm events come from; null: the history's, or a memory queue, as `source`.
+        std::unique_ptr<AlarmEventSource> alarmSource;
+        // The alarms not back to normal when the publisher starts: the retained alarm state of
+        // each input (JSON) starts from them.
+        std::vector<alarms::Alarm> alarmsNow;
     };
 
     explicit Publisher(Options options, QObject* parent = nullptr);
@@ -75,6 +83,10 @@ public:
     // The readings of one measurement cycle. With the history they are in the file already (or
     // will be once the recorder can write it); the memory queue takes them here.
     void cycleRecorded(std::vector<measure::Reading> readings);
+    // An alarm event of the measurement, as it happens. With the history it is read back from the
+    // file (as the readings), so that it is sent once even across a restart; the memory queue
+    // takes it here.
+    void alarmEvent(const alarms::AlarmEvent& event);
 
     PublishStatus status() const;
     const MqttSettings& settings() const { return options_.settings; }
@@ -93,6 +105,11 @@ private:
     void publishLive();
     void backfillStep();
     bool publishReading(const StoredReading& stored, bool backfill);
+    void publishAlarmsLive();
+    void backfillAlarms();
+    bool publishAlarmEvent(const StoredAlarmEvent& stored, bool backfill);
+    void publishAlarmState(int input);
+    QString alarmDestinationKey() const;
     void saveAcked();
     // How many readings numbered below `end` the broker has not acknowledged.
     qint64 unackedBefore(qint64 end);
@@ -104,6 +121,7 @@ private:
     MemorySource* memory_ = nullptr; // source_ when it is the memory queue
     MqttClient* client_ = nullptr;   // child
     std::unique_ptr<SparkplugSession> sparkplug_;
+    std::unique_ptr<BdSeqStore> bdSeqStore_; // with sparkplug_
     AckedRanges acked_;
     bool ackedDirty_ = false;
     QTimer saveTimer_;
@@ -117,6 +135,7 @@ private:
     struct InFlight {
         qint64 seq;
         bool backfill;
+        bool alarm = false; // an alarm event rather than a reading
     };
     std::map<int, InFlight> inFlight_; // by message id
     int backfillInFlight_ = 0;
@@ -127,6 +146,14 @@ private:
     QString lastProblem_;
     QStringList reported_;
     QStringList startProblems_; // found before start(), said by it
+
+    std::unique_ptr<AlarmEventSource> alarmSource_;
+    MemoryAlarmEvents* memoryAlarms_ = nullptr; // alarmSource_ when it is the memory queue
+    AckedRanges alarmAcked_;
+    qint64 alarmLiveFrom_ = 0;
+    qint64 alarmLiveNext_ = 0;
+    qint64 alarmBackfillNext_ = 0;
+    std::map<qint64, alarms::Alarm> alarmsNow_; // not back to normal, by id
 };
 
 } // namespace publish

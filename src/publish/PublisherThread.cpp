@@ -58,4 +58,9 @@ void PublisherThread::cycleRecorded(std::vector<measure::Reading> readings)
         inThread_, [this, shared] { publisher_->cycleRecorded(std::move(*shared)); }, Qt::QueuedConnection);
 }
 
+void PublisherThread::alarmEvent(const alarms::AlarmEvent& event)
+{
+    QMetaObject::invokeMethod(inThread_, [this, event] { publisher_->alarmEvent(event); }, Qt::QueuedConnection);
+}
+
 } // namespace publish

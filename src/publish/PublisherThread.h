@@ -24,6 +24,7 @@ public:
     PublisherThread& operator=(const PublisherThread&) = delete;
 
     void cycleRecorded(std::vector<measure::Reading> readings);
+    void alarmEvent(const alarms::AlarmEvent& event);
     // The latest status the publisher reported.
     const PublishStatus& status() const { return status_; }
 

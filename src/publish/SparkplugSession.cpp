@@ -59,6 +59,31 @@ std::uint64_t aliasOf(int channel, std::size_t metric)
     return std::uint64_t(channel + 1) * 16 + metric;
 }
 
+// The alarm metrics of a device, after its reading metrics in the births. Alias of metric k of
+// channel c: 1024 + c * 16 + k, clear of the readings' aliases.
+enum class AlarmField { Id, Kind, Event, State, Value, Limit, RaisedMs };
+
+struct AlarmMetric {
+    AlarmField field;
+    const char* name;
+    pb::DataType type;
+};
+
+constexpr std::array<AlarmMetric, 7> kAlarmMetrics{{
+    {AlarmField::Id, "Alarm/id", pb::Int64},
+    {AlarmField::Kind, "Alarm/kind", pb::String},
+    {AlarmField::Event, "Alarm/event", pb::String},
+    {AlarmField::State, "Alarm/state", pb::String},
+    {AlarmField::Value, "Alarm/value", pb::Double},
+    {AlarmField::Limit, "Alarm/limit", pb::Double},
+    {AlarmField::RaisedMs, "Alarm/raised_ms", pb::Int64},
+}};
+
+std::uint64_t alarmAliasOf(int channel, std::size_t metric)
+{
+    return 1024 + std::uint64_t(channel) * 16 + metric;
+}
+
 // Sparkplug times are unsigned; a reading from before 1970 is no real reading, so it gets 0
 // rather than a wrapped value far in the future.
 std::uint64_t wireTime(std::int64_t ms)
@@ -73,7 +98,7 @@ std::string utf8(const QString& text)
 
 QString deviceId(int channel)
 {
-    return QStringLiteral("channel%1").arg(channel + 1);
+    return QStringLiteral("input%1").arg(channel);
 }
 
 QByteArray serialized(const Payload& payload)
@@ -138,6 +163,44 @@ void addDeviceMetrics(Payload& payload, int channel, const measure::Reading* rea
         if (historical)
             metric->set_is_historical(true);
         setValue(*metric, known.field, reading);
+    }
+}
+
+// The alarm metrics: in a birth with names and types and, without an event, null values.
+void addAlarmMetrics(Payload& payload, int channel, const alarms::AlarmEvent* event, bool birth, bool historical,
+                     std::uint64_t time)
+{
+    for (std::size_t k = 0; k < kAlarmMetrics.size(); ++k) {
+        const AlarmMetric& known = kAlarmMetrics[k];
+        Metric* metric = payload.add_metrics();
+        if (birth) {
+            metric->set_name(known.name);
+            metric->set_datatype(known.type);
+        }
+        metric->set_alias(alarmAliasOf(channel, k));
+        metric->set_timestamp(time);
+        if (historical)
+            metric->set_is_historical(true);
+        if (!event) {
+            metric->set_is_null(true);
+            continue;
+        }
+        const alarms::Alarm& alarm = event->alarm;
+        const auto number = [&](const std::optional<double>& n) {
+            if (n)
+                metric->set_double_value(*n);
+            else
+                metric->set_is_null(true);
+        };
+        switch (known.field) {
+        case AlarmField::Id: metric->set_long_value(std::uint64_t(alarm.id)); break;
+        case AlarmField::Kind: metric->set_string_value(utf8(alarms::kindName(alarm.kind))); break;
+        case AlarmField::Event: metric->set_string_value(utf8(alarms::eventName(event->type))); break;
+        case AlarmField::State: metric->set_string_value(utf8(alarms::stateName(alarm.state()))); break;
+        case AlarmField::Value: number(alarm.value); break;
+        case AlarmField::Limit: number(alarm.limit); break;
+        case AlarmField::RaisedMs: metric->set_long_value(wireTime(alarm.raisedMs)); break;
+        }
     }
 }
 
@@ -229,6 +292,37 @@ void SparkplugSession::sessionEnded()
         device.born = false;
 }
 
+Message SparkplugSession::birth(int channel, const measure::Reading* values, std::int64_t nowMs)
+{
+    const std::uint64_t time = values ? wireTime(values->timeMs) : wireTime(nowMs);
+    Payload payload;
+    payload.set_timestamp(wireTime(nowMs));
+    payload.set_seq(takeSeq());
+    addDeviceMetrics(payload, channel, values, true, false, time);
+    addAlarmMetrics(payload, channel, nullptr, true, false, time);
+    devices_[std::size_t(channel)].born = true;
+    return {topic("DBIRTH", deviceId(channel)), serialized(payload), qos_, false};
+}
+
+SparkplugSession::ReadingMessages SparkplugSession::alarm(const alarms::AlarmEvent& event, bool historical,
+                                                          std::int64_t nowMs)
+{
+    ReadingMessages out;
+    const int channel = event.alarm.input;
+    if (channel < 0 || channel >= kChannels)
+        return out;
+    if (!devices_[std::size_t(channel)].born)
+        out.messages.push_back(birth(channel, nullptr, nowMs));
+    const std::uint64_t time = wireTime(event.timeMs);
+    Payload payload;
+    payload.set_timestamp(time);
+    payload.set_seq(takeSeq());
+    addAlarmMetrics(payload, channel, &event, false, historical, time);
+    out.dataIndex = int(out.messages.size());
+    out.messages.push_back({topic("DDATA", deviceId(channel)), serialized(payload), qos_, false});
+    return out;
+}
+
 SparkplugSession::ReadingMessages SparkplugSession::reading(const measure::Reading& r, bool historical,
                                                             std::int64_t nowMs)
 {
@@ -240,14 +334,7 @@ SparkplugSession::ReadingMessages SparkplugSession::reading(const measure::Readi
     const QString id = deviceId(channel);
     const std::uint64_t time = wireTime(r.timeMs);
 
-    const auto birth = [&](const measure::Reading* values) {
-        Payload payload;
-        payload.set_timestamp(wireTime(nowMs));
-        payload.set_seq(takeSeq());
-        addDeviceMetrics(payload, channel, values, true, false, values ? time : wireTime(nowMs));
-        out.messages.push_back({topic("DBIRTH", id), serialized(payload), qos_, false});
-        device.born = true;
-    };
+    const auto birth = [&](const measure::Reading* values) { out.messages.push_back(this->birth(channel, values, nowMs)); };
     const auto data = [&] {
         Payload payload;
         payload.set_timestamp(time);

@@ -1,6 +1,6 @@
 #pragma once
-// Sparkplug B for the publisher: the site is an edge node of the group "zentlog", each channel a
-// device "channel1".."channel4". Makes the topics and protobuf payloads of the births, data and
+// Sparkplug B for the publisher: the site is an edge node of the group "zentlog", each input a
+// device "input0".."input3". Makes the topics and protobuf payloads of the births, data and
 // deaths, and keeps what Sparkplug B asks an edge node to keep: the birth/death sequence number
 // bdSeq (the NDEATH will and the NBIRTH of one session carry the same value; each new session
 // takes the next one, 0..255), the message sequence number seq (0 on NBIRTH, then one more for
@@ -8,6 +8,7 @@
 // metric aliases (fixed per channel and metric, announced in the births, used alone in DDATA).
 // Plain C++: no connection, no clock; times come from the readings and the caller.
 
+#include "alarms/Alarm.h"
 #include "measure/Reading.h"
 #include "publish/Message.h"
 
@@ -55,8 +56,17 @@ public:
         int dataIndex = -1;
     };
     ReadingMessages reading(const measure::Reading& reading, bool historical, std::int64_t nowMs);
+    // The messages of one alarm event: a DDATA of the input's device with the alarm metrics
+    // ("Alarm/id", "Alarm/kind", "Alarm/event", "Alarm/state", "Alarm/value", "Alarm/limit",
+    // "Alarm/raised_ms"), at the event's time, flagged is_historical for the backfill; preceded
+    // by a DBIRTH without live values when the device is not born (a dead device included: the
+    // host must hear of its alarm).
+    ReadingMessages alarm(const alarms::AlarmEvent& event, bool historical, std::int64_t nowMs);
 
     std::uint8_t bdSeq() const { return bdSeq_; }
+    // The bdSeq of the coming CONNECT, when the caller keeps it across program restarts (it
+    // then sets one before every CONNECT, and sessionEnded()'s count is overridden).
+    void setBdSeq(std::uint8_t bdSeq) { bdSeq_ = bdSeq; }
     // The seq the next message will carry.
     std::uint8_t nextSeq() const { return seq_; }
 
@@ -70,6 +80,7 @@ private:
         std::optional<std::int64_t> failingSinceMs;
     };
     std::uint8_t takeSeq();
+    Message birth(int channel, const measure::Reading* values, std::int64_t nowMs);
 
     QString edgeNodeId_;
     int qos_;

@@ -72,11 +72,11 @@ TEST_F(MainWindowTest, LoadsMaximisedWithTheEnglishMenusAndAnEmptyTitle)
     EXPECT_EQ(captions(), (QStringList{QStringLiteral("&File"), QStringLiteral("  &Exit"),
                                        QStringLiteral("&Configuration"), QStringLiteral("  &Serial interface"),
                                        QStringLiteral("  &Application"), QStringLiteral("  &MQTT..."),
-                                       QStringLiteral("&Measurement"),
+                                       QStringLiteral("  &Alarms..."), QStringLiteral("&Measurement"),
                                        QStringLiteral("&Logger"), QStringLiteral("  &Init./Erase file"),
                                        QStringLiteral("  &Data Extraction"), QStringLiteral("&History"),
                                        QStringLiteral("  &Export..."), QStringLiteral("  &Trends"),
-                                       QStringLiteral("&Diagnostics")}));
+                                       QStringLiteral("&Diagnostics"), QStringLiteral("&Alarms")}));
     EXPECT_TRUE(app.mainWindow().isVisible());
     EXPECT_TRUE(app.mainWindow().windowState() & Qt::WindowMaximized);
     EXPECT_EQ(app.mainWindow().windowTitle(), QString());

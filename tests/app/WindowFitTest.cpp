@@ -1,8 +1,10 @@
-// The added windows (Diagnostics, MQTT, the device chooser, Trends, Export) open inside the
+// The added windows (Diagnostics, MQTT, the device chooser, Trends, Export, Alarms, alarm settings) open inside the
 // operators' small screens with their fullest content (every note and problem line shown) and
 // their buttons in reach. CTest runs this once for each screen (1024x768 and 1366x768, also scaled
 // by 1.5 and 2), given to the offscreen platform as its only screen.
 
+#include "alarms/AlarmSettingsWindow.h"
+#include "alarms/AlarmsWindow.h"
 #include "diagnostics/DiagnosticsWindow.h"
 #include "diagnostics/LineCounters.h"
 #include "history/ExportWindow.h"
@@ -62,6 +64,22 @@ const struct {
     {"Export", [](const QString& directory, ScriptedDialogs& dialogs) {
          return loaded(std::make_unique<history::ExportWindow>(dialogs, kTitle, directory));
      }, {QStringLiteral("ExportButton"), QStringLiteral("CancelButton")}},
+    {"Alarms", [](const QString&, ScriptedDialogs&) {
+         const auto list = [] {
+             std::vector<alarms::Alarm> many(40);
+             for (int k = 0; k < 40; ++k)
+                 many[static_cast<size_t>(k)] = {k + 1, k % 4, alarms::AlarmKind::HighHigh, QStringLiteral("basin pH, long tag"), 1'700'000'000'000 + k, 9.9, 9.5, {}, {}};
+             return many;
+         };
+         auto window = std::make_unique<alarms::AlarmsWindow>(alarms::AlarmsWindow::Services{list, [](qint64) {}, [] {}, kTitle});
+         window->setNotice(QStringLiteral("The station service cannot be reached: its feed does not answer. ").repeated(3));
+         return loaded(std::move(window));
+     }, {QStringLiteral("Acknowledge"), QStringLiteral("AcknowledgeAll"), QStringLiteral("Close")}},
+    {"AlarmSettings", [](const QString& directory, ScriptedDialogs& dialogs) {
+         writeFile(directory + QStringLiteral("/zentlog.ini"), "[alarms-input0]\nlow=x\n");
+         return loaded(std::make_unique<alarms::AlarmSettingsWindow>(alarms::AlarmSettingsWindow::Services{
+             dialogs, directory, kTitle, {QStringLiteral("basin pH"), QStringLiteral("rinse"), QStringLiteral("pump"), QStringLiteral("redox")}, {true, true, true, true}}));
+     }, {QStringLiteral("Ok"), QStringLiteral("Cancel")}},
 };
 
 } // namespace

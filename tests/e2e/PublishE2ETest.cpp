@@ -31,7 +31,7 @@ using testing_support::SimProcess;
 namespace {
 
 struct Published {
-    int channel = 0; // 1..4
+    int channel = 0; // 0..3
     qint64 timeMs = 0;
     bool backfill = false;
     bool ok = false;
@@ -152,7 +152,7 @@ protected:
                 std::map<Key, int> got;
                 bool liveAfter = false;
                 for (const Published& p : readingsIn(messages)) {
-                    ++got[{p.channel - 1, p.timeMs}];
+                    ++got[{p.channel, p.timeMs}];
                     liveAfter = liveAfter || (!p.backfill && p.timeMs > up + 2000);
                 }
                 for (const Recorded& r : rows)
@@ -171,7 +171,7 @@ protected:
         ASSERT_FALSE(published.empty());
         std::map<Key, std::vector<Published>> byKey;
         for (const Published& p : published)
-            byKey[{p.channel - 1, p.timeMs}].push_back(p);
+            byKey[{p.channel, p.timeMs}].push_back(p);
         std::map<Key, qint64> idOf;
         for (const Recorded& r : rows)
             idOf[{r.channel, r.timeMs}] = r.id;
@@ -202,7 +202,7 @@ protected:
         bool liveAfterOutage = false;
         for (const Published& p : published) {
             if (p.backfill) {
-                const qint64 id = idOf[{p.channel - 1, p.timeMs}];
+                const qint64 id = idOf[{p.channel, p.timeMs}];
                 EXPECT_GT(id, lastId) << "backfill out of order at " << p.timeMs;
                 lastId = id;
             } else {

@@ -3,6 +3,7 @@
 // started again, a configuration saved in the window while it runs, and users who may not write
 // the folder or are outside its group.
 
+#include "alarms/AlarmsWindow.h"
 #include "app/Application.h"
 #include "app/StationPanels.h"
 #include "app/ZENTLOG.h"
@@ -20,6 +21,8 @@
 #include "SimProcess.h"
 #include "StationRun.h"
 
+#include <QAction>
+#include <QPushButton>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -293,4 +296,44 @@ TEST(ViewerAsUser, Outsider)
         << viewer.window()->Notice()->toolTip().toStdString();
     EXPECT_TRUE(viewer.showing({}, {}));
     EXPECT_EQ(viewer.port->openCount(), 0);
+}
+
+TEST_F(ViewerE2E, TheStationsAlarmRingsThePanelAndIsAcknowledgedFromTheViewersAlarmsWindow)
+{
+    // The simulated pH stays at 7.00: above this limit from the first reading on.
+    writeFile(dir.filePath(QStringLiteral("zentlog.ini")), "[alarms-input0]\nhigh=6.5\nhigh_high=9\n");
+    station->signal(SIGHUP);
+    Viewer viewer(dir.path());
+    ASSERT_TRUE(viewer.app->viewingStation());
+    const measure::PanelAlarm unacknowledged{measure::AlarmColour::Amber, true};
+    waitFor([&] { return viewer.window()->alarm(0) == unacknowledged; }, 20000);
+    ASSERT_EQ(viewer.window()->alarm(0), unacknowledged) << station->log().toStdString();
+    EXPECT_EQ(viewer.window()->alarm(1), measure::PanelAlarm{});
+
+    viewer.window()->findChild<QAction*>(QStringLiteral("ShowAlarms"))->trigger();
+    alarms::AlarmsWindow* window = viewer.app->alarmsWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->windowTitle().endsWith(QStringLiteral(" - alarms of the station service")));
+    ASSERT_EQ(window->Table()->rowCount(), 1);
+    EXPECT_EQ(window->Table()->item(0, 1)->text(), QStringLiteral("basin pH"));
+    window->Table()->selectRow(0);
+    QTest::mouseClick(window->AcknowledgeButton(), Qt::LeftButton);
+
+    // The station acknowledges it and says so: the panel stops blinking and stays amber.
+    const measure::PanelAlarm acknowledged{measure::AlarmColour::Amber, false};
+    waitFor([&] { return viewer.window()->alarm(0) == acknowledged; }, 10000);
+    EXPECT_EQ(viewer.window()->alarm(0), acknowledged);
+    // Steady now: the ring is up and the window's blink timer has stopped.
+    EXPECT_TRUE(viewer.window()->AlarmRing(0)->isVisibleTo(viewer.window()));
+    EXPECT_FALSE(viewer.window()->AlarmRing(1)->isVisibleTo(viewer.window()));
+    EXPECT_FALSE(viewer.window()->blinkTimer().isActive());
+    EXPECT_EQ(window->Table()->item(0, 3)->text(), QStringLiteral("Active, acknowledged"));
+    // Another client connecting now gets the station's own list: acknowledged there.
+    feed::FeedClient client(dir.path());
+    std::vector<alarms::Alarm> list;
+    QObject::connect(&client, &feed::FeedClient::alarmsReceived, [&](const std::vector<alarms::Alarm>& got) { list = got; });
+    client.start();
+    waitFor([&] { return !list.empty(); }, 10000);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_TRUE(list[0].active() && list[0].acknowledged());
 }

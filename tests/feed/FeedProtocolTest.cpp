@@ -135,10 +135,32 @@ TEST(FeedProtocol, JunkIsRefusedWithAReason)
         {"{\"command\":\"rm -rf\"}", std::nullopt},
         {"reload", std::nullopt},
         {"{\"command\":\"reload\"" + QByteArray(kMaxCommandBytes, ' ') + "}", std::nullopt},
+        {"{\"command\":\"acknowledge-all\"}", Command::AcknowledgeAll},
+        {"{\"command\":\"acknowledge\",\"id\":12}", Command::Acknowledge},
+        {"{\"command\":\"acknowledge\"}", std::nullopt},
+        {"{\"command\":\"acknowledge\",\"id\":1.5}", std::nullopt},
+        {"{\"command\":\"acknowledge\",\"id\":\"12\"}", std::nullopt},
+        {"{\"command\":\"acknowledge\",\"id\":-3}", std::nullopt},
     };
     for (const auto& c : commands) {
         const ParsedCommand parsed = parseCommand(c.line);
         EXPECT_EQ(parsed.command, c.command) << c.line.left(40).toStdString();
         EXPECT_EQ(parsed.problem.isEmpty(), c.command.has_value());
     }
+}
+
+TEST(FeedProtocol, AlarmLinesReadBackAsTheyWereSentAndJunkIsInvalid)
+{
+    const alarms::Alarm alarm{12, 3, alarms::AlarmKind::TemperatureHigh, QStringLiteral("basin \"pH\""), 1000, 31.5, 30.0,
+                              2000, std::nullopt};
+    const FeedMessage event = parseLine(encodeAlarmEvent({alarms::AlarmEvent::Type::Acknowledged, 2000, alarm}));
+    ASSERT_EQ(event.kind, FeedMessage::Kind::Alarm) << event.problem.toStdString();
+    EXPECT_EQ(event.alarmEvent, (alarms::AlarmEvent{alarms::AlarmEvent::Type::Acknowledged, 2000, alarm}));
+    const FeedMessage list = parseLine(encodeAlarms({alarm, alarm}));
+    ASSERT_EQ(list.kind, FeedMessage::Kind::Alarms);
+    EXPECT_EQ(list.alarms, (std::vector<alarms::Alarm>{alarm, alarm}));
+    EXPECT_EQ(parseCommand(encodeAcknowledge(12)).alarmId, 12);
+    for (const char* junk : {"{\"kind\":\"alarm\",\"event\":\"exploded\",\"alarm\":{}}",
+                             "{\"kind\":\"alarms\",\"alarms\":[{\"id\":1,\"input\":9,\"kind\":\"high\"}]}"})
+        EXPECT_EQ(parseLine(junk).kind, FeedMessage::Kind::Invalid) << junk;
 }

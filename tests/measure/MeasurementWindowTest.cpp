@@ -443,9 +443,9 @@ TEST_F(MeasurementWindowTest, TheDiagnosticsWindowAndThePanelsSayWhyAChannelFail
     EXPECT_EQ(cell("Consecutive failures", 1), QStringLiteral("2"));
     EXPECT_EQ(cell("Valid replies", 0), QStringLiteral("2"));
     EXPECT_EQ(cell("Not sent (address, type)", 3), QStringLiteral("0")); // not selected: never visited
-    EXPECT_EQ(diagnosticsWindow->Counters()->horizontalHeaderItem(1)->text(), QStringLiteral("Channel 2\nPUMP A"));
+    EXPECT_EQ(diagnosticsWindow->Counters()->horizontalHeaderItem(1)->text(), QStringLiteral("Input 1\nPUMP A"));
     ASSERT_EQ(diagnosticsWindow->Failures()->rowCount(), 2);
-    EXPECT_EQ(diagnosticsWindow->Failures()->item(0, 1)->text(), QStringLiteral("Channel 2: PUMP A"));
+    EXPECT_EQ(diagnosticsWindow->Failures()->item(0, 1)->text(), QStringLiteral("Input 1: PUMP A"));
     EXPECT_EQ(diagnosticsWindow->Failures()->item(0, 2)->text(), QStringLiteral("no reply within 2000 ms"));
 
     // Live: every visit updates it; Reset starts from nothing.

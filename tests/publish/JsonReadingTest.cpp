@@ -27,7 +27,7 @@ TEST(JsonReadingTest, AFlowReadingAndAFailedVisit)
     const QJsonObject o = QJsonDocument::fromJson(publish::readingJson(flow, true)).object();
     EXPECT_EQ(o.value("time").toString(), QStringLiteral("2026-12-09T14:02:03.123Z"));
     EXPECT_EQ(qint64(o.value("time_ms").toDouble()), flow.timeMs);
-    EXPECT_EQ(o.value("channel").toInt(), 3);
+    EXPECT_EQ(o.value("channel").toInt(), 2);
     EXPECT_EQ(o.value("tag").toString(), flow.tag);
     EXPECT_EQ(o.value("type").toString(), QStringLiteral("Flow"));
     EXPECT_TRUE(o.value("ok").toBool());
@@ -41,7 +41,7 @@ TEST(JsonReadingTest, AFlowReadingAndAFailedVisit)
     EXPECT_EQ(o.value("outcome").toString(), QStringLiteral("value"));
     EXPECT_EQ(o.value("text").toString(), flow.shown.text);
     EXPECT_TRUE(o.value("backfill").toBool());
-    EXPECT_EQ(publish::readingTopic(QStringLiteral("north"), flow.channel), QStringLiteral("zentlog/north/3/reading"));
+    EXPECT_EQ(publish::readingTopic(QStringLiteral("north"), flow.channel), QStringLiteral("zentlog/north/2/reading"));
 
     measure::Reading failed = flow;
     failed.ok = false;

@@ -31,7 +31,7 @@ pb::Payload decode(const Message& message)
     return payload;
 }
 
-// "DDATA" of "spBv1.0/zentlog/DDATA/site/channel2".
+// "DDATA" of "spBv1.0/zentlog/DDATA/site/input1".
 QString kindOf(const Message& message)
 {
     return message.topic.section(QLatin1Char('/'), 2, 2);
@@ -154,7 +154,9 @@ TEST(SparkplugSession, BirthsAnnounceEveryMetricBeforeDataThatUsesAliasesAlone)
                     << "alias " << metric.alias() << " used twice";
             }
             EXPECT_EQ(names, (std::set<std::string>{"ok", "value", "temperature", "value2", "total_day", "total",
-                                                     "unit", "unit2", "text", "outcome", "tag", "type"}));
+                                                     "unit", "unit2", "text", "outcome", "tag", "type", "Alarm/id",
+                                                     "Alarm/kind", "Alarm/event", "Alarm/state", "Alarm/value",
+                                                     "Alarm/limit", "Alarm/raised_ms"}));
         }
         if (kindOf(m) == DDATA) {
             ++ddataCount;
@@ -186,7 +188,7 @@ TEST(SparkplugSession, BirthsAnnounceEveryMetricBeforeDataThatUsesAliasesAlone)
                 return decode(*it);
         return pb::Payload();
     };
-    const pb::Payload flow = lastDataOf(QStringLiteral("channel2"));
+    const pb::Payload flow = lastDataOf(QStringLiteral("input1"));
     EXPECT_TRUE(valueOf(flow, "ok").boolean_value());
     EXPECT_DOUBLE_EQ(valueOf(flow, "value").double_value(), 12.5);
     EXPECT_DOUBLE_EQ(valueOf(flow, "total").double_value(), 98765.0);
@@ -202,7 +204,7 @@ TEST(SparkplugSession, BirthsAnnounceEveryMetricBeforeDataThatUsesAliasesAlone)
     }
 
     // A failed visit: "ok" false, the reason and the panel text, every number and unit null.
-    const pb::Payload failed = lastDataOf(QStringLiteral("channel3"));
+    const pb::Payload failed = lastDataOf(QStringLiteral("input2"));
     EXPECT_FALSE(valueOf(failed, "ok").boolean_value());
     EXPECT_TRUE(valueOf(failed, "ok").has_boolean_value());
     EXPECT_EQ(valueOf(failed, "outcome").string_value(), "no_reply");
@@ -297,7 +299,7 @@ TEST(SparkplugSession, ChannelFailingForAWholeMinuteDiesUntilAValidReading)
     auto out = session.reading(failedReading(1, first + 60'000), false, 0);
     ASSERT_EQ(kinds(out), (Kinds{DDATA, DDEATH}));
     EXPECT_EQ(out.dataIndex, 0);
-    EXPECT_EQ(out.messages[1].topic, QStringLiteral("spBv1.0/zentlog/DDEATH/site/channel2"));
+    EXPECT_EQ(out.messages[1].topic, QStringLiteral("spBv1.0/zentlog/DDEATH/site/input1"));
     EXPECT_EQ(decode(out.messages[1]).seq(), (decode(out.messages[0]).seq() + 1) % 256);
 
     // Dead: later failures say nothing and take no seq; other channels go on.
@@ -349,7 +351,7 @@ TEST(SparkplugSession, HistoricalReadingsAreFlaggedAndLeaveTheLiveStateAlone)
     ASSERT_EQ(kinds(out), (Kinds{DBIRTH, DDATA}));
     EXPECT_EQ(out.dataIndex, 1);
     const pb::Payload birth = decode(out.messages[0]);
-    EXPECT_EQ(birth.metrics_size(), 12);
+    EXPECT_EQ(birth.metrics_size(), 19); // the reading's 12 and the alarm's 7
     for (const auto& metric : birth.metrics()) {
         EXPECT_TRUE(metric.is_null()) << metric.name();
         EXPECT_FALSE(metric.is_historical());

@@ -190,7 +190,7 @@ TEST_F(StationLineAndFiles, AHistoryRemovedReplacedOrTruncatedWhileMeasuringLose
     const auto allArrived = [&](const MqttSubscriber::Messages& messages) {
         for (const auto& m : messages) {
             const QJsonObject o = QJsonDocument::fromJson(m.payload).object();
-            got.insert({o.value(QStringLiteral("channel")).toInt() - 1, qint64(o.value(QStringLiteral("time_ms")).toDouble())});
+            got.insert({o.value(QStringLiteral("channel")).toInt(), qint64(o.value(QStringLiteral("time_ms")).toDouble())});
         }
         // (The last cycles before the end go out at the next start.)
         return std::all_of(kept.begin(), kept.end(), [&](const auto& k) {

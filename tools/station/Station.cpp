@@ -1,4 +1,5 @@
 #include "Station.h"
+#include "app/AlarmService.h"
 
 #include "common/IniSections.h"
 #include "common/Logging.h"
@@ -78,6 +79,9 @@ Station::Station(QString directory, QObject* parent)
     connect(&timer_, &QTimer::timeout, this, &Station::tick);
     connect(&outputs_, &app::MeasurementOutputs::problem, this,
             [](const QString& text) { qCWarning(lcStation).noquote() << oneLine(text); });
+    // Before the start: what the alarm commands left undone at the last stop is told then.
+    connect(&outputs_, &app::MeasurementOutputs::alarmLog, this,
+            [](const QString& text) { qCInfo(lcStation).noquote() << oneLine(text); });
     connect(&session_, &measure::MeasurementSession::cycleCompleted, this, &Station::cycleEnded);
     connect(&session_, &measure::MeasurementSession::channelVisited, this, &Station::visited);
     // Each visit goes out as soon as it ends, after the counters took it.
@@ -409,7 +413,28 @@ void Station::startFeed()
     });
     // (What a new client is greeted with is not what the others were last sent: sendConfiguration
     // still tells them of a change.)
-    feed_.setGreeting([this] { return feed::encodeConfiguration(feedConfiguration()) + feed::encodeState(feedState()); });
+    feed_.setGreeting([this] {
+        QByteArray greeting = feed::encodeConfiguration(feedConfiguration()) + feed::encodeState(feedState());
+        if (outputs_.alarms())
+            greeting += feed::encodeAlarms(outputs_.alarms()->alarms());
+        return greeting;
+    });
+    if (app::AlarmService* alarms = outputs_.alarms()) {
+        connect(alarms, &app::AlarmService::alarmEvent, this, [this](const alarms::AlarmEvent& event) {
+            const alarms::Alarm& a = event.alarm;
+            qCInfo(lcStation).noquote() << QStringLiteral("Alarm %1 (input %2, %3) %4")
+                                               .arg(a.id)
+                                               .arg(a.input)
+                                               .arg(alarms::kindName(a.kind), alarms::eventName(event.type));
+            if (feed_.clientCount() > 0)
+                feed_.broadcast(feed::encodeAlarmEvent(event));
+        });
+        connect(&feed_, &feed::FeedServer::acknowledgeRequested, alarms, [alarms](qint64 id) {
+            if (!alarms->acknowledge(id))
+                qCInfo(lcStation).noquote() << QStringLiteral("Alarm %1 awaits no acknowledgement (asked on the live feed)").arg(id);
+        });
+        connect(&feed_, &feed::FeedServer::acknowledgeAllRequested, alarms, &app::AlarmService::acknowledgeAll);
+    }
     sentConfiguration_ = feedConfiguration();
     // Without the feed the station still measures: the windows then cannot view it.
     if (const QString problem = feed_.listen(); !problem.isEmpty())
