@@ -9,20 +9,9 @@
 # Usage: bench/feed.sh [BUILD_DIR] [SECONDS]   (default build/default and 60 s, built beforehand)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$(pwd)
-build=${1:-build/default}
-seconds=${2:-60}
-sim=$root/$build/tools/sim/zentlog-sim
-station=$root/$build/tools/station/zentlog-station
-driver=$root/$build/bench/zentlog-bench-feed
-for tool in "$sim" "$station" "$driver" "$(command -v socat)"; do
-  [[ -x $tool ]] || { echo "missing $tool (build first; socat from Debian)" >&2; exit 2; }
-done
-
-work=$(mktemp -d)
-pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; rm -rf "$work"; }
-trap cleanup EXIT
+source bench/lib.sh
+benchStart zentlog-bench-feed "$@"
+command -v socat >/dev/null || { echo "missing socat (Debian package socat)" >&2; exit 2; }
 rss_kib() { awk '$1 == "VmRSS:" { print $2 }' "/proc/$1/status"; }
 calc() { awk "BEGIN { printf \"%.${2:-2}f\", $1 }"; }
 

@@ -8,20 +8,8 @@
 # Usage: bench/station.sh [BUILD_DIR] [SECONDS]   (default build/default and 60 s, built beforehand)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$(pwd)
-build=${1:-build/default}
-seconds=${2:-60}
-sim=$root/$build/tools/sim/zentlog-sim
-station=$root/$build/tools/station/zentlog-station
-driver=$root/$build/bench/zentlog-bench-measure
-for tool in "$sim" "$station" "$driver"; do
-  [[ -x $tool ]] || { echo "missing $tool (build first)" >&2; exit 2; }
-done
-
-work=$(mktemp -d)
-pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; rm -rf "$work"; }
-trap cleanup EXIT
+source bench/lib.sh
+benchStart zentlog-bench-measure "$@"
 
 port=$(( 20000 + RANDOM % 20000 ))
 printf 'listener %s 127.0.0.1\nallow_anonymous true\nuser root\n' "$port" >"$work/mosquitto.conf"

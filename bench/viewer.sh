@@ -7,20 +7,8 @@
 # Usage: bench/viewer.sh [BUILD_DIR] [SECONDS]   (default build/default and 60 s, built beforehand)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$(pwd)
-build=${1:-build/default}
-seconds=${2:-60}
-sim=$root/$build/tools/sim/zentlog-sim
-station=$root/$build/tools/station/zentlog-station
-driver=$root/$build/bench/zentlog-bench-viewer
-for tool in "$sim" "$station" "$driver"; do
-  [[ -x $tool ]] || { echo "missing $tool (build first)" >&2; exit 2; }
-done
-
-work=$(mktemp -d)
-pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; rm -rf "$work"; }
-trap cleanup EXIT
+source bench/lib.sh
+benchStart zentlog-bench-viewer "$@"
 
 printf '1,2\r\n"1","pH"\r\n1,1\r\n"2","cond"\r\n1,5\r\n"3","flow"\r\n1,3\r\n"1","orp"\r\n#TRUE#,#TRUE#,#TRUE#,#FALSE#\r\n#FALSE#,#FALSE#,#FALSE#,#TRUE#\r\n' >"$work/config.txt"
 printf ' 1  0 \r\n 0 \r\n 0 \r\n' >"$work/PortCom.dat"
