@@ -8,6 +8,8 @@
 
 #include "feed/FeedClient.h"
 
+#include "Percentile.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QTimer>
@@ -16,19 +18,6 @@
 #include <cmath>
 #include <cstdio>
 #include <vector>
-
-namespace {
-
-double percentile(std::vector<double> values, double share)
-{
-    if (values.empty())
-        return NAN;
-    std::sort(values.begin(), values.end());
-    const auto rank = static_cast<size_t>(std::ceil(share * static_cast<double>(values.size())));
-    return values[std::max<size_t>(rank, 1) - 1];
-}
-
-} // namespace
 
 int main(int argc, char* argv[])
 {

@@ -10,8 +10,8 @@
 #include "measure/F_Mesure.h"
 #include "measure/ValueText.h"
 #include "serial/QtSerialControl.h"
-#include "ui/Dialogs.h"
 
+#include "PrintingDialogs.h"
 #include "ProcessCpu.h"
 
 #include <QApplication>
@@ -27,27 +27,6 @@
 using testing_support::cpuSeconds;
 
 namespace {
-
-// Prints every box instead of showing it.
-class PrintingDialogs final : public ui::Dialogs {
-public:
-    ui::Answer message(const QString& text, ui::Icon, ui::Buttons buttons, const QString&) override
-    {
-        std::fprintf(stderr, "message: %s\n", qPrintable(text));
-        return buttons == ui::Buttons::Ok ? ui::Answer::Ok : ui::Answer::No;
-    }
-    void notify(const QString& text, ui::Icon, const QString&, QWidget*) override
-    {
-        std::fprintf(stderr, "notify: %s\n", qPrintable(text));
-    }
-    void ask(const QString& text, ui::Icon, ui::Buttons, const QString&, std::function<void(ui::Answer)> onAnswer,
-             QWidget*) override
-    {
-        std::fprintf(stderr, "ask: %s\n", qPrintable(text));
-        onAnswer(ui::Answer::No);
-    }
-    void beep() override {}
-};
 
 long residentKiB()
 {

@@ -9,7 +9,9 @@
 #include "app/ZENTLOG.h"
 #include "measure/F_Mesure.h"
 #include "serial/QtSerialControl.h"
-#include "ui/Dialogs.h"
+
+#include "Percentile.h"
+#include "PrintingDialogs.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -18,39 +20,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <vector>
-
-namespace {
-
-// Boxes go to the error output; no question is answered Yes.
-class PrintingDialogs final : public ui::Dialogs {
-public:
-    ui::Answer message(const QString& text, ui::Icon, ui::Buttons buttons, const QString&) override
-    {
-        std::fprintf(stderr, "message: %s\n", qPrintable(text));
-        return buttons == ui::Buttons::Ok ? ui::Answer::Ok : ui::Answer::No;
-    }
-    void notify(const QString& text, ui::Icon, const QString&, QWidget*) override
-    {
-        std::fprintf(stderr, "notify: %s\n", qPrintable(text));
-    }
-    void ask(const QString& text, ui::Icon, ui::Buttons, const QString&, std::function<void(ui::Answer)> onAnswer,
-             QWidget*) override
-    {
-        std::fprintf(stderr, "ask: %s\n", qPrintable(text));
-        onAnswer(ui::Answer::No);
-    }
-    void beep() override {}
-};
-
-double percentile(std::vector<double> values, double share)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, static_cast<size_t>(share * static_cast<double>(values.size())))];
-}
-
-} // namespace
 
 int main(int argc, char* argv[])
 {
