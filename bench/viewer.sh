@@ -10,15 +10,7 @@ cd "$(dirname "$0")/.."
 source bench/lib.sh
 benchStart zentlog-bench-viewer "$@"
 
-printf '1,2\r\n"1","pH"\r\n1,1\r\n"2","cond"\r\n1,5\r\n"3","flow"\r\n1,3\r\n"1","orp"\r\n#TRUE#,#TRUE#,#TRUE#,#FALSE#\r\n#FALSE#,#FALSE#,#FALSE#,#TRUE#\r\n' >"$work/config.txt"
-printf ' 1  0 \r\n 0 \r\n 0 \r\n' >"$work/PortCom.dat"
-"$sim" --station "1 0 ph" --station "2 0 conductivity" --station "3 0 flow" --station "1 20 orp" --pace \
-  --link "$work/line" >/dev/null 2>"$work/sim.err" &
-pids+=("$!")
-for _ in $(seq 50); do [[ -e $work/line ]] && break; sleep 0.1; done
-env -u DISPLAY -u QT_QPA_PLATFORM ZENTLOG_COM1="$work/line" "$station" --workdir "$work" 2>"$work/station.log" &
-pids+=("$!")
-for _ in $(seq 50); do [[ -S $work/zentlog-station.sock ]] && break; sleep 0.1; done
+benchStationOnSim
 
 QT_QPA_PLATFORM=offscreen "$driver" "$work" "$seconds" >"$work/report" 2>"$work/viewer.log"
 value() { awk -v k="$1" '$1 == k { print $2 }' "$work/report"; }
