@@ -8,17 +8,22 @@
 #include "alarms/PanelAlarms.h"
 #include "app/AlarmService.h"
 #include "measure/Reading.h"
+#include "ui/QtDialogs.h"
 
 #include "ScriptedDialogs.h"
 #include "TestFiles.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -120,4 +125,24 @@ TEST(AlarmWindows, TheSettingsWindowRefusesWhatCannotBeStoredNamingTheInputAndTh
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         EXPECT_EQ(file.readAll(), before);
     }
+
+    // Once with a real box, as the program shows it: the refusal waits for OK and stores nothing.
+    QTemporaryDir dir;
+    ui::QtDialogs dialogs;
+    alarms::AlarmSettingsWindow window({dialogs, dir.path(), QStringLiteral("ZENTLOG")});
+    window.inputChoice(0)->setChecked(true);
+    window.field(0, QStringLiteral("delay_s"))->setText(QStringLiteral("-1"));
+    QStringList said;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            said << box->text();
+            box->accept();
+        }
+    });
+    closer.start(50);
+    window.accept();
+    ASSERT_EQ(said.size(), 1);
+    EXPECT_TRUE(said[0].startsWith(QStringLiteral("Input 0: delay_s=-1"))) << said[0].toStdString();
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("zentlog.ini"))));
 }
