@@ -131,6 +131,10 @@ std::vector<alarms::Alarm> AlarmService::recent(int count) const
 
 void AlarmService::handle(std::vector<alarms::AlarmEvent> events)
 {
+    // A new history file at the name (the old one removed, replaced or emptied) gets the alarms
+    // that stand before anything else is written to it.
+    if (store_ && store_->followFile())
+        store_->keepStanding(evaluator_->alarms());
     if (events.empty())
         return;
     // Written (and the command queued) before anyone is told: an event told is an event kept.

@@ -1,5 +1,6 @@
 #include "history/AlarmStore.h"
 
+#include "history/HistoryFile.h"
 #include "history/HistorySchema.h"
 
 #include <QDir>
@@ -112,7 +113,17 @@ bool AlarmStore::open()
         tell(QStringLiteral("kept in"), problem);
         return false;
     }
+    opened_ = common::identityAt(path_);
     return true;
+}
+
+bool AlarmStore::followFile()
+{
+    if (db_.isOpen() && checkHistoryFile(path_, opened_) != FileChange::None) {
+        db_.close();
+        standingLost_ = true;
+    }
+    return standingLost_;
 }
 
 std::vector<alarms::Alarm> AlarmStore::openAlarms()
@@ -160,6 +171,46 @@ std::vector<alarms::Alarm> AlarmStore::recent(int count)
     return result;
 }
 
+namespace {
+QSqlQuery upsertQuery(QSqlDatabase& db)
+{
+    QSqlQuery upsert(db);
+    upsert.prepare(QStringLiteral("INSERT OR REPLACE INTO alarms (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)")
+                       .arg(QLatin1String(kAlarmColumns)));
+    return upsert;
+}
+
+void bindAlarm(QSqlQuery& upsert, const alarms::Alarm& a)
+{
+    // An input without a tag has a null text, which the driver would bind as NULL: the column
+    // takes no NULL, and the alarm would not be written at all.
+    const QString tag = a.tag.isNull() ? QStringLiteral("") : a.tag;
+    for (const QVariant& v : {QVariant(a.id), QVariant(a.input), QVariant(alarms::kindName(a.kind)), QVariant(tag),
+                              QVariant(a.raisedMs), optionalNumber(a.value), optionalNumber(a.limit),
+                              optionalTime(a.acknowledgedMs), optionalTime(a.clearedMs)})
+        upsert.addBindValue(v);
+}
+} // namespace
+
+void AlarmStore::keepStanding(const std::vector<alarms::Alarm>& standing)
+{
+    if (!open() || !db_.transaction())
+        return;
+    QSqlQuery upsert = upsertQuery(db_);
+    for (const alarms::Alarm& alarm : standing) {
+        bindAlarm(upsert, alarm);
+        if (!upsert.exec()) {
+            tell(QStringLiteral("written to"), upsert.lastError().text());
+            db_.rollback();
+            return;
+        }
+    }
+    if (db_.commit())
+        standingLost_ = false;
+    else
+        db_.rollback();
+}
+
 std::vector<alarms::CommandRun> AlarmStore::record(const std::vector<alarms::AlarmEvent>& events, bool queueCommands)
 {
     std::vector<alarms::CommandRun> runs;
@@ -169,18 +220,13 @@ std::vector<alarms::CommandRun> AlarmStore::record(const std::vector<alarms::Ala
         tell(QStringLiteral("written to"), db_.lastError().text());
         return runs;
     }
-    QSqlQuery upsert(db_);
-    upsert.prepare(QStringLiteral("INSERT OR REPLACE INTO alarms (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)")
-                       .arg(QLatin1String(kAlarmColumns)));
+    QSqlQuery upsert = upsertQuery(db_);
     QSqlQuery insertEvent(db_);
     insertEvent.prepare(QStringLiteral("INSERT INTO alarm_events (alarm_id, event, time_ms, value, limit_value, command)"
                                        " VALUES (?, ?, ?, ?, ?, ?)"));
     for (const alarms::AlarmEvent& event : events) {
         const alarms::Alarm& a = event.alarm;
-        for (const QVariant& v : {QVariant(a.id), QVariant(a.input), QVariant(alarms::kindName(a.kind)), QVariant(a.tag),
-                                  QVariant(a.raisedMs), optionalNumber(a.value), optionalNumber(a.limit),
-                                  optionalTime(a.acknowledgedMs), optionalTime(a.clearedMs)})
-            upsert.addBindValue(v);
+        bindAlarm(upsert, a);
         insertEvent.addBindValue(a.id);
         insertEvent.addBindValue(alarms::eventName(event.type));
         insertEvent.addBindValue(event.timeMs);

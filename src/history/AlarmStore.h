@@ -7,6 +7,7 @@
 
 #include "alarms/Alarm.h"
 #include "alarms/AlarmCommand.h"
+#include "common/SafeFiles.h"
 
 #include <QSqlDatabase>
 #include <QString>
@@ -47,6 +48,14 @@ public:
     void markStarted(qint64 queueId, qint64 nowMs);
     void markDone(qint64 queueId);
 
+    // SQLite writes on into the file it opened whatever becomes of its name. When the history file
+    // at the name is no longer that one (removed, replaced, emptied: the recorder starts a new one
+    // there), the connection is let go, so that the next write goes to the file at the name; true
+    // until keepStanding() has written the alarms that stand into it, since a row is otherwise
+    // only written at its alarm's next event and a restart would not find it.
+    bool followFile();
+    void keepStanding(const std::vector<alarms::Alarm>& standing);
+
 private:
     bool open();
     void tell(const QString& what, const QString& reason);
@@ -56,6 +65,8 @@ private:
     QString connectionName_;
     QSqlDatabase db_;
     bool reported_ = false;
+    common::FileIdentity opened_; // the file the connection opened
+    bool standingLost_ = false;
 };
 
 } // namespace history

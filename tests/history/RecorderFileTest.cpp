@@ -2,6 +2,7 @@
 // is damaged in pages it never reads: one message, and every reading after the event is in the
 // new file at the name, those before it in the rescued copy.
 
+#include "history/AlarmStore.h"
 #include "history/Recorder.h"
 
 #include "HistoryFiles.h"
@@ -192,6 +193,25 @@ TEST_F(RecorderFileTest, DamageInPagesTheRecorderNeverReadsIsFoundAtStartAndByTh
     EXPECT_EQ(beside("history.sqlite.damaged-*").size(), 2);
     recorder.reset();
     EXPECT_EQ(queryValue(path(), QStringLiteral("PRAGMA integrity_check")).toString(), QStringLiteral("ok"));
+}
+
+TEST_F(RecorderFileTest, TheAlarmStoreFollowsAFileTakenAwayAndKeepsTheStandingAlarmsInTheNewOne)
+{
+    history::AlarmStore store({dir.path(), 200, [this](const QString& text) { messages << text; }});
+    alarms::Alarm alarm;
+    alarm.id = 1;
+    alarm.input = 2;
+    alarm.kind = alarms::AlarmKind::High;
+    alarm.raisedMs = 1000;
+    store.record({{alarms::AlarmEvent::Type::Raised, 1000, alarm}}, false);
+    EXPECT_FALSE(store.followFile());
+
+    for (const char* suffix : {"", "-wal", "-shm"})
+        QFile::remove(path() + QString::fromLatin1(suffix));
+    ASSERT_TRUE(store.followFile());
+    store.keepStanding({alarm});
+    EXPECT_FALSE(store.followFile()) << messages.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(queryValue(path(), QStringLiteral("SELECT count(*) FROM alarms WHERE id = 1 AND input = 2")).toInt(), 1);
 }
 
 } // namespace
