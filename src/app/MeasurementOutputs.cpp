@@ -8,6 +8,8 @@
 #include "publish/PublisherThread.h"
 #include "serial/SerialSettings.h"
 
+#include <QDateTime>
+
 #include <utility>
 
 namespace app {
@@ -200,6 +202,7 @@ void MeasurementOutputs::startPublisher(const publish::MqttSettings& settings, b
         return;
     publish::Publisher::Options options;
     options.sendRecorded = sendRecorded;
+    options.madeMs = QDateTime::currentMSecsSinceEpoch();
     options.settings = settings;
     options.directory = directory_;
     options.history = recorder_ != nullptr;

@@ -135,4 +135,20 @@ qint64 HistoryAlarmEvents::newest()
     return query.value(0).toLongLong();
 }
 
+qint64 HistoryAlarmEvents::newestBefore(qint64 timeMs)
+{
+    if (!open())
+        return 0;
+    // From the newest backwards: only the few events since the publisher was made are passed.
+    QSqlQuery query(db_);
+    query.prepare(QStringLiteral(
+        "SELECT coalesce((SELECT id FROM alarm_events WHERE time_ms < ? ORDER BY id DESC LIMIT 1), 0)"));
+    query.bindValue(0, timeMs);
+    if (!query.exec() || !query.next()) {
+        db_.close();
+        return 0;
+    }
+    return query.value(0).toLongLong();
+}
+
 } // namespace publish

@@ -27,6 +27,12 @@ public:
     virtual std::vector<StoredAlarmEvent> events(qint64 after, int limit) = 0;
     // The number of the newest event; 0 when there is none.
     virtual qint64 newest() = 0;
+    // The number of the newest event before `timeMs`; events held in memory all came later.
+    virtual qint64 newestBefore(qint64 timeMs)
+    {
+        Q_UNUSED(timeMs);
+        return newest();
+    }
 };
 
 // The events of the running program only. Beyond `limit` the oldest are dropped: alarm events
@@ -55,6 +61,7 @@ public:
 
     std::vector<StoredAlarmEvent> events(qint64 after, int limit) override;
     qint64 newest() override;
+    qint64 newestBefore(qint64 timeMs) override;
 
 private:
     bool open();

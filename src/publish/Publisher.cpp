@@ -143,19 +143,23 @@ void Publisher::start()
     // The problems found while reading the settings' files, said now that someone listens.
     for (const QString& message : std::exchange(startProblems_, {}))
         report(message);
+    // Where a broker never published to starts: what was recorded before the publisher was made.
+    const auto firstStart = [this](auto& source) {
+        return options_.madeMs > 0 ? source.newestBefore(options_.madeMs) : source.newest();
+    };
     if (std::optional<AckedRanges> acked = source_->loadAcked(destinationKey(options_.settings))) {
         acked_ = std::move(*acked);
     } else {
         // Never published to this broker: what was recorded before is not sent. (Row ids start
         // at 1: up to 0 is nothing, and is kept as a row of its own.)
-        acked_ = AckedRanges::upTo(options_.sendRecorded ? 0 : source_->newest());
+        acked_ = AckedRanges::upTo(options_.sendRecorded ? 0 : firstStart(*source_));
         ackedDirty_ = true;
         saveAcked();
     }
     if (std::optional<AckedRanges> acked = source_->loadAcked(alarmDestinationKey())) {
         alarmAcked_ = std::move(*acked);
     } else {
-        alarmAcked_ = AckedRanges::upTo(options_.sendRecorded ? 0 : alarmSource_->newest());
+        alarmAcked_ = AckedRanges::upTo(options_.sendRecorded ? 0 : firstStart(*alarmSource_));
         ackedDirty_ = true;
         saveAcked();
     }

@@ -63,6 +63,10 @@ public:
         // damaged): everything recorded in it goes to a broker it has no acknowledgements for,
         // where a first start sends only what comes after it.
         bool sendRecorded = false;
+        // When the publisher was made (UTC ms), on the measurement's side. A first start sends
+        // what was taken from then on: the publisher's thread reads the history later, after the
+        // first cycles may have written readings and raised alarms (0: when it starts).
+        qint64 madeMs = 0;
         // Where the alarm events come from; null: the history's, or a memory queue, as `source`.
         std::unique_ptr<AlarmEventSource> alarmSource;
         // The alarms not back to normal when the publisher starts: the retained alarm state of

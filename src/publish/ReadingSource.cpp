@@ -196,6 +196,22 @@ qint64 HistorySource::newest()
     return query.value(0).toLongLong();
 }
 
+qint64 HistorySource::newestBefore(qint64 timeMs)
+{
+    if (!open())
+        return 0;
+    // From the newest backwards: only the few readings since the publisher was made are passed.
+    QSqlQuery query(db_);
+    query.prepare(
+        QStringLiteral("SELECT coalesce((SELECT id FROM readings WHERE time_ms < ? ORDER BY id DESC LIMIT 1), 0)"));
+    query.bindValue(0, timeMs);
+    if (!query.exec() || !query.next()) {
+        fail(query.lastError().text());
+        return 0;
+    }
+    return query.value(0).toLongLong();
+}
+
 std::optional<AckedRanges> HistorySource::loadAcked(const QString& destination)
 {
     if (!open() || !hasTable(QStringLiteral("mqtt_acked")))

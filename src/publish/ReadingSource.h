@@ -37,6 +37,13 @@ public:
     virtual qint64 count(qint64 after, qint64 before) = 0;
     // The number of the newest reading; 0 when there is none.
     virtual qint64 newest() = 0;
+    // The number of the newest reading taken before `timeMs`: where a broker never published to
+    // starts. Readings held in memory all came after the publisher that reads them.
+    virtual qint64 newestBefore(qint64 timeMs)
+    {
+        Q_UNUSED(timeMs);
+        return newest();
+    }
     // What `destination` acknowledged; nothing when this source never published to it.
     virtual std::optional<AckedRanges> loadAcked(const QString& destination) = 0;
     // Keeps what `destination` acknowledged; false when it could not (problem() says why).
@@ -84,6 +91,7 @@ public:
     std::vector<StoredReading> readings(qint64 after, qint64 before, int limit) override;
     qint64 count(qint64 after, qint64 before) override;
     qint64 newest() override;
+    qint64 newestBefore(qint64 timeMs) override;
     std::optional<AckedRanges> loadAcked(const QString& destination) override;
     bool saveAcked(const QString& destination, const AckedRanges& acked) override;
     QString problem() const override { return problem_; }
