@@ -64,6 +64,9 @@ struct AlarmEvent {
     Type type = Type::Raised;
     qint64 timeMs = 0; // when it happened, UTC milliseconds
     Alarm alarm;       // the alarm after the event
+    // Written to the history: its readers (the MQTT publisher) find it there. An event the
+    // history could not take is passed on from memory instead.
+    bool inHistory = false;
     friend bool operator==(const AlarmEvent&, const AlarmEvent&) = default;
 };
 QString eventName(AlarmEvent::Type type); // "raised", "acknowledged", "cleared"

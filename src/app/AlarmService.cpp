@@ -138,19 +138,19 @@ void AlarmService::handle(std::vector<alarms::AlarmEvent> events)
     if (events.empty())
         return;
     // Written (and the command queued) before anyone is told: an event told is an event kept.
-    std::vector<alarms::CommandRun> runs;
+    std::optional<std::vector<alarms::CommandRun>> runs;
     if (store_)
         runs = store_->record(events, command_ != nullptr);
+    for (alarms::AlarmEvent& event : events)
+        event.inHistory = runs.has_value();
     if (command_) {
-        if (runs.empty() && !store_) {
+        if (!runs) {
+            // No history, or it cannot be written: the command still runs, without a queue entry.
+            runs.emplace();
             for (const alarms::AlarmEvent& event : events)
-                runs.push_back({0, event});
-        } else if (runs.empty()) {
-            // The history cannot be written: the command still runs, without its queue entry.
-            for (const alarms::AlarmEvent& event : events)
-                runs.push_back({0, event});
+                runs->push_back({0, event});
         }
-        for (alarms::CommandRun& run : runs)
+        for (alarms::CommandRun& run : *runs)
             command_->enqueue(std::move(run));
     }
     for (const alarms::AlarmEvent& event : events) {

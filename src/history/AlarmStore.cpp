@@ -211,14 +211,16 @@ void AlarmStore::keepStanding(const std::vector<alarms::Alarm>& standing)
         db_.rollback();
 }
 
-std::vector<alarms::CommandRun> AlarmStore::record(const std::vector<alarms::AlarmEvent>& events, bool queueCommands)
+std::optional<std::vector<alarms::CommandRun>> AlarmStore::record(const std::vector<alarms::AlarmEvent>& events, bool queueCommands)
 {
     std::vector<alarms::CommandRun> runs;
-    if (events.empty() || !open())
+    if (events.empty())
         return runs;
+    if (!open())
+        return std::nullopt;
     if (!db_.transaction()) {
         tell(QStringLiteral("written to"), db_.lastError().text());
-        return runs;
+        return std::nullopt;
     }
     QSqlQuery upsert = upsertQuery(db_);
     QSqlQuery insertEvent(db_);
@@ -237,7 +239,7 @@ std::vector<alarms::CommandRun> AlarmStore::record(const std::vector<alarms::Ala
             const QString reason = (upsert.lastError().isValid() ? upsert.lastError() : insertEvent.lastError()).text();
             db_.rollback();
             tell(QStringLiteral("written to"), reason);
-            return {};
+            return std::nullopt;
         }
         if (queueCommands)
             runs.push_back({insertEvent.lastInsertId().toLongLong(), event});
@@ -245,7 +247,7 @@ std::vector<alarms::CommandRun> AlarmStore::record(const std::vector<alarms::Ala
     if (!db_.commit()) {
         tell(QStringLiteral("written to"), db_.lastError().text());
         db_.rollback();
-        return {};
+        return std::nullopt;
     }
     reported_ = false;
     return runs;

@@ -38,8 +38,9 @@ public:
     std::vector<alarms::Alarm> recent(int count);
 
     // Writes the events' alarms; when `queueCommands`, queues one command run per event. The
-    // queued runs, in order (queue ids set); empty when the write failed or nothing was queued.
-    std::vector<alarms::CommandRun> record(const std::vector<alarms::AlarmEvent>& events, bool queueCommands);
+    // queued runs, in order (queue ids set; none when nothing was queued); nothing when the events
+    // could not be written.
+    std::optional<std::vector<alarms::CommandRun>> record(const std::vector<alarms::AlarmEvent>& events, bool queueCommands);
     // The runs queued and not yet started, in order.
     std::vector<alarms::CommandRun> pendingRuns();
     // Runs started but not finished when the program stopped: they are not run again (a command

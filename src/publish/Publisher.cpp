@@ -19,6 +19,8 @@ namespace {
 
 constexpr qint64 kNoEnd = std::numeric_limits<qint64>::max();
 constexpr int kLiveBatch = 500;
+// Alarm events are few: as many as a long outage of the history disk may raise.
+constexpr std::size_t kNotInHistoryLimit = 10000;
 
 QString inDirectory(const QString& directory, const QString& file)
 {
@@ -221,8 +223,13 @@ QString Publisher::alarmDestinationKey() const
 
 void Publisher::alarmEvent(const alarms::AlarmEvent& event)
 {
-    if (memoryAlarms_)
+    if (memoryAlarms_) {
         memoryAlarms_->add(event);
+    } else if (!event.inHistory) {
+        notInHistory_.push_back(event);
+        if (notInHistory_.size() > kNotInHistoryLimit)
+            notInHistory_.pop_front();
+    }
     if (event.alarm.state() == alarms::AlarmState::Normal)
         alarmsNow_.erase(event.alarm.id);
     else
@@ -246,6 +253,11 @@ void Publisher::publishAlarmState(int input)
 
 void Publisher::publishAlarmsLive()
 {
+    while (!notInHistory_.empty()) {
+        if (!publishAlarmEvent({0, notInHistory_.front()}, false))
+            return;
+        notInHistory_.pop_front();
+    }
     for (;;) {
         const std::vector<StoredAlarmEvent> batch = alarmSource_->events(alarmLiveNext_ - 1, kLiveBatch);
         for (const StoredAlarmEvent& stored : batch) {
@@ -350,6 +362,7 @@ void Publisher::onConnected()
     // The retained alarm state of every input, as it is now (a broker may have lost it).
     for (int input = 0; input < alarms::kInputCount; ++input)
         publishAlarmState(input);
+    publishAlarmsLive(); // the events the history could not take, held meanwhile
     qCInfo(lcPublish) << "connected to" << options_.settings.destination() << "," << pendingBackfill_
                       << "readings to backfill";
     if (pendingBackfill_ > 0 || alarmBackfillNext_ < alarmLiveFrom_) {

@@ -24,6 +24,7 @@
 #include <QTimer>
 
 #include <cstddef>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -153,6 +154,8 @@ private:
 
     std::unique_ptr<AlarmEventSource> alarmSource_;
     MemoryAlarmEvents* memoryAlarms_ = nullptr; // alarmSource_ when it is the memory queue
+    // Events the history could not take (a full disk): sent from here, as they happened.
+    std::deque<alarms::AlarmEvent> notInHistory_;
     AckedRanges alarmAcked_;
     qint64 alarmLiveFrom_ = 0;
     qint64 alarmLiveNext_ = 0;

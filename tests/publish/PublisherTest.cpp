@@ -378,3 +378,17 @@ TEST_F(PublisherTest, AnOutagesAlarmEventsArriveOnceAsBackfillAndTheRetainedStat
         }
     }
 }
+
+TEST_F(PublisherTest, AnAlarmEventTheHistoryCouldNotTakeIsSentFromMemory)
+{
+    // No history file: the event raised before the broker is reached is not in any file.
+    auto publisher = makePublisher(true);
+    alarms::AlarmEvent event{alarms::AlarmEvent::Type::Raised, 1'700'000'000'000, {}};
+    event.alarm = {3, 1, alarms::AlarmKind::LowLow, QStringLiteral("Cl"), event.timeMs, 0.05, 0.1, {}, {}};
+    publisher->alarmEvent(event);
+    EXPECT_TRUE(subscriber->waitFor(
+        [](const auto& m) {
+            return std::any_of(m.begin(), m.end(), [](const auto& one) { return one.topic == "zentlog/site/1/alarm"; });
+        },
+        20000));
+}
