@@ -39,6 +39,17 @@ void AlarmEvaluator::restore(std::vector<Alarm> alarms, qint64 nextId)
     }
 }
 
+void AlarmEvaluator::renumberFrom(qint64 firstFree)
+{
+    nextId_ = std::max(nextId_, firstFree);
+    for (Input& input : inputs_) {
+        for (Slot& slot : input.kinds) {
+            if (slot.alarm && slot.alarm->id < firstFree)
+                slot.alarm->id = nextId_++;
+        }
+    }
+}
+
 std::vector<AlarmEvent> AlarmEvaluator::setLimits(const std::array<InputLimits, kInputCount>& limits, qint64 nowMs)
 {
     std::vector<AlarmEvent> events;

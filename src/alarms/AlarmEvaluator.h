@@ -34,6 +34,9 @@ class AlarmEvaluator {
 public:
     // Alarms read back from the history at start (not normal ones) and the next id to give.
     void restore(std::vector<Alarm> alarms, qint64 nextId);
+    // Alarms numbered below `firstFree` take new numbers from there on: a history turned on while
+    // measuring may hold alarms of an earlier run under the numbers given meanwhile.
+    void renumberFrom(qint64 firstFree);
     // Events: alarms of kinds that lost their limit are cleared.
     std::vector<AlarmEvent> setLimits(const std::array<InputLimits, kInputCount>& limits, qint64 nowMs);
 

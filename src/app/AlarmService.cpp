@@ -23,10 +23,7 @@ AlarmService::AlarmService(Options options, QObject* parent)
     , timer_(new QTimer(this))
 {
     if (options_.history) {
-        history::AlarmStore::Options storeOptions;
-        storeOptions.directory = options_.directory;
-        storeOptions.report = [this](const QString& text) { emit problem(text); };
-        store_ = std::make_unique<history::AlarmStore>(std::move(storeOptions));
+        openStore();
         // The states of the last run go on: an alarm raised before a restart stays raised.
         evaluator_->restore(store_->openAlarms(), store_->maxId() + 1);
         for (const alarms::Alarm& alarm : store_->recent(kRecentCount)) {
@@ -40,6 +37,29 @@ AlarmService::AlarmService(Options options, QObject* parent)
 }
 
 AlarmService::~AlarmService() = default;
+
+void AlarmService::openStore()
+{
+    history::AlarmStore::Options storeOptions;
+    storeOptions.directory = options_.directory;
+    storeOptions.report = [this](const QString& text) { emit problem(text); };
+    store_ = std::make_unique<history::AlarmStore>(std::move(storeOptions));
+}
+
+void AlarmService::setHistory(bool on)
+{
+    if (on == (store_ != nullptr))
+        return;
+    options_.history = on;
+    if (!on) {
+        store_.reset();
+        return;
+    }
+    openStore();
+    evaluator_->renumberFrom(store_->maxId() + 1);
+    store_->keepStanding(evaluator_->alarms());
+    emit alarmsChanged();
+}
 
 qint64 AlarmService::now() const
 {

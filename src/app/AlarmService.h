@@ -42,6 +42,9 @@ public:
 
     // Takes the settings in force (at start and at every reload).
     void setSettings(const alarms::AlarmSettings& settings, const QString& iniPath);
+    // The history turned on or off while measuring: the alarms that stand go on, and are written
+    // into the file from now on (or no longer).
+    void setHistory(bool on);
 
     void readings(const std::vector<measure::Reading>& readings);
     // False when `id` names no alarm that awaits acknowledgement.
@@ -65,6 +68,7 @@ signals:
     void logLine(const QString& text);
 
 private:
+    void openStore();
     void handle(std::vector<alarms::AlarmEvent> events);
     void tick();
     qint64 now() const;

@@ -152,6 +152,8 @@ void MeasurementOutputs::reload(bool forcePublisher)
     if (historyChanged) {
         recorder_.reset();
         startRecorder(history);
+        if (alarms_)
+            alarms_->setHistory(recorder_ != nullptr);
     }
     if (diagnostics.trace != diagnostics_.trace) {
         trace_.reset();

@@ -27,6 +27,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 using testing_support::ScriptedDialogs;
 
 namespace {
@@ -93,6 +95,27 @@ TEST(AlarmWindows, AnAlarmAcknowledgedFromTheWindowStaysActiveAndStopsBlinking)
     QTest::mouseClick(window.AcknowledgeAllButton(), Qt::LeftButton);
     for (const alarms::Alarm& alarm : service.alarms())
         EXPECT_EQ(alarm.state(), alarms::AlarmState::ActiveAcknowledged) << alarms::kindName(alarm.kind).toStdString();
+}
+
+TEST(AlarmWindows, AHistoryTurnedOnWhileMeasuringTakesTheStandingAlarmUnderANumberOfItsOwn)
+{
+    QTemporaryDir dir;
+    qint64 now = 1'700'000'000'000;
+    alarms::AlarmSettings settings;
+    settings.inputs[2].value.high = 8.5;
+    const auto raisedIn = [&](bool history) {
+        auto service = std::make_unique<app::AlarmService>(app::AlarmService::Options{dir.path(), history, [&] { return now; }, 1000});
+        service->setSettings(settings, dir.filePath(QStringLiteral("zentlog.ini")));
+        service->readings({ph(now += 1000, 9.0)});
+        return service;
+    };
+    raisedIn(true); // alarm 1 of an earlier run stays in the file
+    const auto service = raisedIn(false);
+    ASSERT_EQ(service->alarms().at(0).id, 1);
+    service->setHistory(true);
+    EXPECT_EQ(service->alarms().at(0).id, 2);
+    // A restart finds the alarm that stood when the history was turned on.
+    EXPECT_EQ(raisedIn(true)->alarms().at(0).id, 2);
 }
 
 TEST(AlarmWindows, TheSettingsWindowRefusesWhatCannotBeStoredNamingTheInputAndTheField)
