@@ -75,8 +75,8 @@ TEST_F(HistoryToolTest, InfoTellsRowsAndTimesPerChannelAndTheFileSize)
     const ToolRun run = tool({QStringLiteral("info")});
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_EQ(run.out, QStringLiteral("history.sqlite: %1 bytes\n"
-                                      "channel 0: 2 readings from 2026-12-09T03:00:00+01:00 to 2026-12-09T04:00:00+01:00\n"
-                                      "channel 3: 1 readings from 2026-12-09T03:00:00+01:00 to 2026-12-09T03:00:00+01:00\n")
+                                      "input 0: 2 readings from 2026-12-09T03:00:00+01:00 to 2026-12-09T04:00:00+01:00\n"
+                                      "input 3: 1 readings from 2026-12-09T03:00:00+01:00 to 2026-12-09T03:00:00+01:00\n")
                            .arg(before.size()));
     // Read-only: not a byte of the file changes, and SQLite leaves no journal beside it.
     EXPECT_EQ(readFile(inWork(QStringLiteral("history.sqlite"))), before);
@@ -140,7 +140,7 @@ TEST_F(HistoryToolTest, UsageAndFileErrorsExitWithTwo)
     const QList<QStringList> wrong{
         {},
         {QStringLiteral("purge")},
-        {QStringLiteral("export"), QStringLiteral("--channel"), QStringLiteral("4")},
+        {QStringLiteral("export"), QStringLiteral("--input"), QStringLiteral("4")},
         {QStringLiteral("export"), QStringLiteral("--format"), QStringLiteral("ods")},
         {QStringLiteral("export"), QStringLiteral("--from"), QStringLiteral("yesterday")},
         {QStringLiteral("export"), QStringLiteral("--from"), QStringLiteral("2026-12-10"), QStringLiteral("--to"), QStringLiteral("2026-12-09")},
@@ -369,7 +369,7 @@ TEST_F(HistoryToolTest, ReadingLeavesNothingBesideTheFileThatWasNotThere)
     const RecordedHistory writer(inWork(QStringLiteral("live.sqlite")), 100);
     const QStringList before = filesInWork();
     const ToolRun run = tool({QStringLiteral("info"), QStringLiteral("live.sqlite")});
-    EXPECT_TRUE(run.out.contains(QStringLiteral("channel 0: 25 readings"))) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains(QStringLiteral("input 0: 25 readings"))) << run.out.toStdString();
     EXPECT_TRUE(run.out.contains(QStringLiteral("in its journal"))) << run.out.toStdString();
     EXPECT_EQ(filesInWork(), before);
 }

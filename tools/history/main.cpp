@@ -1,7 +1,7 @@
 // zentlog-history: the measurement history from the command line, through the program's core.
 //
 //   zentlog-history info [DB]
-//   zentlog-history export [--from T] [--to T] [--channel N]... [--format xls|csv] [--output FILE] [DB]
+//   zentlog-history export [--from T] [--to T] [--input N]... [--format xls|csv] [--output FILE] [DB]
 //   zentlog-history recover DB --output NEW
 //
 // T is a local date and time in ISO 8601 (2026-12-09T03:00, 2026-12-09T03:00:15 or 2026-12-09 for
@@ -51,7 +51,7 @@ void print(FILE* stream, const QString& text)
 
 const QString kUsage = QStringLiteral(
     "usage: zentlog-history info [DB]\n"
-    "       zentlog-history export [--from T] [--to T] [--channel N]... [--format xls|csv] [--output FILE] [DB]\n"
+    "       zentlog-history export [--from T] [--to T] [--input N]... [--format xls|csv] [--output FILE] [DB]\n"
     "       zentlog-history recover DB --output NEW");
 
 int usageError(const QString& message)
@@ -104,7 +104,7 @@ int info(const QString& path)
     if (summary.channels.isEmpty())
         print(stdout, QStringLiteral("no readings"));
     for (const history::ChannelSummary& channel : summary.channels) {
-        print(stdout, QStringLiteral("channel %1: %2 readings from %3 to %4")
+        print(stdout, QStringLiteral("input %1: %2 readings from %3 to %4")
                           .arg(channel.channel)
                           .arg(channel.rows)
                           .arg(localIso(channel.firstMs), localIso(channel.lastMs)));
@@ -172,8 +172,9 @@ int main(int argc, char* argv[])
                                   QStringLiteral("T"));
     const QCommandLineOption to(QStringLiteral("to"), QStringLiteral("Time at which the export stops (excluded)."),
                                 QStringLiteral("T"));
-    const QCommandLineOption channel(QStringLiteral("channel"), QStringLiteral("A channel to export, 0 to 3 (repeatable)."),
-                                     QStringLiteral("N"));
+    // "--channel" is the name earlier versions knew; inputs are numbered 0 to 3 as everywhere.
+    const QCommandLineOption channel(QStringList{QStringLiteral("input"), QStringLiteral("channel")},
+                                     QStringLiteral("An input to export, 0 to 3 (repeatable)."), QStringLiteral("N"));
     const QCommandLineOption format(QStringLiteral("format"), QStringLiteral("xls (default) or csv."), QStringLiteral("F"));
     const QCommandLineOption output(QStringLiteral("output"), QStringLiteral("The file to write."), QStringLiteral("FILE"));
     parser.addOptions({from, to, channel, format, output});
@@ -242,7 +243,7 @@ int main(int argc, char* argv[])
         bool ok = false;
         const int number = value.toInt(&ok);
         if (!ok || number < 0 || number >= history::kExportChannelCount)
-            return usageError(QStringLiteral("--channel: \"%1\" is not a channel from 0 to 3").arg(value));
+            return usageError(QStringLiteral("--input: \"%1\" is not an input from 0 to 3").arg(value));
         request.channels << number;
     }
     if (request.channels.isEmpty())
