@@ -58,6 +58,7 @@ QString asideName(const QString& path, const char* what)
 Recorder::Recorder(Options options)
     : options_(std::move(options))
     , path_(QDir(options_.directory.isEmpty() ? QDir::currentPath() : options_.directory).filePath(kHistoryFileName))
+    , schedule_(options_.writeIntervalSeconds)
 {
     if (!options_.clock)
         options_.clock = [] { return QDateTime::currentMSecsSinceEpoch(); };
@@ -67,6 +68,17 @@ Recorder::Recorder(Options options)
 Recorder::~Recorder()
 {
     integrity_.cancel();
+    checkpointer_.cancel();
+    // Nobody listens any more: what cannot be written now is logged, with its number.
+    options_.report = {};
+    options_.fileLost = {};
+    const std::size_t waiting = pending_.size();
+    if (!flush())
+        qCWarning(lcHistory).noquote() << QStringLiteral("%1 of %2 readings waiting could not be written into \"%3\" "
+                                                         "at the end and are lost: %4")
+                                              .arg(pending_.size())
+                                              .arg(waiting)
+                                              .arg(QDir::toNativeSeparators(path_), lastProblem_);
     // The readings are safe in the recorder's own file first; a copy still under way gets what
     // time is left.
     close();
@@ -109,11 +121,12 @@ bool Recorder::recordCycle(std::vector<measure::Reading> readings)
     }
     // While the file is unusable it is tried again only every few seconds, so that an outage
     // costs the cycles nothing.
-    if (!failing_ || now() >= nextTryMs_) {
-        if (writePending())
-            watchFile();
+    if (schedule_.cycleEnded(now()) && (!failing_ || now() >= nextTryMs_) && writePending()) {
+        schedule_.committed();
+        watchFile();
     }
     watchIntegrity();
+    watchCheckpoint();
     if (rescue_ && rescue_->step(options_.rescueBudgetMs)) {
         if (rescue_->failed())
             tell(QStringLiteral("Copying the readings of the lost measurement history into \"%1\" stopped after %2 "
@@ -124,6 +137,30 @@ bool Recorder::recordCycle(std::vector<measure::Reading> readings)
         rescue_.reset();
     }
     return pending_.empty();
+}
+
+bool Recorder::flush()
+{
+    if (pending_.empty())
+        return true;
+    if (!writePending())
+        return false;
+    schedule_.committed();
+    // Written into a file that has gone from the name they would be lost: the look is not put off.
+    nextCheckMs_ = 0;
+    watchFile();
+    return pending_.empty();
+}
+
+void Recorder::watchCheckpoint()
+{
+    if (const std::optional<Checkpointer::Result> result = checkpointer_.takeResult();
+        result && !result->problem.isEmpty())
+        qCInfo(lcHistory) << "the checkpoint of the history could not run:" << result->problem;
+    if (!checkpointer_.running() && db_.isOpen() && insert_ && now() >= nextCheckpointMs_) {
+        nextCheckpointMs_ = now() + options_.checkpointIntervalMs;
+        checkpointer_.start(path_);
+    }
 }
 
 void Recorder::watchFile()
@@ -142,8 +179,9 @@ void Recorder::watchFile()
 
 void Recorder::letGo()
 {
-    // Every other connection to the file closes: the publisher's, and a check under way.
+    // Every other connection to the file closes: the publisher's, a check and a checkpoint under way.
     integrity_.cancel();
+    checkpointer_.cancel();
     if (options_.fileLost)
         options_.fileLost();
     requeued_ = unverified_.size();
@@ -278,7 +316,9 @@ bool Recorder::open(QString& reason)
     }
     opened_ = common::identityAt(path_);
     QSqlQuery query(db_);
-    for (const char* pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL"}) {
+    // Each commit reaches the disk before the next cycle (a power cut loses only what waits in
+    // memory), and no commit copies the log into the file: the checkpointer does that.
+    for (const char* pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=FULL", "PRAGMA wal_autocheckpoint=0"}) {
         if (!query.exec(QString::fromLatin1(pragma))) {
             const QSqlError error = query.lastError();
             query = QSqlQuery();
@@ -487,6 +527,7 @@ void Recorder::failed(const QSqlError& error, const QString& what)
 void Recorder::fault(const QString& reason)
 {
     nextTryMs_ = now() + options_.retryIntervalMs;
+    lastProblem_ = reason;
     if (failing_)
         return;
     failing_ = true;
