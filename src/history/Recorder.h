@@ -31,7 +31,9 @@ class QSqlQuery;
 
 namespace history {
 
+class BackgroundConversion;
 class HistoryRescue;
+class SampleWriter;
 
 class Recorder {
 public:
@@ -128,6 +130,13 @@ private:
     QSqlDatabase db_;
     std::unique_ptr<QSqlQuery> insert_;
     std::unique_ptr<QSqlQuery> addToMinute_;
+    // The compact layout's writer; none while the file is of an earlier layout.
+    std::unique_ptr<SampleWriter> samples_;
+    // Converts a file of an earlier layout; the readings wait in memory meanwhile.
+    std::unique_ptr<BackgroundConversion> conversion_;
+    bool tableLayout_ = false;     // the open file is of an earlier layout
+    bool keepTableLayout_ = false; // its conversion failed, or the recorder ends: it is written as it is
+    bool minutesKept_ = true;      // the open file keeps its minutes with every reading
     std::deque<measure::Reading> pending_;
     // Written since the name was last seen to lead to the open file: written again into a new
     // file when it did not.
