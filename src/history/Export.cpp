@@ -447,16 +447,20 @@ bool Exporter::start()
         return run.fail(error);
 
     const auto readError = [&run](const QSqlQuery& query) { return run.fail(run.history.readFailure(query.lastError())); };
-    for (int channel : channels) {
+    {
+        // One pass over the period for all the channels (the compact layout finds rows by time alone).
+        QStringList wanted;
+        for (int channel : channels)
+            wanted << QString::number(channel);
         QSqlQuery count(run.database());
-        if (!count.prepare(QStringLiteral("SELECT COUNT(*) FROM readings WHERE channel = ? AND time_ms >= ? AND time_ms < ?")))
+        if (!count.prepare(QStringLiteral("SELECT COUNT(*) FROM readings WHERE channel IN (%1) AND time_ms >= ? AND time_ms < ?")
+                               .arg(wanted.join(u','))))
             return readError(count);
-        count.addBindValue(channel);
         count.addBindValue(request.fromMs);
         count.addBindValue(request.toMs);
         if (!count.exec() || !count.next())
             return readError(count);
-        run.total += count.value(0).toLongLong();
+        run.total = count.value(0).toLongLong();
     }
     if (run.total == 0)
         return run.end(ExportOutcome::Status::Empty, QStringLiteral("There are no readings of these channels in this period."));

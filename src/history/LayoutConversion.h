@@ -16,7 +16,8 @@
 namespace history {
 
 struct ConversionOptions {
-    int sliceRows = 20000;
+    // A slice holds the write lock for about 50 ms: the alarm store's writes wait for it.
+    int sliceRows = 5000;
     // Called after each slice with the readings copied so far and an estimate of all of them.
     std::function<void(qint64 copied, qint64 all)> progress;
     // Checked between slices: true stops the conversion (what is copied stays copied).

@@ -60,29 +60,20 @@ QString allReadings(int layout)
 measure::StationValues stationValues(QRandomGenerator& random)
 {
     const auto raw = [&](int limit) { return double(random.bounded(limit)) - (random.bounded(8) == 0 ? limit / 2 : 0); };
+    const auto code = [&](int limit) { return double(random.bounded(limit)); };
     measure::StationValues v;
-    v.FlowRate = raw(65536);
-    v.FlowRange = double(random.bounded(6) * 10);
-    if (random.bounded(5) != 0)
-        v.FlowTotal1 = double(random.bounded(99999999));
-    if (random.bounded(5) != 0)
-        v.FlowTotal2 = double(random.bounded(99999999));
-    v.PhValue = raw(1400) / 100;
-    v.OrpMillivolts = raw(2000);
-    v.ConductivityRaw = raw(20000);
-    v.ConductivityRange = double(random.bounded(7));
-    v.ResistivityRaw = raw(20000);
-    v.ResistivityRange = double(random.bounded(9));
-    v.Temperature = raw(1000) / 10;
-    v.SecondResistivityRaw = raw(5000);
-    v.OxygenRaw = raw(20000);
-    v.OxygenUnit = double(random.bounded(4));
-    v.ChlorineValue = raw(5000) / 1000;
-    for (auto [rawField, code, unit] : {std::tuple{&v.TurbidityRaw, &v.TurbidityDecimalCode, &v.TurbidityUnit},
+    std::tie(v.FlowRate, v.FlowRange, v.FlowTotal1, v.FlowTotal2, v.PhValue, v.OrpMillivolts, v.ConductivityRaw,
+             v.ConductivityRange, v.ResistivityRaw, v.ResistivityRange, v.Temperature, v.SecondResistivityRaw, v.OxygenRaw,
+             v.OxygenUnit, v.ChlorineValue) =
+        std::tuple(raw(65536), code(6) * 10, code(99999999), code(99999999), raw(1400) / 100, raw(2000), raw(20000),
+                   code(7), raw(20000), code(9), raw(1000) / 10, raw(5000), raw(20000), code(4), raw(5000) / 1000);
+    if (random.bounded(5) == 0)
+        v.FlowTotal1.reset(); // digits that were no number
+    for (auto [rawField, decimalCode, unit] : {std::tuple{&v.TurbidityRaw, &v.TurbidityDecimalCode, &v.TurbidityUnit},
                                         std::tuple{&v.Model381Raw, &v.Model381DecimalCode, &v.Model381Unit},
                                         std::tuple{&v.Model452Raw, &v.Model452DecimalCode, &v.Model452Unit}}) {
         *rawField = raw(30000);
-        *code = double(random.bounded(6));
+        *decimalCode = code(6);
         *unit = random.bounded(2) ? QStringLiteral("NTU") : QStringLiteral("% ppm");
     }
     return v;
@@ -224,13 +215,12 @@ QStringList trend(const QString& path)
     for (int channel = 0; channel < 4; ++channel) {
         // Whole minutes (from the summaries) and 7 s buckets (from the readings).
         for (int columns : {360, 3086}) {
-            const history::TrendBuckets result =
-                history::queryTrendBuckets(db, channel, history::trendGridFor(1796000000000, 1796021600000, columns));
+            const auto result = history::queryTrendBuckets(db, channel, history::trendGridFor(1796000000000, 1796021600000, columns));
             EXPECT_TRUE(result.error.isEmpty()) << result.error.toStdString();
             for (const history::TrendBucket& b : result.buckets)
-                buckets << QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8").arg(b.bucket).arg(b.timeMs).arg(b.count).arg(b.failed)
-                               .arg(b.value ? b.value->mean : -1, 0, 'g', 17).arg(b.value ? b.value->min : -1, 0, 'g', 17)
-                               .arg(b.temperature ? b.temperature->max : -1).arg(b.totalDay.value_or(-1)) + result.unit;
+                buckets << QString::asprintf("%lld %lld %lld %lld %.17g %.17g %.17g %.17g ", b.bucket, b.timeMs, b.count, b.failed,
+                                             b.value ? b.value->mean : -1, b.value ? b.value->min : -1,
+                                             b.temperature ? b.temperature->max : -1, b.totalDay.value_or(-1)) + result.unit;
         }
     }
     db.close();
