@@ -119,18 +119,15 @@ TEST(CompactLayout, EveryStationTypeAndFailureComesBackFromTheViewExactly)
         ASSERT_TRUE(query.exec(QStringLiteral("SELECT %1 FROM readings ORDER BY id").arg(QLatin1String(history::kReadingColumns))));
         for (const measure::Reading& r : recorded) {
             ASSERT_TRUE(query.next());
-            const measure::Reading back = history::readingAt(query);
-            EXPECT_EQ(back.timeMs, r.timeMs);
-            EXPECT_EQ(back.shown.text, r.shown.text);
-            EXPECT_EQ(back.outcome.code(), r.outcome.code());
-            // Bit for bit, units included (a failure keeps no numbers).
+            const measure::Reading b = history::readingAt(query);
+            // Bit for bit, texts and units included (a failure keeps no numbers).
             const measure::ShownValue none;
-            const measure::ShownValue& want = r.ok ? r.shown : none;
-            EXPECT_EQ(std::tie(back.tag, back.typeName, back.ok, back.shown.value, back.shown.unit, back.shown.temperature,
-                               back.shown.value2, back.shown.unit2, back.shown.totalDay, back.shown.total),
-                      std::tie(r.tag, r.typeName, r.ok, want.value, want.unit, want.temperature, want.value2, want.unit2,
-                               want.totalDay, want.total))
-                << r.shown.text.toStdString();
+            const measure::ShownValue& w = r.ok ? r.shown : none;
+            EXPECT_EQ(std::tie(b.timeMs, b.tag, b.typeName, b.ok, b.shown.text, b.shown.value, b.shown.unit, b.shown.temperature,
+                               b.shown.value2, b.shown.unit2, b.shown.totalDay, b.shown.total),
+                      std::tie(r.timeMs, r.tag, r.typeName, r.ok, r.shown.text, w.value, w.unit, w.temperature, w.value2,
+                               w.unit2, w.totalDay, w.total));
+            EXPECT_EQ(b.outcome.code(), r.outcome.code());
         }
         EXPECT_FALSE(query.next());
     }
@@ -264,6 +261,21 @@ TEST(CompactLayout, FilesOfEveryEarlierLayoutAreConvertedWithTheirRowsTrendsAndE
         // The texts made from the numbers are not kept.
         EXPECT_LT(queryValue(path, QStringLiteral("SELECT count(text) FROM samples")).toInt(), rows.size() / 2);
     }
+}
+
+TEST(CompactLayout, ReadingsWaitingForAConversionAreWrittenWhenTheRecorderEnds)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("history.sqlite"));
+    makeLayout(path, 5);
+    {
+        history::Recorder::Options options;
+        options.directory = dir.path();
+        history::Recorder recorder(options);
+        recorder.recordCycle(history_test::cycleReadings(1));
+    } // at once, while the conversion runs (it stops after its slice)
+    EXPECT_EQ(queryValue(path, QStringLiteral("PRAGMA integrity_check")).toString(), QStringLiteral("ok"));
+    EXPECT_EQ(queryValue(path, QStringLiteral("SELECT count(*) FROM readings")).toInt(), 4 * 2160 + 4);
 }
 
 } // namespace
