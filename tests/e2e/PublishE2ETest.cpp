@@ -89,8 +89,7 @@ protected:
         sim = std::make_unique<SimProcess>(QStringList{QStringLiteral("1 0 ph"), QStringLiteral("2 0 orp")});
         ASSERT_TRUE(broker.start()) << broker.log().toStdString();
         testing_support::writeFile(QDir(dir.path()).filePath(QStringLiteral("zentlog.ini")),
-                                   // Every cycle written at once: a reading is backfill by the time
-                                   // it reached the file, which grouped writes put off.
+                                   // Every cycle written at once: backfill is what reached the file late.
                                    QStringLiteral("[history]\nwrite_interval_seconds=0\n"
                                                   "[mqtt]\nenabled=true\nhost=127.0.0.1\nport=%1\nsite=e2e\n")
                                        .arg(broker.port())

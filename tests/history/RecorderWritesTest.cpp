@@ -1,5 +1,4 @@
-// When the recorder commits: the schedule of grouped commits, its setting in "zentlog.ini", and
-// the last write at the end on a real full tmpfs.
+// When the recorder commits: its schedule, its setting, and the last write at the end (full tmpfs).
 
 #include "history/CommitSchedule.h"
 #include "history/HistorySettings.h"
@@ -14,37 +13,24 @@
 
 #include <gtest/gtest.h>
 
-#include <vector>
-
 using namespace history_test;
 
 namespace {
 
 TEST(CommitSchedule, NoReadingWaitsLongerThanTheInterval)
 {
-    struct Case {
-        const char* name;
-        int intervalSeconds;
-        std::vector<qint64> cycleEnds; // ms
-        std::vector<bool> commits;
+    // The interval, the cycle ends (s), and where a commit comes (x).
+    const std::tuple<int, std::vector<qint64>, const char*> cases[] = {
+        {10, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}, "x.........x."}, // the first at once
+        {10, {0, 1, 2, 9}, "x..x"}, // a cycle slower than those before
+        {3, {0, 5, 10}, "xxx"},     // cycles longer than the interval
+        {10, {50, 51, 20}, "x.x"},  // the clock went back
     };
-    const Case cases[] = {
-        {"every cycle", 0, {0, 1000, 2000}, {true, true, true}},
-        // The first is written at once; then the last cycle end before a reading would wait 10 s.
-        {"one-second cycles", 10, {0, 1000, 2000, 3000, 4000, 5000, 6000, 7000, 8000, 9000, 10000, 11000},
-         {true, false, false, false, false, false, false, false, false, false, true, false}},
-        {"slow cycles", 10, {0, 4000, 8000, 12000, 16000}, {true, false, false, true, false}},
-        {"a cycle slower than the ones before", 10, {0, 1000, 2000, 9000}, {true, false, false, true}},
-        {"a cycle longer than the interval", 3, {0, 5000, 10000}, {true, true, true}},
-        {"the clock went back", 10, {50000, 51000, 20000}, {true, false, true}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        history::CommitSchedule schedule(c.intervalSeconds);
-        ASSERT_EQ(c.cycleEnds.size(), c.commits.size());
-        for (std::size_t i = 0; i < c.cycleEnds.size(); ++i) {
-            const bool due = schedule.cycleEnded(c.cycleEnds[i]);
-            EXPECT_EQ(due, c.commits[i]) << "cycle ending at " << c.cycleEnds[i];
+    for (const auto& [interval, cycleEnds, commits] : cases) {
+        history::CommitSchedule schedule(interval);
+        for (std::size_t i = 0; i < cycleEnds.size(); ++i) {
+            const bool due = schedule.cycleEnded(cycleEnds[i] * 1000);
+            EXPECT_EQ(due, commits[i] == 'x') << "interval " << interval << ", cycle ending at " << cycleEnds[i];
             if (due)
                 schedule.committed();
         }
@@ -53,46 +39,25 @@ TEST(CommitSchedule, NoReadingWaitsLongerThanTheInterval)
 
 TEST(HistorySettingsWriteInterval, ValuesOfTheFile)
 {
-    struct Case {
-        const char* line;
-        int seconds;
-        bool problem;
-    };
-    const Case cases[] = {
-        {"", 10, false},
-        {"write_interval_seconds=0", 0, false},
-        {"write_interval_seconds=30", 30, false},
-        {"write_interval_seconds=3600", 3600, false},
-        {"write_interval_seconds=3601", 10, true},
-        {"write_interval_seconds=-1", 10, true},
-        {"write_interval_seconds=ten", 10, true},
+    const std::tuple<const char*, int, bool> cases[] = {
+        {"", 10, false}, {"=0", 0, false}, {"=30", 30, false}, {"=3600", 3600, false},
+        {"=3601", 10, true}, {"=-1", 10, true}, {"=ten", 10, true},
     };
     QTemporaryDir dir;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.line);
-        testing_support::writeFile(dir.filePath(QStringLiteral("zentlog.ini")),
-                                   QByteArray("[history]\n") + c.line + "\n");
+    for (const auto& [value, seconds, problem] : cases) {
+        const QByteArray line = *value ? QByteArray("write_interval_seconds") + value : QByteArray();
+        testing_support::writeFile(dir.filePath(QStringLiteral("zentlog.ini")), "[history]\n" + line + "\n");
         const history::HistorySettings settings = history::HistorySettings::load(dir.path());
-        EXPECT_EQ(settings.writeIntervalSeconds, c.seconds);
-        EXPECT_EQ(!settings.problem.isEmpty(), c.problem) << settings.problem.toStdString();
-        if (c.problem) {
-            EXPECT_TRUE(settings.problem.contains(QLatin1String(c.line)));
-        }
+        EXPECT_EQ(settings.writeIntervalSeconds, seconds) << line.constData();
+        EXPECT_EQ(settings.problem.contains(QLatin1String(line)) && !line.isEmpty(), problem) << line.constData();
     }
 }
 
 QStringList warnings;
 
-void keepWarnings(QtMsgType type, const QMessageLogContext&, const QString& text)
-{
-    if (type == QtWarningMsg)
-        warnings << text;
-}
-
 TEST(RecorderEnd, ReadingsKeptForAFullDiskAreWrittenAtTheEndOrCountedAsLost)
 {
     for (const bool roomAtTheEnd : {true, false}) {
-        SCOPED_TRACE(roomAtTheEnd ? "room at the end" : "still full at the end");
         TmpFs disk("1m");
         if (!disk.mounted()) {
             GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
@@ -105,31 +70,21 @@ TEST(RecorderEnd, ReadingsKeptForAFullDiskAreWrittenAtTheEndOrCountedAsLost)
         options.retryIntervalMs = 0;
         options.clock = [&clock] { return clock; };
         auto recorder = std::make_unique<history::Recorder>(std::move(options));
-        ASSERT_TRUE(recorder->recordCycle(cycleReadings(0, 4, clock)));
+        recorder->recordCycle(cycleReadings(0, 4, clock));
         disk.fill(QStringLiteral("filler"));
-        int cycle = 1;
-        for (; cycle <= 200; ++cycle) {
-            clock += 1000;
+        for (int cycle = 1; cycle < 200; ++cycle, clock += 1000)
             recorder->recordCycle(cycleReadings(cycle, 4, clock));
-        }
-        ASSERT_TRUE(recorder->failing());
         const std::size_t waiting = recorder->pendingCount();
-        ASSERT_GT(waiting, 0u);
-        if (roomAtTheEnd) {
-            ASSERT_TRUE(QFile::remove(QDir(disk.path()).filePath(QStringLiteral("filler"))));
-        }
+        ASSERT_TRUE(recorder->failing() && waiting > 0);
+        ASSERT_TRUE(!roomAtTheEnd || QFile::remove(QDir(disk.path()).filePath(QStringLiteral("filler"))));
         warnings.clear();
-        const QtMessageHandler previous = qInstallMessageHandler(keepWarnings);
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext&, const QString& text) { if (type == QtWarningMsg) warnings << text; });
         recorder.reset();
         qInstallMessageHandler(previous);
-        const QString lost = QStringLiteral("%1 of %1 readings waiting could not be written").arg(waiting);
-        if (roomAtTheEnd) {
-            EXPECT_EQ(rowCount(path), 4 * cycle);
-            EXPECT_FALSE(warnings.join(u'|').contains(QStringLiteral("lost"))) << warnings.join(u'|').toStdString();
-        } else {
-            EXPECT_EQ(rowCount(path) + qint64(waiting), 4 * cycle);
-            EXPECT_TRUE(warnings.join(u'|').contains(lost)) << warnings.join(u'|').toStdString();
-        }
+        EXPECT_EQ(rowCount(path), roomAtTheEnd ? 800 : 800 - qint64(waiting)) << roomAtTheEnd;
+        EXPECT_EQ(warnings.join(u'|').contains(QStringLiteral("%1 of %1 readings waiting could not be written").arg(waiting)),
+                  !roomAtTheEnd) << warnings.join(u'|').toStdString();
         EXPECT_EQ(queryValue(path, QStringLiteral("PRAGMA integrity_check")).toString(), QStringLiteral("ok"));
     }
 }
