@@ -172,7 +172,7 @@ void sqlite3Shell(const QString& path, const QString& sql)
     ASSERT_EQ(shell.exitCode(), 0) << shell.readAllStandardError().toStdString();
 }
 
-QString makeLayout(const QString& path, int layout)
+void makeLayout(const QString& path, int layout)
 {
     QString sql;
     for (int i = 0; i < layout; ++i)
@@ -183,20 +183,12 @@ QString makeLayout(const QString& path, int layout)
     if (layout >= 3)
         sql += QString::fromLatin1(history::kFillMinutes) + u';';
     sqlite3Shell(path, sql + QStringLiteral("PRAGMA user_version = %1;").arg(layout));
-    return sql;
 }
 
 QByteArray exported(const QString& database, const QString& target)
 {
-    history::ExportRequest request;
-    request.databasePath = database;
-    request.targetPath = target;
-    request.fromMs = 0;
-    request.toMs = std::numeric_limits<qint64>::max();
-    request.channels = {0, 1, 2, 3};
-    request.format = history::ExportFormat::Csv;
-    request.locale = QLocale::c();
-    request.readMode = history::ReadMode::Once;
+    const history::ExportRequest request{database, target, 0, std::numeric_limits<qint64>::max(), {0, 1, 2, 3},
+                                         history::ExportFormat::Csv, QLocale::c(), history::ReadMode::Once};
     EXPECT_EQ(history::exportReadings(request).status, history::ExportOutcome::Status::Done);
     QFile file(target);
     EXPECT_TRUE(file.open(QIODevice::ReadOnly));
