@@ -53,10 +53,9 @@ TEST(HistorySettingsWriteInterval, ValuesOfTheFile)
     }
 }
 
-QStringList warnings;
-
 TEST(RecorderEnd, ReadingsKeptForAFullDiskAreWrittenAtTheEndOrCountedAsLost)
 {
+    static QStringList warnings;
     for (const bool roomAtTheEnd : {true, false}) {
         TmpFs disk("1m");
         if (!disk.mounted()) {
