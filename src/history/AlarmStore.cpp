@@ -4,6 +4,7 @@
 #include "history/HistorySchema.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -65,6 +66,18 @@ std::optional<alarms::Alarm> alarmAt(const QSqlQuery& q, int first = 0)
 }
 } // namespace
 
+namespace {
+// A database file in WAL mode: its header's read and write versions (bytes 18 and 19) are 2.
+bool madeByRecorder(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray header = file.read(20);
+    return header.size() == 20 && header.startsWith("SQLite format 3") && header[18] == 2 && header[19] == 2;
+}
+} // namespace
+
 AlarmStore::AlarmStore(Options options)
     : options_(std::move(options))
     , path_(QDir(options_.directory.isEmpty() ? QDir::currentPath() : options_.directory)
@@ -101,19 +114,29 @@ bool AlarmStore::open()
         tell(QStringLiteral("kept in"), QStringLiteral("it is not a regular file"));
         return false;
     }
+    // After a loss the recorder makes the new file and puts it in WAL mode: a second connection
+    // making it at the same time locked the recorder out of it. Until then the alarms wait in
+    // memory, without a message.
+    if (afterLoss_ && !madeByRecorder(path_))
+        return false;
     if (!db_.open()) {
         tell(QStringLiteral("kept in"), db_.lastError().text());
         return false;
     }
     QSqlQuery query(db_);
-    query.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+    const bool tablesThere = query.exec(QStringLiteral(
+                                 "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN ('alarms', 'alarm_events')"))
+                             && query.next() && query.value(0).toInt() == 2;
+    if (!tablesThere)
+        query.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
     query = QSqlQuery();
-    if (const QString problem = ensureSchema(db_); !problem.isEmpty()) {
+    if (const QString problem = tablesThere ? QString() : ensureSchema(db_); !problem.isEmpty()) {
         db_.close();
         tell(QStringLiteral("kept in"), problem);
         return false;
     }
     opened_ = common::identityAt(path_);
+    afterLoss_ = false;
     return true;
 }
 
@@ -122,6 +145,7 @@ bool AlarmStore::followFile()
     if (db_.isOpen() && checkHistoryFile(path_, opened_) != FileChange::None) {
         db_.close();
         standingLost_ = true;
+        afterLoss_ = true;
     }
     return standingLost_;
 }

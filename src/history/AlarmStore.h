@@ -68,6 +68,7 @@ private:
     bool reported_ = false;
     common::FileIdentity opened_; // the file the connection opened
     bool standingLost_ = false;
+    bool afterLoss_ = false; // the file was lost: the next one is the recorder's to make
 };
 
 } // namespace history

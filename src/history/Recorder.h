@@ -40,8 +40,10 @@ public:
     struct Options {
         QString directory; // where "history.sqlite" is; empty: the working directory
         int retentionDays = 400;
-        // How long a write waits for a viewer's lock before the cycle goes on without it.
-        int busyTimeoutMs = 50;
+        // How long a write waits for another writer's lock before the cycle goes on without it.
+        // The alarm store and the publisher's acknowledgements commit with a sync each, which
+        // takes tens of ms on a loaded disk; the recorder writes every few seconds, between ticks.
+        int busyTimeoutMs = 200;
         // While the file cannot be written, it is tried again after this long (and at the
         // next cycle after that).
         int retryIntervalMs = 2000;
