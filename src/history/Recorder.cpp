@@ -26,8 +26,6 @@ constexpr char kInsert[] = "INSERT INTO readings (time_ms, channel, tag, type, o
 // SQLite's primary result codes for a file that is not a database or is damaged.
 constexpr int kSqliteCorrupt = 11;
 constexpr int kSqliteNotADatabase = 26;
-constexpr int kSqliteBusy = 5;
-constexpr int kSqliteLocked = 6;
 
 QVariant number(const measure::Number& value)
 {
@@ -579,12 +577,7 @@ void Recorder::failed(const QSqlError& error, const QString& what)
         moveDamagedAside(reason);
         return;
     }
-    // A lock held by another writer passes: the connection stays, so that the next try writes into
-    // the same file, and a file removed meanwhile is still noticed and its readings rescued.
-    bool isNumber = false;
-    const int code = error.nativeErrorCode().toInt(&isNumber) & 0xff;
-    if (!isNumber || (code != kSqliteBusy && code != kSqliteLocked))
-        close();
+    close();
     fault(reason);
 }
 

@@ -210,6 +210,12 @@ TEST_F(RecorderFileTest, TheAlarmStoreFollowsAFileTakenAwayAndKeepsTheStandingAl
     for (const char* suffix : {"", "-wal", "-shm"})
         QFile::remove(path() + QString::fromLatin1(suffix));
     ASSERT_TRUE(store.followFile());
+    // The new file is the recorder's to make: until then the alarms wait.
+    store.keepStanding({alarm});
+    ASSERT_TRUE(store.followFile());
+    EXPECT_FALSE(QFile::exists(path()));
+    auto recorder = makeRecorder();
+    ASSERT_TRUE(recorder->recordCycle(cycleReadings(1)));
     store.keepStanding({alarm});
     EXPECT_FALSE(store.followFile()) << messages.join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(queryValue(path(), QStringLiteral("SELECT count(*) FROM alarms WHERE id = 1 AND input = 2")).toInt(), 1);
