@@ -43,6 +43,12 @@ NetworkSerialControl::NetworkSerialControl(QObject* parent)
             [this] { fail(QStringLiteral("no answer within %1 ms").arg(connectLimitMs_)); });
 }
 
+NetworkSerialControl::~NetworkSerialControl()
+{
+    // The socket, destroyed after the members below it, says it disconnects: nobody listens now.
+    socket_.disconnect(this);
+}
+
 void NetworkSerialControl::setDevice(const NetworkDevice& device)
 {
     if (device.host != device_.host || device.port != device_.port || device.mode != device_.mode) {

@@ -23,6 +23,7 @@ class NetworkSerialControl final : public SerialControl {
     Q_OBJECT
 public:
     explicit NetworkSerialControl(QObject* parent = nullptr);
+    ~NetworkSerialControl() override;
 
     // Where the next opening connects to. A new address forgets the failures of the old one.
     void setDevice(const NetworkDevice& device);
