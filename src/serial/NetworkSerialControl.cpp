@@ -90,16 +90,27 @@ bool NetworkSerialControl::setPortOpen(bool open)
         error_ = QStringLiteral("it has no network address");
         return false;
     }
-    if (!nextAttempt_.hasExpired())
+    if (socket_.state() == QAbstractSocket::ConnectedState) {
+        open_ = true; // reconnected behind the ticks: the port works again
+        return true;
+    }
+    if (socket_.state() != QAbstractSocket::UnconnectedState || !nextAttempt_.hasExpired())
         return false; // error_ still says why the last attempt failed
-    open_ = true;
-    error_.clear();
     unsent_.clear();
     wire_.clear();
     input_.clear();
-    qCDebug(lcSerial) << "connecting to" << deviceName();
     connectTimer_.start(connectLimitMs_);
     socket_.connectToHost(device_.host, device_.port);
+    if (failuresInARow_ > 0) {
+        // After a failure the port counts as back only once the connection is made: a later
+        // opening takes it. Until then the inputs stay out of order without a new report.
+        qCDebug(lcSerial) << "reconnecting to" << deviceName();
+        return false;
+    }
+    // The first connection is made within the first exchange's send limit.
+    open_ = true;
+    error_.clear();
+    qCDebug(lcSerial) << "connecting to" << deviceName();
     return true;
 }
 
@@ -211,10 +222,9 @@ void NetworkSerialControl::onSocketError(QAbstractSocket::SocketError error)
 
 void NetworkSerialControl::fail(const QString& reason)
 {
-    if (!open_)
-        return;
-    open_ = false;
-    error_ = reason;
+    const bool wasOpen = std::exchange(open_, false);
+    if (!wasOpen && socket_.state() == QAbstractSocket::UnconnectedState && !connectTimer_.isActive())
+        return; // already handled (the abort below reports the disconnection too)
     connectTimer_.stop();
     socket_.abort();
     unsent_.clear();
@@ -222,8 +232,11 @@ void NetworkSerialControl::fail(const QString& reason)
     const int delay = std::min(kLongestRetryMs, kFirstRetryMs << std::min(failuresInARow_, 4));
     ++failuresInARow_;
     nextAttempt_ = QDeadlineTimer(delay);
-    qCInfo(lcSerial) << deviceName() << "lost:" << reason << "- next attempt in" << delay << "ms";
-    emit portLost(reason);
+    qCInfo(lcSerial) << deviceName() << (wasOpen ? "lost:" : "still unreachable:") << reason << "- next attempt in"
+                     << delay << "ms";
+    error_ = reason;
+    if (wasOpen)
+        emit portLost(reason);
 }
 
 } // namespace serial

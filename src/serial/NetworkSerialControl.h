@@ -6,9 +6,11 @@
 // Opening never blocks: it starts the name lookup and the connection and returns at once; what
 // is written meanwhile waits and leaves once connected, so the connection is made within the
 // first exchange's send limit. A connection that fails, or is not made within that limit, or
-// drops, is a lost port (portLost, with the reason). The next openings are refused, quietly
-// repeating the reason, until a delay has passed that doubles after each failure in a row, from
-// 1 s up to 10 s, so that an unreachable device server is not hammered once a second.
+// drops, is a lost port (portLost, with the reason). After that, openings are refused, quietly
+// repeating the reason: once a delay has passed that doubles after each failure in a row, from
+// 1 s up to 10 s (an unreachable device server is not hammered once a second), an opening starts
+// a new connection behind the scenes, and the first opening after it is made succeeds. So a port
+// counts as back only when it really is.
 
 #include "serial/NetworkDevice.h"
 #include "serial/SerialControl.h"
