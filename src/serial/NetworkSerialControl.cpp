@@ -134,6 +134,8 @@ void NetworkSerialControl::Output(const QByteArray& bytes)
         wire = mbapFromRtu(bytes, ++transaction_);
         if (wire.isEmpty())
             return;
+        sentHeader_ = wire.first(kMbapHeaderSize);
+        receivedHeader_.clear();
     }
     if (socket_.state() == QAbstractSocket::ConnectedState)
         socket_.write(wire);
@@ -189,6 +191,7 @@ void NetworkSerialControl::onReadyRead()
     } else {
         wire_.append(bytes);
         for (;;) {
+            const QByteArray header = wire_.first(std::min(wire_.size(), kMbapHeaderSize));
             MbapTake take = takeMbapFrame(wire_);
             if (take.kind == MbapTake::Incomplete)
                 break;
@@ -206,6 +209,7 @@ void NetworkSerialControl::onReadyRead()
                 continue;
             }
             appendInput(take.rtu);
+            receivedHeader_ = header;
             delivered = true;
         }
         if (wire_.size() > kMaxInput)

@@ -48,6 +48,8 @@ public:
     QByteArray Input() override;
     QString errorString() const override { return error_; }
     QString deviceName() const override { return networkDeviceText(device_); }
+    QByteArray sentHeader() const override { return sentHeader_; }
+    QByteArray receivedHeader() const override { return receivedHeader_; }
 
     // Modbus TCP replies thrown away because they answered another request (their transaction
     // identifier was not the one of the request last sent).
@@ -75,6 +77,8 @@ private:
     QByteArray unsent_; // written before the connection was made
     QByteArray wire_;   // received Modbus TCP bytes not yet a whole frame
     QByteArray input_;  // received RTU bytes, for Input
+    QByteArray sentHeader_;
+    QByteArray receivedHeader_;
     uint16_t transaction_ = 0;
     int discarded_ = 0;
     int failuresInARow_ = 0;

@@ -29,6 +29,8 @@ public:
     QByteArray Input() override;
     QString errorString() const override;
     QString deviceName() const override;
+    QByteArray sentHeader() const override { return onNetwork_ ? network_.sentHeader() : QByteArray(); }
+    QByteArray receivedHeader() const override { return onNetwork_ ? network_.receivedHeader() : QByteArray(); }
 
     // The connection used while the selected port's device is a network address.
     NetworkSerialControl& network() { return network_; }

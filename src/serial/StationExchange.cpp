@@ -90,6 +90,8 @@ diagnostics::Exchange exchangeWithStation(SerialControl& port, const ModbusReque
     port.Output(request.Frame);
     ReplyWait wait = awaitReply(port, request, limits);
     exchange.received = wait.received;
+    exchange.requestHeader = port.sentHeader();
+    exchange.replyHeader = port.receivedHeader();
     if (wait.lastByteAt) {
         // The request ends on the wire its own transmission time after it was handed over. The
         // port's "sent" signal is no measure of that: it means the bytes reached the driver, and

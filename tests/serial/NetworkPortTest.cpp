@@ -5,6 +5,7 @@
 #include "ModbusReplies.h"
 #include "ProcessCpu.h"
 
+#include "diagnostics/FrameTrace.h"
 #include "serial/MbapFrame.h"
 #include "serial/NetworkSerialControl.h"
 #include "serial/StationExchange.h"
@@ -122,12 +123,18 @@ TEST(NetworkPort, EachFaultEndsInItsOutcomeWithoutSpinningAndThePortComesBack)
         QElapsedTimer mend;
         mend.start();
         bool read = false;
+        diagnostics::Exchange last;
         while (!read && mend.elapsed() < 12000) {
-            if (port.PortOpen() || port.setPortOpen(true))
-                read = exchangeWithStation(port, request, {}, nullptr, frame).outcome.ok();
-            else
+            if (port.PortOpen() || port.setPortOpen(true)) {
+                last = exchangeWithStation(port, request, {}, nullptr, frame);
+                read = last.outcome.ok();
+            } else {
                 pause(200);
+            }
         }
         EXPECT_TRUE(read);
+        // The trace shows what went over the connection: the MBAP headers, then the frames.
+        const QByteArray trace = diagnostics::FrameTrace(QString()).lines(last, QStringLiteral("COM1"));
+        EXPECT_EQ(trace.contains("TX [MBAP ") && trace.contains("RX [MBAP "), c.mode == NetworkMode::ModbusTcp) << trace.constData();
     }
 }
