@@ -21,6 +21,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 namespace {
 
 void startSocat(QProcess& socat, uint16_t tcpPort, const QString& line)
@@ -35,12 +37,10 @@ void startSocat(QProcess& socat, uint16_t tcpPort, const QString& line)
 TEST(DeviceServerE2E, FiveMinutesBehindSocatWithOneRestart)
 {
     testing_support::SimProcess sim({"1 0 ph fixed value=701", "2 20 orp fixed value=-120"});
-    uint16_t tcpPort = 0;
-    {
-        QTcpServer probe; // a free port for socat
-        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
-        tcpPort = probe.serverPort();
-    }
+    auto probe = std::make_unique<QTcpServer>(); // a free port for socat
+    ASSERT_TRUE(probe->listen(QHostAddress::LocalHost));
+    const uint16_t tcpPort = probe->serverPort();
+    probe.reset();
     QProcess socat;
     startSocat(socat, tcpPort, sim.linkPath());
     qputenv("ZENTLOG_COM1", QStringLiteral("rtu+tcp://127.0.0.1:%1").arg(tcpPort).toLatin1());
@@ -61,8 +61,8 @@ TEST(DeviceServerE2E, FiveMinutesBehindSocatWithOneRestart)
     const serial::SerialSettings settings = serial::SerialSettings::defaults();
     measure::MeasurementSession session(channels, flags, port, settings);
 
-    int ticks = 0, skipped = 0, cycles = 0, visits = 0, failures = 0, values = 0, reported = 0, restored = 0;
-    int valuesAfterRestart = 0;
+    int ticks = 0, skipped = 0, cycles = 0, visits = 0, failures = 0, values = 0, reported = 0, restored = 0,
+        valuesAfterRestart = 0;
     bool restarted = false;
     QObject::connect(&session.timer(), &QTimer::timeout, [&] {
         ++ticks;
