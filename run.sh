@@ -5,17 +5,24 @@
 #   ./run.sh --workdir DIR   the program on real hardware with "config.txt" and "PortCom.dat" in DIR
 #   ./run.sh --station       the simulated installation measured by zentlog-station, without a
 #                            display (Ctrl+C ends it); add --workdir DIR for real hardware
+#   ./run.sh --network [rtu|modbus]   the simulated installation over TCP on this machine: the
+#                            stations behind a serial device server (rtu, the default) or a Modbus
+#                            TCP gateway (modbus); combines with --station
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$(pwd)
 
 workdir=""
 station=""
+network=""
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --workdir) workdir="${2:?--workdir needs a directory}"; shift 2 ;;
     --station) station=1; shift ;;
-    -h|--help) sed -n '2,6p' "$0"; exit 0 ;;
+    --network)
+      network=rtu; shift
+      if [[ "${1:-}" == rtu || "${1:-}" == modbus ]]; then network="$1"; shift; fi ;;
+    -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
     *) echo "run.sh: unknown argument '$1' (try --help)" >&2; exit 2 ;;
   esac
 done
@@ -46,16 +53,22 @@ for f in demo/config.txt demo/PortCom.dat demo/zentlog.ini demo/instrum1.bmp dem
 done
 
 line="$workdir/ttyZENTLOG"
-"$root/build/default/tools/sim/zentlog-sim" --config "$workdir/stations.conf" --link "$line" --pace > "$workdir/sim.out" 2>&1 &
+rm -f "$workdir/sim.out"
+if [[ -n "$network" ]]; then
+  "$root/build/default/tools/sim/zentlog-sim" --config "$workdir/stations.conf" --listen 127.0.0.1:0 --mode "$network" > "$workdir/sim.out" 2>"$workdir/sim.err" &
+else
+  "$root/build/default/tools/sim/zentlog-sim" --config "$workdir/stations.conf" --link "$line" --pace > "$workdir/sim.out" 2>&1 &
+fi
 sim=$!
 echo "$sim" > "$workdir/sim.pid"
 trap 'kill "$sim" 2>/dev/null || true; wait "$sim" 2>/dev/null || true; rm -f "$workdir/sim.pid"' EXIT
 for _ in $(seq 50); do
-  [[ -e "$line" ]] && break
-  kill -0 "$sim" 2>/dev/null || { echo "run.sh: the station simulator did not start:" >&2; cat "$workdir/sim.out" >&2; exit 1; }
+  [[ -z "$network" && -e "$line" ]] && break
+  [[ -n "$network" && -s "$workdir/sim.out" ]] && { line=$(head -1 "$workdir/sim.out"); break; }
+  kill -0 "$sim" 2>/dev/null || { echo "run.sh: the station simulator did not start:" >&2; cat "$workdir/sim.out" "$workdir/sim.err" 2>/dev/null >&2; exit 1; }
   sleep 0.1
 done
-echo "Simulated stations on $(readlink "$line") (COM1); starting $(basename "$program") in $workdir"
+echo "Simulated stations on $( [[ -n "$network" ]] && echo "$line" || readlink "$line") (COM1); starting $(basename "$program") in $workdir"
 echo "Stations: $workdir/stations.conf (after a change: kill -HUP \$(cat $workdir/sim.pid))"
 cd "$workdir"
 ZENTLOG_COM1="$line" "$program"

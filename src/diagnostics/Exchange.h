@@ -24,6 +24,9 @@ struct Exchange {
     qint64 endedAtMs = 0;  // UTC milliseconds when the exchange ended
     QByteArray request;    // the request frame; empty when nothing was sent
     QByteArray received;   // every byte received while waiting for the reply (the first 4096)
+    // On a Modbus TCP connection, the MBAP headers in front of the request and of the reply taken.
+    QByteArray requestHeader;
+    QByteArray replyHeader;
     Outcome outcome;
     // From the moment the request had left to the last byte of the reply (or exception reply).
     std::optional<double> replyMs;

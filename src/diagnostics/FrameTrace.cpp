@@ -31,6 +31,8 @@ constexpr char kHexDigits[] = "0123456789ABCDEF";
 constexpr qsizetype kStampRoom = 40;
 // Room for the code, the reply time and the line ends beside the bytes and late replies.
 constexpr qsizetype kFixedRoom = 160;
+// " [MBAP" and "]" around a Modbus TCP header.
+constexpr qsizetype kHeaderRoom = 8;
 // " late reply of 247/65535 discarded", with room for any int.
 constexpr qsizetype kLateReplyRoom = 64;
 
@@ -348,7 +350,8 @@ qsizetype FrameTrace::format(const Exchange& e)
 {
     const bool sent = !e.request.isEmpty();
     const QByteArray code = e.outcome.code().toLatin1();
-    const qsizetype needed = 2 * (kStampRoom + portBytes_.size()) + 3 * (e.request.size() + e.received.size())
+    const qsizetype needed = 2 * (kStampRoom + portBytes_.size())
+        + 3 * (e.request.size() + e.received.size() + e.requestHeader.size() + e.replyHeader.size()) + 2 * kHeaderRoom
         + code.size() + kFixedRoom + kLateReplyRoom * static_cast<qsizetype>(e.lateReplies.size());
     if (buffer_.size() < needed)
         buffer_.resize(needed);
@@ -362,10 +365,16 @@ qsizetype FrameTrace::format(const Exchange& e)
     };
     if (sent) {
         out = portField(stamp(out, e.sentAtMs));
-        out = hexBytes(text(out, "TX"), e.request);
+        out = text(out, "TX");
+        // A Modbus TCP header, then the frame as it would be on a line.
+        if (!e.requestHeader.isEmpty())
+            out = text(hexBytes(text(out, " [MBAP"), e.requestHeader), "]");
+        out = hexBytes(out, e.request);
         *out++ = '\n';
         out = portField(stamp(out, e.endedAtMs));
         out = text(out, "RX");
+        if (!e.replyHeader.isEmpty())
+            out = text(hexBytes(text(out, " [MBAP"), e.replyHeader), "]");
         out = e.received.isEmpty() ? text(out, " -") : hexBytes(out, e.received);
     } else {
         out = text(portField(stamp(out, e.endedAtMs)), "--");

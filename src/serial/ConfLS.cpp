@@ -3,6 +3,7 @@
 #include "serial/DeviceChooser.h"
 #include "serial/PortComFile.h"
 #include "serial/DeviceLock.h"
+#include "serial/NetworkDevice.h"
 #include "serial/PortProbe.h"
 #include "serial/SerialControl.h"
 #include "serial/SerialDevices.h"
@@ -14,6 +15,7 @@
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QGroupBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -43,6 +45,9 @@ constexpr int kButtonTop = kFrameTop + kFrameHeight + 2 * kMargin;
 constexpr int kButtonsLeft = (kWindowWidth - 3 * kButtonWidth - 2 * kButtonGap) / 2;
 constexpr int kWindowHeight = kButtonTop + kButtonHeight + kMargin;
 constexpr int kDevicesWidth = 1500;
+constexpr int kNoteHeight = 300;
+
+static_assert(kFrameTop + kFrameHeight + kGap + kNoteHeight < kButtonTop, "the network note stands clear of the buttons");
 
 static_assert(kMargin + kDevicesWidth + kGap < kButtonsLeft, "Device... stands clear of the three buttons");
 
@@ -97,6 +102,16 @@ ConfLS::ConfLS(Services services, QWidget* parent)
     connect(commands_[2], &QPushButton::clicked, this, &ConfLS::Command3_Click);
 
     // Under the port frame, on the row of the three buttons.
+    // Under the rate, parity and stop frames, above the buttons.
+    networkNote_ = new QLabel(this);
+    networkNote_->setObjectName(QStringLiteral("NetworkNote"));
+    networkNote_->setGeometry(ui::twipsRect(kMargin + kPortWidth + kGap, kFrameTop + kFrameHeight + kGap,
+                                            kRateWidth + kGap + kParityWidth + kGap + kStopWidth, kNoteHeight));
+    networkNote_->setText(QStringLiteral("Network port: rate and parity are the device server's own"));
+    networkNote_->setToolTip(QStringLiteral("The line settings of a serial device server or gateway are set on that "
+                                            "device; these stay stored in \"PortCom.dat\" as they are."));
+    networkNote_->hide();
+
     devices_ = new QPushButton(QStringLiteral("Device..."), this);
     devices_->setObjectName(QStringLiteral("Devices"));
     devices_->setGeometry(ui::twipsRect(kMargin, kButtonTop, kDevicesWidth, kButtonHeight));
@@ -121,6 +136,7 @@ void ConfLS::showPortDevices()
         option->setText(option->fontMetrics().elidedText(caption, Qt::ElideMiddle, option->width() - 30));
         option->setToolTip(tip);
     }
+    showNetworkNote(); // the device of the chosen port may have changed
 }
 
 std::array<bool, kPortCount> ConfLS::stationPorts() const
@@ -242,6 +258,7 @@ void ConfLS::chooseStoredSettings()
         settings.portNumber = 1;
         choose(Option1_, 0);
     }
+    showNetworkNote();
 }
 
 void ConfLS::restoreStoredSettings()
@@ -253,6 +270,13 @@ void ConfLS::restoreStoredSettings()
 void ConfLS::Option1_Click(int index)
 {
     services_.settings.portNumber = static_cast<int16_t>(index + 1);
+    showNetworkNote();
+}
+
+void ConfLS::showNetworkNote()
+{
+    if (networkNote_ != nullptr) // not yet while the window is being built
+        networkNote_->setVisible(isNetworkDevice(deviceForPort(services_.settings.portNumber)));
 }
 
 void ConfLS::Option2_Click(int index)

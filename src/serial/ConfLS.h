@@ -16,6 +16,7 @@
 
 class QButtonGroup;
 class QGroupBox;
+class QLabel;
 class QPushButton;
 class QRadioButton;
 
@@ -89,6 +90,8 @@ private:
     // Greys out the ports that cannot be opened; a port the program holds open counts as usable,
     // and so does one the station service measures with, which is not touched at all.
     void probePorts();
+    // Says, beside rate and parity, when the chosen port is a network device: they do not apply.
+    void showNetworkNote();
     // The ports whose device the station service holds open now.
     std::array<bool, 4> stationPorts() const;
 
@@ -100,6 +103,7 @@ private:
     std::array<QRadioButton*, 2> Option4_{};
     std::array<QPushButton*, 3> commands_{};
     QPushButton* devices_ = nullptr;
+    QLabel* networkNote_ = nullptr;
     QPointer<QWidget> chooser_;
 };
 

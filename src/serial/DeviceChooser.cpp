@@ -1,5 +1,7 @@
 #include "serial/DeviceChooser.h"
 
+#include "serial/NetworkAddressDialog.h"
+#include "serial/NetworkDevice.h"
 #include "ui/Dialogs.h"
 #include "ui/WindowFit.h"
 
@@ -24,6 +26,8 @@ namespace {
 
 // Notes and problems stand out from the explanations around them.
 constexpr auto kWarningStyle = "color: #a00000";
+// The data of the "Network..." entry: no device can be named so.
+constexpr auto kNetworkEntry = "\nnetwork";
 
 QString defaultText(int port)
 {
@@ -116,8 +120,13 @@ DeviceChooser::DeviceChooser(Services services, QWidget* parent)
     stableNames_ = stableNames(services_.byIdDirectory);
     for (int port = 1; port <= kChoosablePorts; ++port) {
         fill(port, stored.devices[static_cast<size_t>(port - 1)], {});
-        connect(boxes_[static_cast<size_t>(port - 1)], &QComboBox::currentTextChanged, this,
-                [this, port] { updateNote(port); });
+        QComboBox* box = boxes_[static_cast<size_t>(port - 1)];
+        lastText_[static_cast<size_t>(port - 1)] = box->currentText();
+        connect(box, &QComboBox::currentTextChanged, this, [this, port] { updateNote(port); });
+        connect(box, &QComboBox::activated, this, [this, port, box](int index) {
+            if (box->itemData(index).toString() == QLatin1String(kNetworkEntry))
+                askNetworkAddress(port);
+        });
         updateNote(port);
     }
 
@@ -135,6 +144,7 @@ QList<DeviceChooser::Item> DeviceChooser::itemsFor(int port) const
                                                 description.systemLocation);
         items.append({describe(description, path), path});
     }
+    items.append({QStringLiteral("Network..."), QString::fromLatin1(kNetworkEntry)});
     return items;
 }
 
@@ -199,8 +209,22 @@ void DeviceChooser::refresh()
     }
 }
 
+void DeviceChooser::askNetworkAddress(int port)
+{
+    const auto k = static_cast<size_t>(port - 1);
+    auto* ask = new NetworkAddressDialog(lastText_[k], this);
+    ask->setAttribute(Qt::WA_DeleteOnClose);
+    connect(ask, &QDialog::finished, this, [this, ask, k](int result) {
+        const QString text = result == QDialog::Accepted ? ask->device() : lastText_[k];
+        boxes_[k]->setEditText(text);
+    });
+    ask->open();
+}
+
 void DeviceChooser::updateNote(int port)
 {
+    if (const QString text = boxes_[static_cast<size_t>(port - 1)]->currentText(); text != QLatin1String("Network..."))
+        lastText_[static_cast<size_t>(port - 1)] = text;
     QStringList notes;
     if (const QString overridden = environmentDevice(port); !overridden.isEmpty())
         notes << QStringLiteral("%1 is set: it takes precedence (%2 is used).").arg(environmentVariable(port), overridden);
@@ -208,7 +232,7 @@ void DeviceChooser::updateNote(int port)
     if (!device.isEmpty()) {
         if (const QString why = unusableDevice(device); !why.isEmpty()) {
             notes << QStringLiteral("This name %1.").arg(why);
-        } else {
+        } else if (!isNetworkDevice(device)) {
             const DeviceCheck check = checkDevice(device);
             if (check.kind == DeviceKind::Missing)
                 notes << QStringLiteral("This device is not there now (an adapter unplugged?); it can be chosen all the same.");

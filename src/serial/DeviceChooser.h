@@ -4,7 +4,8 @@
 // /dev/serial/by-id where there is one), "Default (...)", and any path typed by hand (a
 // pseudo-terminal, an adapter unplugged right now). OK stores the choices in "zentlog.ini" and
 // the program uses them at once; Cancel leaves everything as it was. The list follows adapters
-// plugged in or out while the dialog is open.
+// plugged in or out while the dialog is open. The last entry, "Network...", asks for a device
+// server's or gateway's address instead.
 
 #include "serial/PortDevices.h"
 
@@ -60,6 +61,9 @@ private:
     QList<Item> itemsFor(int port) const;
     void fill(int port, const QString& device, const QString& typedText);
     void updateNote(int port);
+    // "Network..." was picked in the box of `port`: asks for the address; the box shows it, or
+    // what it showed before when the question is cancelled.
+    void askNetworkAddress(int port);
 
     Services services_;
     QList<PortDescription> shown_;
@@ -67,6 +71,7 @@ private:
     std::array<QComboBox*, kChoosablePorts> boxes_{};
     std::array<QLabel*, kChoosablePorts> notes_{};
     std::array<QLabel*, kChoosablePorts> noteIcons_{}; // a warning sign beside each note
+    std::array<QString, kChoosablePorts> lastText_{};   // what each box showed before "Network..." 
     bool sized_ = false;
     QTimer poll_;
 };

@@ -1,5 +1,7 @@
 #include "serial/DeviceLock.h"
 
+#include "serial/NetworkDevice.h"
+
 #include "common/MeasurementLock.h"
 
 #include <QFileInfo>
@@ -22,6 +24,8 @@ bool stationHolds(const QString& device)
 
 std::optional<DeviceHolder> deviceHolderOf(const QString& device)
 {
+    if (isNetworkDevice(device))
+        return std::nullopt; // a network address has no lock file: the device server serves whom it will
 #ifdef Q_OS_UNIX
     // The folders Qt's serial port looks in for its lock file, in its order.
     static const char* const kLockFolders[] = {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp",

@@ -2,6 +2,7 @@
 
 #include "common/IniFiles.h"
 #include "common/IniSections.h"
+#include "serial/NetworkDevice.h"
 
 #include <QDir>
 #include <QFile>
@@ -67,6 +68,10 @@ QString unusableDevice(const QString& device)
     for (const QChar c : device) {
         if (c.category() == QChar::Other_Control)
             return QStringLiteral("holds a control character");
+    }
+    if (isNetworkDevice(device)) {
+        QString problem;
+        return parseNetworkDevice(device, &problem) ? QString() : problem;
     }
 #ifdef Q_OS_UNIX
     if (!device.startsWith(u'/'))

@@ -31,6 +31,12 @@ QtSerialControl::QtSerialControl(QObject* parent)
     connect(&port_, &QSerialPort::readyRead, this, &SerialControl::bytesReceived);
     connect(&port_, &QSerialPort::bytesWritten, this, &SerialControl::bytesSent);
     connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialControl::onError);
+    connect(&network_, &SerialControl::bytesReceived, this, &SerialControl::bytesReceived);
+    connect(&network_, &SerialControl::bytesSent, this, &SerialControl::bytesSent);
+    connect(&network_, &SerialControl::portLost, this, [this](const QString& reason) {
+        error_ = reason;
+        emit portLost(reason);
+    });
 }
 
 void QtSerialControl::setCommPort(int16_t port)
@@ -61,6 +67,7 @@ QByteArray QtSerialControl::Settings() const
 void QtSerialControl::setInputLen(int16_t length)
 {
     inputLen_ = length;
+    network_.setInputLen(length);
 }
 
 bool QtSerialControl::applyLineSettings()
@@ -87,16 +94,33 @@ bool QtSerialControl::setPortOpen(bool open)
     if (!open) {
         if (port_.isOpen())
             port_.close();
+        network_.setPortOpen(false);
         return true;
     }
     const QString device = deviceName();
-    if (port_.isOpen()) {
+    if (PortOpen()) {
         error_ = QStringLiteral("it is already open");
         return false;
     }
     if (device.isEmpty()) {
         error_ = QStringLiteral("the program's ports are COM1 to COM4");
         return false;
+    }
+    onNetwork_ = isNetworkDevice(device);
+    if (onNetwork_) {
+        QString problem;
+        const auto address = parseNetworkDevice(device, &problem);
+        if (!address) {
+            error_ = QStringLiteral("its address %1").arg(problem);
+            return false;
+        }
+        network_.setDevice(*address);
+        network_.setCommPort(commPort_);
+        network_.setSettings(settings_);
+        network_.setInputLen(inputLen_);
+        const bool opened = network_.setPortOpen(true);
+        error_ = network_.errorString();
+        return opened;
     }
     port_.setPortName(lockableName(device));
     if (!port_.open(QIODevice::ReadWrite)) {
@@ -117,16 +141,20 @@ bool QtSerialControl::setPortOpen(bool open)
 
 bool QtSerialControl::PortOpen() const
 {
-    return port_.isOpen();
+    return onNetwork_ ? network_.PortOpen() : port_.isOpen();
 }
 
 int QtSerialControl::InBufferCount()
 {
+    if (onNetwork_)
+        return network_.InBufferCount();
     return port_.isOpen() ? static_cast<int>(port_.bytesAvailable()) : 0;
 }
 
-void QtSerialControl::setInBufferCount(int /*zero*/)
+void QtSerialControl::setInBufferCount(int zero)
 {
+    if (onNetwork_)
+        return network_.setInBufferCount(zero);
     if (!port_.isOpen())
         return;
     port_.clear(QSerialPort::Input);
@@ -136,23 +164,31 @@ void QtSerialControl::setInBufferCount(int /*zero*/)
 
 void QtSerialControl::Output(const QByteArray& bytes)
 {
+    if (onNetwork_)
+        return network_.Output(bytes);
     if (port_.isOpen())
         port_.write(bytes);
 }
 
 int QtSerialControl::OutBufferCount()
 {
+    if (onNetwork_)
+        return network_.OutBufferCount();
     return port_.isOpen() ? static_cast<int>(port_.bytesToWrite()) : 0;
 }
 
-void QtSerialControl::setOutBufferCount(int /*zero*/)
+void QtSerialControl::setOutBufferCount(int zero)
 {
+    if (onNetwork_)
+        return network_.setOutBufferCount(zero);
     if (port_.isOpen())
         port_.clear(QSerialPort::Output);
 }
 
 QByteArray QtSerialControl::Input()
 {
+    if (onNetwork_)
+        return network_.Input();
     if (!port_.isOpen())
         return {};
     return inputLen_ > 0 ? port_.read(inputLen_) : port_.readAll();

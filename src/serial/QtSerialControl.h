@@ -1,6 +1,8 @@
 #pragma once
-// The serial port contract over QSerialPort.
+// The serial port contract over QSerialPort, or over TCP when the selected port's device is a
+// network address (see NetworkDevice.h).
 
+#include "serial/NetworkSerialControl.h"
 #include "serial/SerialControl.h"
 
 #include <QSerialPort>
@@ -27,6 +29,11 @@ public:
     QByteArray Input() override;
     QString errorString() const override;
     QString deviceName() const override;
+    QByteArray sentHeader() const override { return onNetwork_ ? network_.sentHeader() : QByteArray(); }
+    QByteArray receivedHeader() const override { return onNetwork_ ? network_.receivedHeader() : QByteArray(); }
+
+    // The connection used while the selected port's device is a network address.
+    NetworkSerialControl& network() { return network_; }
 
 private:
     bool applyLineSettings();
@@ -35,6 +42,8 @@ private:
     void onError(QSerialPort::SerialPortError error);
 
     QSerialPort port_;
+    NetworkSerialControl network_;
+    bool onNetwork_ = false; // the port last opened is network_
     int16_t commPort_ = 1;
     QByteArray settings_ = "9600,n,8,1";
     int16_t inputLen_ = 0;

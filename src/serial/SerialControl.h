@@ -52,6 +52,10 @@ public:
     virtual QString errorString() const = 0;
     // The device the selected port means on this machine ("/dev/ttyS0", "/dev/pts/3", "COM1").
     virtual QString deviceName() const = 0;
+    // The framing around the frames that is not theirs, for the frame trace: the MBAP header of
+    // the last request sent and of the last reply taken on a Modbus TCP connection; else empty.
+    virtual QByteArray sentHeader() const { return {}; }
+    virtual QByteArray receivedHeader() const { return {}; }
 
 signals:
     void bytesReceived();

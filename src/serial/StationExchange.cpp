@@ -2,6 +2,7 @@
 
 #include "common/Logging.h"
 #include "serial/LateReplies.h"
+#include "serial/NetworkDevice.h"
 #include "serial/ReplyFrame.h"
 #include "serial/SerialControl.h"
 #include "serial/SerialDevices.h"
@@ -23,6 +24,8 @@ qint64 nowMs()
 // How long `bytes` characters take on the line at the port's settings.
 double wireMilliseconds(SerialControl& port, qsizetype bytes)
 {
+    if (isNetworkDevice(port.deviceName()))
+        return 0; // no line of ours: the device server's own line time is part of the reply time
     const std::optional<LineSettings> line = parseSettingsString(port.Settings());
     if (!line || line->baudRate <= 0)
         return 0;
@@ -87,6 +90,8 @@ diagnostics::Exchange exchangeWithStation(SerialControl& port, const ModbusReque
     port.Output(request.Frame);
     ReplyWait wait = awaitReply(port, request, limits);
     exchange.received = wait.received;
+    exchange.requestHeader = port.sentHeader();
+    exchange.replyHeader = port.receivedHeader();
     if (wait.lastByteAt) {
         // The request ends on the wire its own transmission time after it was handed over. The
         // port's "sent" signal is no measure of that: it means the bytes reached the driver, and

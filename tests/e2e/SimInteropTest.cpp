@@ -25,7 +25,7 @@ protected:
     // Opens COM1 on the simulator's terminal.
     void connectTo(const SimProcess& sim)
     {
-        qputenv("ZENTLOG_COM1", sim.linkPath().toLocal8Bit());
+        qputenv("ZENTLOG_COM1", sim.device().toLocal8Bit());
         port.setCommPort(1);
         ASSERT_TRUE(port.setSettings("9600,n,8, 1"));
         port.setInputLen(0);
@@ -47,8 +47,16 @@ protected:
     qint64 elapsedMs = 0;
 };
 
-TEST_F(SimInteropTest, EveryMeasurementTypeIsReadAndShown)
+// The same stations on a pseudo-terminal, behind a serial device server and behind a Modbus TCP
+// gateway: every label is the same.
+class SimTransportTest : public SimInteropTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(SimTransportTest, EveryMeasurementTypeIsReadAndShown)
 {
+    const QString mode = QString::fromLatin1(GetParam());
+    const QStringList transport = mode == u"pty"
+        ? QStringList()
+        : QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--mode"), mode};
     SimProcess sim({
         "1 0 resistivity fixed",
         "1 20 conductivity fixed", // a second block of the same station
@@ -64,7 +72,7 @@ TEST_F(SimInteropTest, EveryMeasurementTypeIsReadAndShown)
         "13 0 r_627 fixed",
         "14 0 381 fixed code=0x71 value=2000",
         "15 0 452 fixed regs=0012,0,0,FE0C,0,0,0,0",
-    });
+    }, transport);
     connectTo(sim);
 
     struct Case {
@@ -98,6 +106,8 @@ TEST_F(SimInteropTest, EveryMeasurementTypeIsReadAndShown)
     }
     EXPECT_EQ(sim.requests(), expectedRequests);
 }
+
+INSTANTIATE_TEST_SUITE_P(Transports, SimTransportTest, ::testing::Values("pty", "rtu", "modbus"));
 
 TEST_F(SimInteropTest, ASilentStationFailsAfterTheReceptionLimit)
 {

@@ -15,13 +15,17 @@ namespace testing_support {
 SimProcess::SimProcess(const QStringList& stations, const QStringList& extra)
 {
     writeConfig(stations);
+    const bool network = extra.contains(QStringLiteral("--listen"));
     QStringList args{QStringLiteral("--config"), dir_.filePath(QStringLiteral("stations.conf")),
-                     QStringLiteral("--link"), linkPath(), QStringLiteral("--log"), requestLogPath(),
-                     QStringLiteral("--fault-log"), faultLogPath()};
+                     QStringLiteral("--log"), requestLogPath(), QStringLiteral("--fault-log"), faultLogPath()};
+    if (!network)
+        args << QStringLiteral("--link") << linkPath();
     process_.start(QStringLiteral(ZENTLOG_SIM), args + extra);
-    // The first line it prints is its terminal: from then on it serves.
+    // The first line it prints is its terminal or its address: from then on it serves.
     if (!process_.waitForStarted(5000) || !process_.waitForReadyRead(5000))
         ADD_FAILURE() << "zentlog-sim did not start: " << process_.readAllStandardError().toStdString();
+    else if (network)
+        address_ = QString::fromLocal8Bit(process_.readLine()).trimmed();
     else if (!QFileInfo(linkPath()).exists())
         ADD_FAILURE() << "zentlog-sim made no link";
 }

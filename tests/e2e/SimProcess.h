@@ -22,6 +22,8 @@ public:
     bool running() const { return process_.state() == QProcess::Running; }
     // The link to the simulator's pseudo-terminal.
     QString linkPath() const { return dir_.filePath(QStringLiteral("line")); }
+    // What the program opens: the link, or with "--listen" among the options the network address.
+    QString device() const { return address_.isEmpty() ? linkPath() : address_; }
     // The requests it received, one "ADDRESS FUNCTION START COUNT" per request, in order.
     QStringList requests() const;
     // Its logs: one "MS ADDRESS FUNCTION START COUNT" line per request, one "MS ADDRESS START
@@ -40,6 +42,7 @@ private:
 
     QTemporaryDir dir_;
     QProcess process_;
+    QString address_;
 };
 
 // Runs zentlog-poll with `arguments`; its exit code and standard output.

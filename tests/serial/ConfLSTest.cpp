@@ -12,6 +12,7 @@
 #include "TestFiles.h"
 
 #include <QGroupBox>
+#include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
@@ -266,4 +267,19 @@ TEST_F(ConfLSTest, WithRealDevicesAMissingOneIsGreyedOutAndReadingOpensAPseudoTe
     }
     for (const char* name : {"ZENTLOG_COM1", "ZENTLOG_COM2", "ZENTLOG_COM3", "ZENTLOG_COM4"})
         qunsetenv(name);
+}
+
+TEST_F(ConfLSTest, ANetworkPortSaysRateAndParityDoNotApplyAndKeepsThem)
+{
+    qputenv("ZENTLOG_COM4", "rtu+tcp://127.0.0.1:4001");
+    open();
+    const auto* note = window->findChild<QLabel*>(QStringLiteral("NetworkNote"));
+    EXPECT_TRUE(note->isVisible()); // COM4 is stored
+    click(option(1, 0));
+    EXPECT_FALSE(note->isVisible());
+    click(option(1, 3));
+    EXPECT_TRUE(note->isVisible());
+    command(1)->click();
+    EXPECT_EQ(readFile(path()), kStored);
+    qunsetenv("ZENTLOG_COM4");
 }

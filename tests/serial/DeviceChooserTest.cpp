@@ -22,6 +22,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -117,7 +118,7 @@ TEST_F(DeviceChooserTest, ListsTheSystemsPortsByTheirStableNamesAndShowsTheStore
     open();
     const QString first = stableName() + QStringLiteral("  (ttyUSB0: FT232R USB UART, FTDI, A12345)");
     const QString second = adapterB.path() + QStringLiteral("  (ttyACM0)");
-    EXPECT_EQ(items(1), (QStringList{QStringLiteral("Default (/dev/ttyS0)"), first, second}));
+    EXPECT_EQ(items(1), (QStringList{QStringLiteral("Default (/dev/ttyS0)"), first, second, QStringLiteral("Network...")}));
     EXPECT_EQ(items(4).first(), QStringLiteral("Default (/dev/ttyS3)"));
     EXPECT_EQ(box(1)->currentIndex(), 0);
     EXPECT_EQ(box(2)->currentText(), first);
@@ -145,7 +146,7 @@ TEST_F(DeviceChooserTest, ARefreshFollowsThePlugsAndKeepsWhatEachBoxShows)
     ports = {ports[1], {QStringLiteral("ttyUSB1"), adapterC.path(), QStringLiteral("CP2102"), QString(), QString()}};
     chooser->refresh();
     EXPECT_EQ(items(1), (QStringList{QStringLiteral("Default (/dev/ttyS0)"), adapterB.path() + QStringLiteral("  (ttyACM0)"),
-                                     adapterC.path() + QStringLiteral("  (ttyUSB1: CP2102)")}));
+                                     adapterC.path() + QStringLiteral("  (ttyUSB1: CP2102)"), QStringLiteral("Network...")}));
     EXPECT_EQ(chooser->chosenDevice(1), stableName()); // still chosen, now by its name alone
     EXPECT_EQ(box(1)->currentText(), stableName());
     EXPECT_EQ(box(2)->currentText(), QStringLiteral("/dev/pts/77"));
@@ -160,8 +161,8 @@ TEST_F(DeviceChooserTest, ARefreshFollowsThePlugsAndKeepsWhatEachBoxShows)
 
     // The timer does the same by itself.
     ports.removeLast();
-    testing_support::waitFor([&] { return box(1)->count() == 2; }, 3 * DeviceChooser::kRefreshMs + 5000);
-    EXPECT_EQ(box(1)->count(), 2);
+    testing_support::waitFor([&] { return box(1)->count() == 3; }, 3 * DeviceChooser::kRefreshMs + 5000);
+    EXPECT_EQ(box(1)->count(), 3);
     EXPECT_EQ(box(2)->currentText(), QStringLiteral("/dev/pts/77"));
 }
 
@@ -299,4 +300,36 @@ TEST_F(DeviceChooserTest, TheSerialInterfaceWindowOpensItShowsTheDevicesChosenAn
     EXPECT_FALSE(window->findChild<QRadioButton*>(QStringLiteral("Option1_0"))->isEnabled());
     EXPECT_FALSE(port.PortOpen());
     delete window.data();
+}
+
+TEST_F(DeviceChooserTest, NetworkAsksForTheAddressAndStoresItCancelKeepsTheChoice)
+{
+    open();
+    const auto pickNetwork = [&](int port) {
+        const int entry = box(port)->count() - 1;
+        box(port)->setCurrentIndex(entry);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // the one asked before
+        emit box(port)->activated(entry);
+        return chooser->findChild<QDialog*>(QStringLiteral("NetworkAddress"));
+    };
+    QDialog* ask = pickNetwork(2);
+    ASSERT_NE(ask, nullptr);
+    ask->findChild<QLineEdit*>(QStringLiteral("Host"))->setText(QStringLiteral("::1"));
+    ask->findChild<QSpinBox*>(QStringLiteral("TcpPort"))->setValue(502);
+    ask->findChild<QComboBox*>(QStringLiteral("Mode"))->setCurrentIndex(1);
+    ask->accept();
+    EXPECT_EQ(chooser->chosenDevice(2), QStringLiteral("modbus+tcp://[::1]:502"));
+    EXPECT_FALSE(note(2)->isVisibleTo(chooser)) << note(2)->text().toStdString();
+
+    ask = pickNetwork(3);
+    ASSERT_NE(ask, nullptr);
+    ask->findChild<QLineEdit*>(QStringLiteral("Host"))->setText(QStringLiteral("bad host"));
+    EXPECT_FALSE(ask->findChild<QLabel*>(QStringLiteral("Problem"))->text().isEmpty());
+    ask->accept(); // refused: stays open
+    EXPECT_TRUE(ask->isVisible());
+    ask->reject();
+    EXPECT_EQ(chooser->chosenDevice(3), QString()); // the default, as before
+
+    press(QDialogButtonBox::Ok);
+    EXPECT_EQ(PortChoices::load(dir.path()).devices[1], QStringLiteral("modbus+tcp://[::1]:502"));
 }

@@ -12,7 +12,8 @@
 namespace poll {
 
 const char* const kPollUsage =
-    "usage: zentlog-poll (--device PATH | --port COMn) [--settings \"9600,n,8, 1\"]\n"
+    "usage: zentlog-poll (--device PATH|rtu+tcp://HOST:PORT|modbus+tcp://HOST:PORT | --port COMn)\n"
+    "                    [--settings \"9600,n,8, 1\"]\n"
     "                    --address A --role Master|Ext --type N|NAME\n"
     "                    [--watch [--interval MS] [--count N]] [--stats] [--trace]\n"
     "Reads one station once (or every second with --watch) and prints the value text the\n"

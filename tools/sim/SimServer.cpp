@@ -103,7 +103,7 @@ void SimServer::noteLineRecreated()
     logFault(Clock::now(), nullptr, "recreated");
 }
 
-void SimServer::receive(const uint8_t* bytes, std::size_t count, Clock::time_point now)
+void SimServer::receive(const uint8_t* bytes, std::size_t count, Clock::time_point now, uint32_t tag)
 {
     if (!pending_.empty() && now - lastByte_ > kFrameGap)
         pending_.clear();
@@ -116,7 +116,7 @@ void SimServer::receive(const uint8_t* bytes, std::size_t count, Clock::time_poi
         const bool valid = pending_[6] == (crc & 0xFF) && pending_[7] == (crc >> 8) && pending_[1] >= 1
             && pending_[1] <= 6;
         if (valid) {
-            handleRequest(pending_.data(), now);
+            handleRequest(pending_.data(), now, tag);
             pending_.erase(pending_.begin(), pending_.begin() + kRequestLength);
         } else {
             pending_.erase(pending_.begin());
@@ -124,7 +124,7 @@ void SimServer::receive(const uint8_t* bytes, std::size_t count, Clock::time_poi
     }
 }
 
-void SimServer::handleRequest(const uint8_t* request, Clock::time_point now)
+void SimServer::handleRequest(const uint8_t* request, Clock::time_point now, uint32_t tag)
 {
     const int address = request[0];
     const int function = request[1];
@@ -170,7 +170,7 @@ void SimServer::handleRequest(const uint8_t* request, Clock::time_point now)
     if (options_.pace)
         startAt += std::chrono::duration_cast<Clock::duration>(
             std::chrono::duration<double>(kRequestLength * options_.line.charSeconds()));
-    schedule(std::move(reply), startAt);
+    schedule(std::move(reply), startAt, tag);
 }
 
 std::vector<uint8_t> SimServer::buildReply(const StationConfig* station, const uint8_t* request, bool faulty,
@@ -224,16 +224,16 @@ std::vector<uint8_t> SimServer::buildReply(const StationConfig* station, const u
     return reply;
 }
 
-void SimServer::schedule(std::vector<uint8_t> bytes, Clock::time_point start)
+void SimServer::schedule(std::vector<uint8_t> bytes, Clock::time_point start, uint32_t tag)
 {
     if (!options_.pace) {
-        outgoing_.emplace(start, std::move(bytes));
+        outgoing_.emplace(start, Due{tag, std::move(bytes)});
         return;
     }
     const auto perChar = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(options_.line.charSeconds()));
     for (std::size_t i = 0; i < bytes.size(); ++i)
-        outgoing_.emplace(start + perChar * static_cast<long>(i + 1), std::vector<uint8_t>{bytes[i]});
+        outgoing_.emplace(start + perChar * static_cast<long>(i + 1), Due{tag, std::vector<uint8_t>{bytes[i]}});
 }
 
 std::optional<Clock::time_point> SimServer::nextDue() const
@@ -243,14 +243,14 @@ std::optional<Clock::time_point> SimServer::nextDue() const
     return outgoing_.begin()->first;
 }
 
-void SimServer::sendDue(int fd, Clock::time_point now)
+std::vector<SimServer::Due> SimServer::takeDue(Clock::time_point now)
 {
+    std::vector<Due> due;
     while (!outgoing_.empty() && outgoing_.begin()->first <= now) {
-        const std::vector<uint8_t>& bytes = outgoing_.begin()->second;
-        // Nobody reading the line: the bytes are lost, as on a wire.
-        [[maybe_unused]] const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        due.push_back(std::move(outgoing_.begin()->second));
         outgoing_.erase(outgoing_.begin());
     }
+    return due;
 }
 
 } // namespace sim

@@ -40,24 +40,29 @@ public:
     void setConfig(SimConfig config);
     const SimConfig& config() const { return config_; }
 
-    // Bytes received from the master at `now`.
-    void receive(const uint8_t* bytes, std::size_t count, Clock::time_point now);
+    // Bytes received from the master at `now`. The replies to the requests in them carry `tag`
+    // (a Modbus TCP gateway's transaction identifier).
+    void receive(const uint8_t* bytes, std::size_t count, Clock::time_point now, uint32_t tag = 0);
     // When the next scheduled byte is due.
     std::optional<Clock::time_point> nextDue() const;
-    // Writes every byte due by `now` to `fd`.
-    void sendDue(int fd, Clock::time_point now);
+    struct Due {
+        uint32_t tag;
+        std::vector<uint8_t> bytes;
+    };
+    // Takes the bytes due by `now`, with the tag of the request each answers.
+    std::vector<Due> takeDue(Clock::time_point now);
     // Forgets partial requests and pending replies (the line was re-created).
     void reset();
     // Notes in the fault log that the line was closed and created anew.
     void noteLineRecreated();
 
 private:
-    void handleRequest(const uint8_t* request, Clock::time_point now);
+    void handleRequest(const uint8_t* request, Clock::time_point now, uint32_t tag);
     // The reply to `request`, with the station's faults when `faulty`; `applied` names each fault
     // that changed it.
     std::vector<uint8_t> buildReply(const StationConfig* station, const uint8_t* request, bool faulty,
                                     std::vector<std::string>& applied);
-    void schedule(std::vector<uint8_t> bytes, Clock::time_point start);
+    void schedule(std::vector<uint8_t> bytes, Clock::time_point start, uint32_t tag);
     long long millisecondsAt(Clock::time_point now) const;
     void logFault(Clock::time_point now, const uint8_t* request, const std::string& fault);
 
@@ -69,7 +74,7 @@ private:
     std::vector<uint8_t> pending_;
     Clock::time_point lastByte_{};
     Clock::time_point started_ = Clock::now();
-    std::multimap<Clock::time_point, std::vector<uint8_t>> outgoing_;
+    std::multimap<Clock::time_point, Due> outgoing_;
     std::mt19937 random_;
 };
 

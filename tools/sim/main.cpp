@@ -3,6 +3,7 @@
 
 #include "SimConfig.h"
 #include "SimLine.h"
+#include "SimListener.h"
 #include "SimServer.h"
 
 #include <algorithm>
@@ -25,11 +26,15 @@ namespace {
 
 const char* const kUsage =
     "usage: zentlog-sim [--config FILE] [--station \"ADDRESS BLOCK TYPE [OPTION]...\"]...\n"
-    "                   [--link PATH | --device PATH] [--log FILE] [--fault-log FILE] [--pace]\n"
+    "                   [--link PATH | --device PATH | --listen HOST:PORT [--mode rtu|modbus]]\n"
+    "                   [--log FILE] [--fault-log FILE] [--pace]\n"
     "                   [--baud N] [--parity n|e|o] [--stop 1|2] [--seed N]\n"
-    "Serves the configured stations on a new pseudo-terminal (its path is the first line printed)\n"
-    "or on a serial device. SIGHUP reloads the configuration file, SIGUSR1 re-creates the\n"
-    "pseudo-terminal, SIGINT or SIGTERM ends the simulator.\n";
+    "Serves the configured stations on a new pseudo-terminal (its path is the first line printed),\n"
+    "on a serial device, or over TCP (--listen; port 0 takes a free one): as a serial device server\n"
+    "passing the RTU bytes (--mode rtu, the default) or as a Modbus TCP gateway (--mode modbus);\n"
+    "the first line printed is then the program's device, rtu+tcp://HOST:PORT or modbus+tcp://...\n"
+    "SIGHUP reloads the configuration file, SIGUSR1 re-creates the pseudo-terminal (or drops the\n"
+    "TCP connection), SIGINT or SIGTERM ends the simulator.\n";
 
 int signalPipe[2] = {-1, -1};
 
@@ -44,6 +49,8 @@ struct Options {
     std::vector<std::string> stationLines;
     std::string link;
     std::string device;
+    std::string listen;
+    bool modbusTcp = false;
     std::string logFile;
     std::string faultLogFile;
     sim::LineSettings line;
@@ -141,6 +148,10 @@ int main(int argc, char* argv[])
             options.link = *v;
         else if (arg == "--device")
             options.device = *v;
+        else if (arg == "--listen")
+            options.listen = *v;
+        else if (arg == "--mode" && (*v == "rtu" || *v == "modbus"))
+            options.modbusTcp = *v == "modbus";
         else if (arg == "--log")
             options.logFile = *v;
         else if (arg == "--fault-log")
@@ -158,8 +169,12 @@ int main(int argc, char* argv[])
     }
     if (options.configFile.empty() && options.stationLines.empty())
         return usageError("no stations: give --config FILE or --station");
-    if (!options.link.empty() && !options.device.empty())
-        return usageError("--link and --device exclude each other");
+    if (!options.link.empty() + !options.device.empty() + !options.listen.empty() > 1)
+        return usageError("--link, --device and --listen exclude each other");
+    if (options.modbusTcp && options.listen.empty())
+        return usageError("--mode modbus needs --listen");
+    if (options.modbusTcp && options.pace)
+        return usageError("--pace paces a line: a Modbus TCP gateway answers in whole frames");
 
     std::string error;
     auto config = loadConfig(options, error);
@@ -177,10 +192,15 @@ int main(int argc, char* argv[])
             return usageError(*name + ": " + std::strerror(errno));
     }
 
-    std::unique_ptr<sim::SimLine> line = options.device.empty()
-        ? sim::SimLine::createPty(options.link, error)
-        : sim::SimLine::openDevice(options.device, options.line, error);
-    if (!line) {
+    std::unique_ptr<sim::SimLine> line;
+    std::unique_ptr<sim::SimListener> listener;
+    sim::MbapGateway gateway;
+    if (!options.listen.empty())
+        listener = sim::SimListener::listen(options.listen, error);
+    else
+        line = options.device.empty() ? sim::SimLine::createPty(options.link, error)
+                                      : sim::SimLine::openDevice(options.device, options.line, error);
+    if (!line && !listener) {
         std::cerr << "zentlog-sim: " << error << "\n";
         return 2;
     }
@@ -200,9 +220,17 @@ int main(int argc, char* argv[])
         sigaction(s, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    std::cout << line->path() << std::endl;
-    std::cerr << "zentlog-sim: " << server.config().stations.size() << " station block(s) on " << line->path()
+    const std::string where = line ? line->path()
+                                   : (options.modbusTcp ? "modbus+tcp://" : "rtu+tcp://") + listener->address();
+    std::cout << where << std::endl;
+    std::cerr << "zentlog-sim: " << server.config().stations.size() << " station block(s) on " << where
               << (options.link.empty() ? "" : " (" + options.link + ")") << "\n";
+    // The connection went (or is replaced): whatever was under way on it is forgotten.
+    const auto dropConnection = [&] {
+        listener->dropClient();
+        server.reset();
+        gateway.reset();
+    };
 
     for (;;) {
         const auto now = sim::Clock::now();
@@ -211,8 +239,9 @@ int main(int argc, char* argv[])
             const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*due - now).count();
             timeoutMs = static_cast<int>(std::max<long long>(0, wait));
         }
-        pollfd fds[2] = {{line->fd(), POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
-        const int ready = poll(fds, 2, timeoutMs);
+        const int lineFd = line ? line->fd() : listener->clientFd();
+        pollfd fds[3] = {{lineFd, POLLIN, 0}, {signalPipe[0], POLLIN, 0}, {listener ? listener->listenFd() : -1, POLLIN, 0}};
+        const int ready = poll(fds, 3, timeoutMs);
         if (ready < 0 && errno != EINTR) {
             std::cerr << "zentlog-sim: " << std::strerror(errno) << "\n";
             return 1;
@@ -232,7 +261,10 @@ int main(int argc, char* argv[])
                         std::cerr << "zentlog-sim: " << error << "; keeping the previous configuration\n";
                     }
                 }
-                if (s == SIGUSR1) {
+                if (s == SIGUSR1 && listener) {
+                    dropConnection();
+                    std::cerr << "zentlog-sim: connection dropped\n";
+                } else if (s == SIGUSR1) {
                     server.reset();
                     if (!line->recreate(error)) {
                         std::cerr << "zentlog-sim: " << error << "\n";
@@ -243,16 +275,39 @@ int main(int argc, char* argv[])
                 }
             }
         }
-        if (ready > 0 && (fds[0].revents & POLLIN)) {
+        if (ready > 0 && (fds[2].revents & POLLIN)) {
+            // A new master replaces the one served so far, as on a device server with one line.
+            dropConnection();
+            listener->accept();
+        }
+        if (ready > 0 && lineFd >= 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
             uint8_t buffer[512];
-            const ssize_t n = ::read(line->fd(), buffer, sizeof buffer);
-            if (n > 0)
+            const ssize_t n = ::read(lineFd, buffer, sizeof buffer);
+            if (n > 0 && !options.modbusTcp) {
                 server.receive(buffer, static_cast<std::size_t>(n), sim::Clock::now());
+            } else if (n > 0) {
+                std::vector<sim::MbapGateway::Request> requests;
+                const bool framed = gateway.receive(buffer, static_cast<std::size_t>(n), requests);
+                for (const auto& request : requests)
+                    server.receive(request.rtu.data(), request.rtu.size(), sim::Clock::now(), request.tag);
+                if (!framed) {
+                    std::cerr << "zentlog-sim: bytes that are no Modbus TCP frame; connection dropped\n";
+                    dropConnection();
+                }
+            } else if (listener && (n == 0 || (errno != EAGAIN && errno != EINTR))) {
+                dropConnection(); // the master closed the connection
+            } else if (line && (fds[0].revents & (POLLERR | POLLHUP)) && !(fds[0].revents & POLLIN)) {
+                // The other end is away for now; don't spin while it is.
+                poll(nullptr, 0, 20);
+            }
         }
-        if (ready > 0 && (fds[0].revents & (POLLERR | POLLHUP)) && !(fds[0].revents & POLLIN)) {
-            // The other end is away for now; don't spin while it is.
-            poll(nullptr, 0, 20);
+        const int outFd = line ? line->fd() : listener->clientFd();
+        for (const sim::SimServer::Due& due : server.takeDue(sim::Clock::now())) {
+            // Nobody reading the line: the bytes are lost, as on a wire. A gateway passes on
+            // whole valid frames only.
+            const std::vector<uint8_t> bytes = options.modbusTcp ? sim::MbapGateway::wrap(due.tag, due.bytes) : due.bytes;
+            if (outFd >= 0 && !bytes.empty())
+                [[maybe_unused]] const ssize_t written = ::write(outFd, bytes.data(), bytes.size());
         }
-        server.sendDue(line->fd(), sim::Clock::now());
     }
 }
