@@ -101,17 +101,17 @@ ConfLS::ConfLS(Services services, QWidget* parent)
     connect(commands_[1], &QPushButton::clicked, this, &ConfLS::Command2_Click);
     connect(commands_[2], &QPushButton::clicked, this, &ConfLS::Command3_Click);
 
-    // Under the port frame, on the row of the three buttons.
-    // Under the rate, parity and stop frames, above the buttons.
+    // Under the frames, above the buttons, across the window: one line, whole at every scale.
     networkNote_ = new QLabel(this);
     networkNote_->setObjectName(QStringLiteral("NetworkNote"));
-    networkNote_->setGeometry(ui::twipsRect(kMargin + kPortWidth + kGap, kFrameTop + kFrameHeight + kGap,
-                                            kRateWidth + kGap + kParityWidth + kGap + kStopWidth, kNoteHeight));
+    networkNote_->setGeometry(
+        ui::twipsRect(kMargin, kFrameTop + kFrameHeight + kGap, kWindowWidth - 2 * kMargin, kNoteHeight));
     networkNote_->setText(QStringLiteral("Network port: rate and parity are the device server's own"));
     networkNote_->setToolTip(QStringLiteral("The line settings of a serial device server or gateway are set on that "
                                             "device; these stay stored in \"PortCom.dat\" as they are."));
     networkNote_->hide();
 
+    // Under the port frame, on the row of the three buttons.
     devices_ = new QPushButton(QStringLiteral("Device..."), this);
     devices_->setObjectName(QStringLiteral("Devices"));
     devices_->setGeometry(ui::twipsRect(kMargin, kButtonTop, kDevicesWidth, kButtonHeight));
