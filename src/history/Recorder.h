@@ -38,7 +38,7 @@ public:
         int retentionDays = 400;
         // How long a write waits for another writer's lock before the cycle goes on without it.
         // The alarm store and the publisher's acknowledgements commit with a sync each, which
-        // takes tens of ms on a loaded disk; the recorder writes every few seconds, between ticks.
+        // takes tens of ms on a loaded disk; the recorder writes once a cycle, between ticks.
         int busyTimeoutMs = 200;
         // While the file cannot be written, it is tried again after this long (and at the
         // next cycle after that).
