@@ -32,9 +32,6 @@ public:
     QByteArray sentHeader() const override { return onNetwork_ ? network_.sentHeader() : QByteArray(); }
     QByteArray receivedHeader() const override { return onNetwork_ ? network_.receivedHeader() : QByteArray(); }
 
-    // The connection used while the selected port's device is a network address.
-    NetworkSerialControl& network() { return network_; }
-
 private:
     bool applyLineSettings();
     // Why opening `device` failed, in the user's terms.
