@@ -3,6 +3,7 @@
 #include "SimRegisters.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 
 #include <fcntl.h>
@@ -48,6 +49,13 @@ std::unique_ptr<SimListener> SimListener::listen(const std::string& hostPort, st
     std::string port;
     if (!splitHostPort(hostPort, host, port)) {
         error = "--listen " + hostPort + ": not HOST:PORT";
+        return nullptr;
+    }
+    // getaddrinfo takes any number and cuts it to 16 bits (99999 would listen on 34463).
+    unsigned number = 0;
+    const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), number);
+    if (ec != std::errc() || end != port.data() + port.size() || number > 65535) {
+        error = "--listen " + hostPort + ": the port is not a number from 0 to 65535";
         return nullptr;
     }
     addrinfo hints{};
