@@ -5,7 +5,9 @@
 // with its extrapolation to a year.
 //   zentlog-bench-record FOLDER [CYCLES]
 
+#include "config/MeasurementTypes.h"
 #include "history/Recorder.h"
+#include "measure/ValueText.h"
 
 #include "ProcessCpu.h"
 
@@ -22,47 +24,37 @@ using testing_support::cpuMicroseconds;
 
 namespace {
 
-// Four channels as an installation has them: pH, conductivity, flow with its totals, R_627.
+// Four channels as an installation has them: pH, conductivity, flow with its totals, R_627, with
+// slowly varying station values made into panel texts by the program's own formatting.
 std::vector<measure::Reading> cycleAt(qint64 timeMs, qint64 n)
 {
+    const double temperature = double(180 + n % 80) / 10.0;
     std::vector<measure::Reading> readings(4);
-    const double drift = double(n % 600) / 100.0;
+    const int types[] = {config::TypePH, config::TypeConductivity, config::TypeFlow, config::TypeR627};
+    const char* tags[] = {"Tank", "Outlet", "PUMP A", "Loop"};
+    const char* names[] = {"pH", "Conductivity", "Flow", "R_627"};
     for (int c = 0; c < 4; ++c) {
+        measure::StationValues v;
+        v.Temperature = temperature;
+        v.PhValue = double(700 + n % 200) / 100.0;
+        v.ConductivityRaw = double(1234 + n % 500);
+        v.ConductivityRange = 2;
+        v.FlowRate = double(1250 + n % 300);
+        v.FlowRange = 10;
+        v.FlowTotal1 = double(1234 + n / 300);
+        v.FlowTotal2 = double(123456 + n / 300);
+        v.ResistivityRaw = double(182 + n % 3);
+        v.ResistivityRange = 4;
+        v.SecondResistivityRaw = double(1799 + n % 5);
         measure::Reading& r = readings[static_cast<size_t>(c)];
         r.timeMs = timeMs + c * 40;
         r.channel = c;
         r.ok = true;
-        r.shown.temperature = 18.0 + drift / 10;
+        r.outcome = diagnostics::Outcome::value();
+        r.tag = QString::fromLatin1(tags[c]);
+        r.typeName = QString::fromLatin1(names[c]);
+        r.shown = measure::FormatChannelReading(static_cast<int16_t>(types[c]), v);
     }
-    readings[0].tag = QStringLiteral("Tank");
-    readings[0].typeName = QStringLiteral("pH");
-    readings[0].shown.value = 7.0 + drift / 100;
-    readings[0].shown.unit = QStringLiteral("pH");
-    readings[0].shown.text = QStringLiteral("7.%1 pH     18.%2  \u00B0C").arg(n % 100, 2, 10, QLatin1Char('0')).arg(n % 10);
-    readings[1].tag = QStringLiteral("Outlet");
-    readings[1].typeName = QStringLiteral("Conductivity");
-    readings[1].shown.value = 12.34 + drift;
-    readings[1].shown.unit = QStringLiteral("\u00B5S");
-    readings[1].shown.text = QStringLiteral(" 12.%1  \u00B5S      18.%2  \u00B0C").arg(n % 100, 2, 10, QLatin1Char('0')).arg(n % 10);
-    readings[2].tag = QStringLiteral("PUMP A");
-    readings[2].typeName = QStringLiteral("Flow");
-    readings[2].shown.value = 12.5 + drift;
-    readings[2].shown.unit = QStringLiteral("m3/h");
-    readings[2].shown.totalDay = double(1234 + n / 300);
-    readings[2].shown.total = double(123456 + n / 300);
-    readings[2].shown.text = QStringLiteral("  12.%1  m3/h    12.%2  \u00B0C\r\n %3   m3  \r\n %4   m3  ")
-                                 .arg(n % 100, 2, 10, QLatin1Char('0'))
-                                 .arg(n % 10)
-                                 .arg(1234 + n / 300)
-                                 .arg(123456 + n / 300);
-    readings[3].tag = QStringLiteral("Loop");
-    readings[3].typeName = QStringLiteral("R_627");
-    readings[3].shown.value = 18.2;
-    readings[3].shown.unit = QStringLiteral("MOhm");
-    readings[3].shown.value2 = 17.99;
-    readings[3].shown.unit2 = QStringLiteral("MOhm");
-    readings[3].shown.temperature.reset();
-    readings[3].shown.text = QStringLiteral("18.2 MOhm\r\n17.99 MOhm");
     return readings;
 }
 

@@ -158,8 +158,9 @@ int live(const QString& dir, int seconds)
     return 0;
 }
 
-// Brings the file to the program's layout, as the recorder does when it starts: for a file of an
-// earlier layout that means summing up its readings by minute, once.
+// Brings a file of the first layout to the last layout with a readings table (5), its readings
+// summed up by minute, as the program before the compact layout kept it: the figures before.
+// The compact layout is made from it by "zentlog-history convert".
 int upgrade(const QString& dir)
 {
     QElapsedTimer clock;
@@ -169,6 +170,11 @@ int upgrade(const QString& dir)
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("upgrade"));
         db.setDatabaseName(QDir(dir).filePath(QString::fromLatin1(history::kHistoryFileName)));
         problem = db.open() ? history::ensureSchema(db) : db.lastError().text();
+        QSqlQuery query(db);
+        if (problem.isEmpty()
+            && (!query.exec(QString::fromLatin1(history::kFillMinutes))
+                || !query.exec(QStringLiteral("PRAGMA user_version = %1").arg(history::kLastTableLayout))))
+            problem = query.lastError().text();
         db.close();
     }
     QSqlDatabase::removeDatabase(QStringLiteral("upgrade"));

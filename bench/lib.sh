@@ -10,7 +10,9 @@ benchStart() {
   seconds=${2:-60}
   sim=$root/$build/tools/sim/zentlog-sim
   station=$root/$build/tools/station/zentlog-station
+  # A benchmark that drives nothing itself passes an empty name.
   driver=$root/$build/bench/$name
+  [[ -n $name ]] || driver=$sim
   for tool in "$sim" "$station" "$driver"; do
     [[ -x $tool ]] || { echo "missing $tool (build first)" >&2; exit 2; }
   done

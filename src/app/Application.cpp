@@ -187,7 +187,11 @@ void Application::startMeasurement()
             [this] { showMainWindowAgain(); }, [this] { quit(); }, &outputs_.lineCounters(),
             [this] { showDiagnostics(); }, [this] { showTrends(); }, [this] { showAlarms(); }});
         // The folder is free for zentlog-station again once the window has gone.
-        connect(measurement_, &QObject::destroyed, this, [this] { measurementLock_.reset(); });
+        // The readings still waiting in memory are written first.
+        connect(measurement_, &QObject::destroyed, this, [this] {
+            outputs_.flushHistory();
+            measurementLock_.reset();
+        });
         measurement_->setWindowState(Qt::WindowMaximized);
         measurement_->Form_Load();
     }

@@ -45,12 +45,12 @@ MeasurementOutputs::MeasurementOutputs(measure::MeasurementSession& session,
             [this](const std::vector<measure::Reading>& readings) {
                 if (readings.empty())
                     return;
-                // The publisher reads what the recorder wrote; without the history it keeps the
-                // readings itself.
-                if (publisher_)
-                    publisher_->cycleRecorded(readings);
+                // The publisher reads what the recorder wrote (readings that wait in memory go out
+                // once they are written); without the history it keeps the readings itself.
                 if (recorder_)
                     recorder_->recordCycle(readings);
+                if (publisher_)
+                    publisher_->cycleRecorded(readings);
                 if (alarms_)
                     alarms_->readings(readings);
                 // The recorder started a new file this cycle: the publisher reads it from its start.
@@ -138,7 +138,8 @@ void MeasurementOutputs::reload(bool forcePublisher)
     const history::HistorySettings history = history::HistorySettings::load(ini);
     const diagnostics::DiagnosticsSettings diagnostics = diagnostics::DiagnosticsSettings::load(ini);
     const publish::MqttSettings mqtt = publish::MqttSettings::load(ini);
-    const bool historyChanged = history.enabled != history_.enabled || history.retentionDays != history_.retentionDays;
+    const bool historyChanged = history.enabled != history_.enabled || history.retentionDays != history_.retentionDays
+        || history.writeIntervalSeconds != history_.writeIntervalSeconds;
     // A problem already told is not told again.
     const auto fresh = [](const QString& now, const QString& before) { return now != before ? now : QString(); };
     report(ini.damage(), {fresh(history.problem, history_.problem), fresh(diagnostics.problem, diagnostics_.problem),
@@ -185,6 +186,7 @@ void MeasurementOutputs::startRecorder(const history::HistorySettings& settings)
     history::Recorder::Options options;
     options.directory = directory_;
     options.retentionDays = settings.retentionDays;
+    options.writeIntervalSeconds = settings.writeIntervalSeconds;
     options.report = [this](const QString& text) { emit problem(text); };
     // The publisher follows the file by row id, and the ids of a file the recorder gives up mean
     // nothing in the next one: it lets go of the old file now and starts again on the new one once
@@ -215,6 +217,12 @@ void MeasurementOutputs::startPublisher(const publish::MqttSettings& settings, b
     connect(publisher_.get(), &publish::PublisherThread::statusChanged, this,
             &MeasurementOutputs::publishStatusChanged);
     emit publishStatusChanged();
+}
+
+void MeasurementOutputs::flushHistory()
+{
+    if (recorder_)
+        recorder_->flush();
 }
 
 publish::PublishStatus MeasurementOutputs::publishStatus() const

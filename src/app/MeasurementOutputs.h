@@ -56,6 +56,9 @@ public:
     // Ends them all: the history commits what it holds, the publisher says "offline".
     void stopAll();
 
+    // The measurement stopped: the readings waiting in memory are written now.
+    void flushHistory();
+
     history::Recorder* recorder() const { return recorder_.get(); }
     // The alarms of the measurement; null before start().
     AlarmService* alarms() const { return alarms_.get(); }

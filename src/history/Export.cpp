@@ -218,11 +218,11 @@ char exportFieldSeparator(ExportFormat format, const QLocale& locale)
     return exportDecimalSeparator(locale) == ',' ? ';' : ',';
 }
 
-// One channel's rows in time order, read through the index on (channel, time_ms). Its statement
+// The rows of one channel, or of all (the compact layout), in time order. Its statement
 // runs only during one slice of the export and is reset at the end of it: a running statement
 // holds SQLite's read lock, which would keep the recorder from committing (in the default
 // rollback journal mode) for as long as the export lasts. The next slice starts the statement
-// again after the last row written, which (time_ms, id) identifies.
+// again after the last row written, which (time_ms, channel, id) identifies.
 struct Cursor {
     std::unique_ptr<QSqlQuery> query;
     bool running = false;
@@ -233,8 +233,10 @@ struct Cursor {
     bool wroteAny = false;
     qint64 lastTimeMs = 0;
     qint64 lastId = 0;
-    int channel = 0;
-    std::array<TextCell, ColumnCount> texts;
+    int lastChannel = 0;
+    int channel = 0; // of the current row
+    // The last texts of each channel, encoded (they rarely change from one reading to the next).
+    std::array<std::array<TextCell, ColumnCount>, kExportChannelCount> texts;
     std::vector<ShownNumber> shownNumbers; // of the current row's text
 };
 constexpr int kIdColumn = ColumnCount;
@@ -321,7 +323,7 @@ struct Exporter::Run {
                     value = QStringLiteral("value");
                 if (value.isNull())
                     break;
-                TextCell& cell = cursor.texts[column];
+                TextCell& cell = cursor.texts[static_cast<std::size_t>(cursor.channel & 3)][column];
                 QString text = value.toString();
                 if (!cell.valid || cell.text != text) {
                     cell.bytes = encodeText(text, request.format, separator);
@@ -342,8 +344,10 @@ struct Exporter::Run {
         while ((cursor.hasRow = cursor.query->next())) {
             cursor.timeMs = cursor.query->value(Time).toLongLong();
             cursor.id = cursor.query->value(kIdColumn).toLongLong();
+            cursor.channel = cursor.query->value(Channel).toInt();
             // Rows of the last time written that the previous slice wrote already.
-            if (!cursor.wroteAny || cursor.timeMs != cursor.lastTimeMs || cursor.id > cursor.lastId)
+            if (!cursor.wroteAny || cursor.timeMs != cursor.lastTimeMs || cursor.channel > cursor.lastChannel
+                || (cursor.channel == cursor.lastChannel && cursor.id > cursor.lastId))
                 return true;
         }
         if (cursor.query->lastError().isValid())
@@ -355,9 +359,8 @@ struct Exporter::Run {
 
     bool resume(Cursor& cursor)
     {
-        cursor.query->bindValue(0, cursor.channel);
-        cursor.query->bindValue(1, cursor.wroteAny ? cursor.lastTimeMs : request.fromMs);
-        cursor.query->bindValue(2, request.toMs);
+        cursor.query->bindValue(0, cursor.wroteAny ? cursor.lastTimeMs : request.fromMs);
+        cursor.query->bindValue(1, request.toMs);
         if (!cursor.query->exec())
             return fail(history.readFailure(cursor.query->lastError()));
         cursor.running = true;
@@ -447,29 +450,41 @@ bool Exporter::start()
         return run.fail(error);
 
     const auto readError = [&run](const QSqlQuery& query) { return run.fail(run.history.readFailure(query.lastError())); };
-    for (int channel : channels) {
+    {
+        // One pass over the period for all the channels (the compact layout finds rows by time alone).
+        QStringList wanted;
+        for (int channel : channels)
+            wanted << QString::number(channel);
         QSqlQuery count(run.database());
-        if (!count.prepare(QStringLiteral("SELECT COUNT(*) FROM readings WHERE channel = ? AND time_ms >= ? AND time_ms < ?")))
+        if (!count.prepare(QStringLiteral("SELECT COUNT(*) FROM readings WHERE channel IN (%1) AND time_ms >= ? AND time_ms < ?")
+                               .arg(wanted.join(u','))))
             return readError(count);
-        count.addBindValue(channel);
         count.addBindValue(request.fromMs);
         count.addBindValue(request.toMs);
         if (!count.exec() || !count.next())
             return readError(count);
-        run.total += count.value(0).toLongLong();
+        run.total = count.value(0).toLongLong();
     }
     if (run.total == 0)
         return run.end(ExportOutcome::Status::Empty, QStringLiteral("There are no readings of these channels in this period."));
 
-    for (int channel : channels) {
+    // A table of an earlier layout is read a channel at a time through its index on (channel,
+    // time_ms); the compact layout's index is on the time alone, which one pass reads in order.
+    QSqlDatabase db = run.database();
+    QStringList groups;
+    for (int channel : channels)
+        groups << QString::number(channel);
+    if (!holdsTableLayout(db))
+        groups = QStringList{groups.join(u',')};
+    for (const QString& group : std::as_const(groups)) {
         Cursor cursor;
-        cursor.channel = channel;
-        cursor.query = std::make_unique<QSqlQuery>(run.database());
+        cursor.query = std::make_unique<QSqlQuery>(db);
         cursor.query->setForwardOnly(true);
         cursor.query->prepare(QStringLiteral(
             "SELECT time_ms, channel, tag, type, ok, value, unit, temperature, value2, unit2, total_day, total, outcome,"
             " id, text"
-            " FROM readings WHERE channel = ? AND time_ms >= ? AND time_ms < ? ORDER BY time_ms, id"));
+            " FROM readings WHERE channel IN (%1) AND time_ms >= ? AND time_ms < ? ORDER BY time_ms, channel, id")
+                                  .arg(group));
         if (cursor.query->lastError().isValid())
             return readError(*cursor.query);
         run.cursors.push_back(std::move(cursor));
@@ -518,6 +533,7 @@ bool Exporter::step(qint64 maxRows)
         run.appendRow(*next);
         next->wroteAny = true;
         next->lastTimeMs = next->timeMs;
+        next->lastChannel = next->channel;
         next->lastId = next->id;
         ++run.done;
         if (run.buffer.size() >= kFlushBytes && !run.writeOut())

@@ -146,7 +146,7 @@ QString ReadOnlyHistory::checkIsHistory() const
     if (QFileInfo(path_).size() == 0)
         return QStringLiteral("The history file \"%1\" is empty (0 bytes): it holds no history.").arg(shown(path_));
     QSqlQuery query(database());
-    if (!query.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'readings'"))
+    if (!query.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type IN ('table', 'view') AND name = 'readings'"))
         || !query.next())
         return readFailure(query.lastError());
     if (query.value(0).toInt() == 0)

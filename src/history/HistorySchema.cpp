@@ -43,19 +43,46 @@ measure::Reading readingAt(const QSqlQuery& row)
     return r;
 }
 
+bool holdsTableLayout(QSqlDatabase& db, QString* problem)
+{
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SELECT type FROM sqlite_master WHERE name = 'readings'"))) {
+        if (problem)
+            *problem = query.lastError().text();
+        return false;
+    }
+    return query.next() && query.value(0).toString() == QLatin1String("table");
+}
+
 QString ensureSchema(QSqlDatabase& db)
 {
     QSqlQuery query(db);
-    for (const char* statement : {kCreateReadings, kCreateReadingsIndex, kCreateMinutes, kCreateMqttAcked, kCreateAlarms,
-                                   kCreateAlarmsIndex, kCreateAlarmEvents, kCreateAlarmEventsIndex}) {
+    QString problem;
+    const bool tableLayout = holdsTableLayout(db, &problem);
+    if (!problem.isEmpty())
+        return problem;
+    if (!tableLayout) {
+        // A new file, or one of the compact layout (which may still lack a table added since).
+        for (const char* statement : {kCreateSeries, kCreateSeriesIndex, kCreateSamples, kCreateSamplesIndex, kCreateReadingsView,
+                                       kCreateReadingsInsert, kCreateReadingsDelete, kCreateMinutes, kCreateMqttAcked,
+                                       kCreateAlarms, kCreateAlarmsIndex, kCreateAlarmEvents, kCreateAlarmEventsIndex}) {
+            if (!query.exec(QString::fromLatin1(statement)))
+                return query.lastError().text();
+        }
+        if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next())
+            return query.lastError().text();
+        if (query.value(0).toInt() < kSchemaVersion
+            && !query.exec(QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion)))
+            return query.lastError().text();
+        return {};
+    }
+    // An earlier layout: what its readers and writers need, added in an instant. Its version stays,
+    // so that the conversion knows whether its minutes are still to be filled.
+    for (const char* statement : {kCreateMinutes, kCreateMqttAcked, kCreateAlarms, kCreateAlarmsIndex,
+                                   kCreateAlarmEvents, kCreateAlarmEventsIndex}) {
         if (!query.exec(QString::fromLatin1(statement)))
             return query.lastError().text();
     }
-    if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next())
-        return query.lastError().text();
-    const int version = query.value(0).toInt();
-    if (version >= kSchemaVersion)
-        return {};
     // A file of the first layout gains the outcome column; its rows keep NULL there.
     bool hasOutcome = false;
     if (!query.exec(QStringLiteral("PRAGMA table_info(readings)")))
@@ -63,11 +90,6 @@ QString ensureSchema(QSqlDatabase& db)
     while (query.next())
         hasOutcome = hasOutcome || query.value(1).toString() == QLatin1String("outcome");
     if (!hasOutcome && !query.exec(QStringLiteral("ALTER TABLE readings ADD COLUMN outcome TEXT")))
-        return query.lastError().text();
-    // The minutes of what an earlier layout recorded (a few seconds for millions of readings, once).
-    if (version < 3 && !query.exec(QString::fromLatin1(kFillMinutes)))
-        return query.lastError().text();
-    if (!query.exec(QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion)))
         return query.lastError().text();
     return {};
 }

@@ -16,8 +16,11 @@ inline constexpr char kHistoryFileName[] = "history.sqlite";
 
 // PRAGMA user_version of the layout below.
 // 1: the first layout. 2: adds `outcome`. 3: adds the table `minutes`. 4: adds `mqtt_acked`.
-// 5: adds the tables `alarms` and `alarm_events`.
-inline constexpr int kSchemaVersion = 5;
+// 5: adds the tables `alarms` and `alarm_events`. 6: the compact layout: the readings are kept in
+// `samples` and `series`, and `readings` is a view giving the same columns and values as before.
+inline constexpr int kSchemaVersion = 6;
+// The last layout in which `readings` is a table.
+inline constexpr int kLastTableLayout = 5;
 
 // One row per channel visit of a measurement cycle:
 //   time_ms      UTC milliseconds since 1970 when the channel was read
@@ -95,6 +98,74 @@ inline constexpr char kAddToMinute[] =
     " total_ms = coalesce(max(total_ms, excluded.total_ms), total_ms, excluded.total_ms),"
     " max_id = max(max_id, excluded.max_id)";
 
+// The compact layout. Everything a run of readings shares (channel, tag, type, units, outcome, and
+// how the panel text is made from the numbers) is one row of `series`:
+//   format         an SQLite printf() format that gives the panel text from the numbers (value,
+//                  temperature or value2, total_day, total, in this order); NULL: each sample
+//                  keeps its text
+//   scale, scale2  numbers kept as integers are these multiples of the number: scale for the
+//                  value, scale2 for the temperature or value2 (totals are whole numbers, scale 1)
+// Each reading is one row of `samples`: its id (the readings' id), time, series and numbers (an
+// INTEGER column value is a scaled number, a REAL one is the number itself), and its text only
+// when the series' format does not give it back exactly.
+inline constexpr char kCreateSeries[] =
+    "CREATE TABLE IF NOT EXISTS series ("
+    " id INTEGER PRIMARY KEY,"
+    " channel INTEGER NOT NULL, tag TEXT NOT NULL, type TEXT NOT NULL, ok INTEGER NOT NULL,"
+    " unit TEXT, unit2 TEXT, outcome TEXT,"
+    " format TEXT, scale REAL, scale2 REAL)";
+// Finds the series of a reading without reading the whole table (a tag changed every cycle makes
+// a series per cycle).
+inline constexpr char kCreateSeriesIndex[] = "CREATE INDEX IF NOT EXISTS series_key ON series (channel, tag, type)";
+// The numbers' columns have no type on purpose: a REAL column would turn the scaled integers
+// back into reals, which take 8 bytes.
+inline constexpr char kCreateSamples[] =
+    "CREATE TABLE IF NOT EXISTS samples ("
+    " id INTEGER PRIMARY KEY,"
+    " time_ms INTEGER NOT NULL,"
+    " series INTEGER NOT NULL,"
+    " value, temperature, value2, total_day, total,"
+    " text TEXT)";
+// One index on the time alone: readings arrive in time order, so it is only ever appended to and
+// its pages stay full; the channel comes from the series.
+inline constexpr char kCreateSamplesIndex[] = "CREATE INDEX IF NOT EXISTS samples_time ON samples (time_ms)";
+
+// The documented columns and values of the readings, for users' SQL and every reader.
+inline constexpr char kCreateReadingsView[] =
+    "CREATE VIEW IF NOT EXISTS readings AS SELECT id, time_ms, channel, tag, type, ok, value, unit, temperature,"
+    " value2, unit2, total_day, total,"
+    " coalesce(text, printf(format, value, coalesce(temperature, value2), total_day, total)) AS text, outcome"
+    " FROM (SELECT s.id AS id, s.time_ms AS time_ms, r.channel AS channel, r.tag AS tag, r.type AS type, r.ok AS ok,"
+    " CASE WHEN typeof(s.value) = 'integer' THEN s.value / r.scale ELSE s.value END AS value, r.unit AS unit,"
+    " CASE WHEN typeof(s.temperature) = 'integer' THEN s.temperature / r.scale2 ELSE s.temperature END AS temperature,"
+    " CASE WHEN typeof(s.value2) = 'integer' THEN s.value2 / r.scale2 ELSE s.value2 END AS value2, r.unit2 AS unit2,"
+    " CASE WHEN typeof(s.total_day) = 'integer' THEN s.total_day * 1.0 ELSE s.total_day END AS total_day,"
+    " CASE WHEN typeof(s.total) = 'integer' THEN s.total * 1.0 ELSE s.total END AS total,"
+    " s.text AS text, r.format AS format, r.outcome AS outcome"
+    " FROM samples s LEFT JOIN series r ON r.id = s.series)";
+
+// Rows inserted into the view by hand or by a tool keep their text and their numbers as reals
+// (the columns of the earlier table were REAL).
+#define ZENTLOG_SAME_SERIES                                                                                            \
+    " channel IS NEW.channel AND tag IS NEW.tag AND type IS NEW.type AND ok IS NEW.ok AND unit IS NEW.unit"           \
+    " AND unit2 IS NEW.unit2 AND outcome IS NEW.outcome AND format IS NULL AND scale IS NULL AND scale2 IS NULL"
+#define ZENTLOG_AS_REAL(column) " CASE WHEN typeof(NEW." column ") = 'integer' THEN CAST(NEW." column " AS REAL) ELSE NEW." column " END"
+inline constexpr char kCreateReadingsInsert[] =
+    "CREATE TRIGGER IF NOT EXISTS readings_insert INSTEAD OF INSERT ON readings BEGIN"
+    " SELECT RAISE(ABORT, 'NOT NULL constraint failed: readings.text') WHERE NEW.text IS NULL;"
+    " INSERT INTO series (channel, tag, type, ok, unit, unit2, outcome)"
+    " SELECT NEW.channel, NEW.tag, NEW.type, NEW.ok, NEW.unit, NEW.unit2, NEW.outcome"
+    " WHERE NOT EXISTS (SELECT 1 FROM series WHERE" ZENTLOG_SAME_SERIES ");"
+    " INSERT INTO samples (id, time_ms, series, value, temperature, value2, total_day, total, text) VALUES ("
+    " NEW.id, NEW.time_ms, (SELECT id FROM series WHERE" ZENTLOG_SAME_SERIES " LIMIT 1),"
+    ZENTLOG_AS_REAL("value") "," ZENTLOG_AS_REAL("temperature") "," ZENTLOG_AS_REAL("value2") ","
+    ZENTLOG_AS_REAL("total_day") "," ZENTLOG_AS_REAL("total") ", NEW.text); END";
+#undef ZENTLOG_SAME_SERIES
+#undef ZENTLOG_AS_REAL
+inline constexpr char kCreateReadingsDelete[] =
+    "CREATE TRIGGER IF NOT EXISTS readings_delete INSTEAD OF DELETE ON readings BEGIN"
+    " DELETE FROM samples WHERE id = OLD.id; END";
+
 // The minutes of every reading already recorded (a file of an earlier layout, once).
 inline constexpr char kFillMinutes[] =
     "INSERT OR REPLACE INTO minutes SELECT channel, time_ms / 60000,"
@@ -171,9 +242,14 @@ inline constexpr char kReadingColumns[] = "id, time_ms, channel, tag, type, ok, 
 // The reading of a row selected with kReadingColumns (its id is column 0, not part of it).
 measure::Reading readingAt(const QSqlQuery& row);
 
-// Creates the tables and index when missing, adds the columns an older layout lacks, and sets the
-// version; an empty string on success, otherwise the reason. The database must be open. A file
-// of a newer layout is left as it is: its extra columns are not ours to touch.
+// The layout of the open file: true when `readings` is still a table (layouts 1 to 5), which the
+// conversion (LayoutConversion) makes compact. False for a new file and for the compact layout.
+bool holdsTableLayout(QSqlDatabase& db, QString* problem = nullptr);
+
+// A new file gets the compact layout. A file of an earlier layout gains the tables and columns of
+// layout 5 that it lacks, without touching its readings (that is the conversion's work, which
+// takes long), and keeps its version. A file of a newer layout is left as it is. An empty string
+// on success, otherwise the reason. The database must be open.
 QString ensureSchema(QSqlDatabase& db);
 
 } // namespace history

@@ -3,6 +3,8 @@
 //   [history]
 //   enabled=true          record every reading into "history.sqlite"
 //   retention_days=400    readings older than this are deleted
+//   write_interval_seconds=10   readings wait in memory at most this long before they are
+//                         written together (0: every cycle); a power cut loses at most that
 // A missing file or key means the default; reading never creates the file.
 
 #include <QString>
@@ -18,6 +20,7 @@ inline constexpr char kSettingsFileName[] = "zentlog.ini";
 struct HistorySettings {
     bool enabled = true;
     int retentionDays = 400;
+    int writeIntervalSeconds = 10;
     // What was wrong in the file (a value that is no number, a negative count); empty when fine.
     // The defaults stand in for anything unusable.
     QString problem;

@@ -3,6 +3,8 @@
 #include "common/Logging.h"
 #include "history/HistoryRescue.h"
 #include "history/HistorySchema.h"
+#include "history/LayoutConversion.h"
+#include "history/SampleWriter.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -58,6 +60,7 @@ QString asideName(const QString& path, const char* what)
 Recorder::Recorder(Options options)
     : options_(std::move(options))
     , path_(QDir(options_.directory.isEmpty() ? QDir::currentPath() : options_.directory).filePath(kHistoryFileName))
+    , schedule_(options_.writeIntervalSeconds)
 {
     if (!options_.clock)
         options_.clock = [] { return QDateTime::currentMSecsSinceEpoch(); };
@@ -66,7 +69,21 @@ Recorder::Recorder(Options options)
 
 Recorder::~Recorder()
 {
+    // A conversion under way stops after its slice; what waits goes into the earlier layout.
+    conversion_.reset();
+    keepTableLayout_ = true;
     integrity_.cancel();
+    checkpointer_.cancel();
+    // Nobody listens any more: what cannot be written now is logged, with its number.
+    options_.report = {};
+    options_.fileLost = {};
+    const std::size_t waiting = pending_.size();
+    if (!flush())
+        qCWarning(lcHistory).noquote() << QStringLiteral("%1 of %2 readings waiting could not be written into \"%3\" "
+                                                         "at the end and are lost: %4")
+                                              .arg(pending_.size())
+                                              .arg(waiting)
+                                              .arg(QDir::toNativeSeparators(path_), lastProblem_);
     // The readings are safe in the recorder's own file first; a copy still under way gets what
     // time is left.
     close();
@@ -109,11 +126,12 @@ bool Recorder::recordCycle(std::vector<measure::Reading> readings)
     }
     // While the file is unusable it is tried again only every few seconds, so that an outage
     // costs the cycles nothing.
-    if (!failing_ || now() >= nextTryMs_) {
-        if (writePending())
-            watchFile();
+    if (schedule_.cycleEnded(now()) && (!failing_ || now() >= nextTryMs_) && writePending()) {
+        schedule_.committed();
+        watchFile();
     }
     watchIntegrity();
+    watchCheckpoint();
     if (rescue_ && rescue_->step(options_.rescueBudgetMs)) {
         if (rescue_->failed())
             tell(QStringLiteral("Copying the readings of the lost measurement history into \"%1\" stopped after %2 "
@@ -124,6 +142,30 @@ bool Recorder::recordCycle(std::vector<measure::Reading> readings)
         rescue_.reset();
     }
     return pending_.empty();
+}
+
+bool Recorder::flush()
+{
+    if (pending_.empty())
+        return true;
+    if (!writePending())
+        return false;
+    schedule_.committed();
+    // Written into a file that has gone from the name they would be lost: the look is not put off.
+    nextCheckMs_ = 0;
+    watchFile();
+    return pending_.empty();
+}
+
+void Recorder::watchCheckpoint()
+{
+    if (const std::optional<Checkpointer::Result> result = checkpointer_.takeResult();
+        result && !result->problem.isEmpty())
+        qCInfo(lcHistory) << "the checkpoint of the history could not run:" << result->problem;
+    if (!checkpointer_.running() && db_.isOpen() && insert_ && now() >= nextCheckpointMs_) {
+        nextCheckpointMs_ = now() + options_.checkpointIntervalMs;
+        checkpointer_.start(path_);
+    }
 }
 
 void Recorder::watchFile()
@@ -142,8 +184,9 @@ void Recorder::watchFile()
 
 void Recorder::letGo()
 {
-    // Every other connection to the file closes: the publisher's, and a check under way.
+    // Every other connection to the file closes: the publisher's, a check and a checkpoint under way.
     integrity_.cancel();
+    checkpointer_.cancel();
     if (options_.fileLost)
         options_.fileLost();
     requeued_ = unverified_.size();
@@ -157,6 +200,7 @@ void Recorder::startAgain(FileChange change)
     letGo();
     insert_.reset();
     addToMinute_.reset();
+    samples_.reset();
     // A rescue still running finishes first: two lost files never share the names.
     if (rescue_) {
         rescue_->finish();
@@ -266,6 +310,20 @@ bool Recorder::open(QString& reason)
 {
     if (db_.isOpen() && insert_)
         return true;
+    // A file of an earlier layout is being converted: the readings wait in memory meanwhile.
+    if (conversion_) {
+        if (!conversion_->finished())
+            return false;
+        const QString problem = conversion_->problem();
+        conversion_.reset();
+        if (!problem.isEmpty()) {
+            // The readings go on into the earlier layout; the next start tries again.
+            keepTableLayout_ = true;
+            tell(QStringLiteral("The measurement history \"%1\" could not be converted to the compact layout: %2. "
+                                "Its readings are kept in the earlier layout meanwhile.")
+                     .arg(QDir::toNativeSeparators(path_), problem));
+        }
+    }
     // Only a regular file is written: a link or a device at the name is left alone.
     const QFileInfo info(path_);
     if (info.isSymLink() || (info.exists() && !info.isFile())) {
@@ -278,7 +336,9 @@ bool Recorder::open(QString& reason)
     }
     opened_ = common::identityAt(path_);
     QSqlQuery query(db_);
-    for (const char* pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL"}) {
+    // Each commit reaches the disk before the next cycle (a power cut loses only what waits in
+    // memory), and no commit copies the log into the file: the checkpointer does that.
+    for (const char* pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=FULL", "PRAGMA wal_autocheckpoint=0"}) {
         if (!query.exec(QString::fromLatin1(pragma))) {
             const QSqlError error = query.lastError();
             query = QSqlQuery();
@@ -288,7 +348,21 @@ bool Recorder::open(QString& reason)
         }
     }
     query = QSqlQuery();
-    if (const QString problem = ensureSchema(db_); !problem.isEmpty()) {
+    QString layoutProblem;
+    tableLayout_ = holdsTableLayout(db_, &layoutProblem);
+    // A file older than the minutes gets them all at its conversion: none are added before.
+    if (tableLayout_) {
+        QSqlQuery version(db_);
+        minutesKept_ = version.exec(QStringLiteral("PRAGMA user_version")) && version.next() && version.value(0).toInt() >= 3;
+    } else {
+        minutesKept_ = true;
+    }
+    if (tableLayout_ && !keepTableLayout_) {
+        close();
+        conversion_ = std::make_unique<BackgroundConversion>(path_);
+        return false;
+    }
+    if (const QString problem = layoutProblem.isEmpty() ? ensureSchema(db_) : layoutProblem; !problem.isEmpty()) {
         const QSqlError error = db_.lastError();
         close();
         // ensureSchema gives the reason as text; a damaged file still shows in it.
@@ -315,6 +389,15 @@ bool Recorder::open(QString& reason)
             return false;
         }
     }
+    if (!tableLayout_) {
+        samples_ = std::make_unique<SampleWriter>(db_);
+        if (!samples_->prepare()) {
+            const QSqlError error = samples_->lastError();
+            close();
+            failed(error, QString());
+            return false;
+        }
+    }
     return true;
 }
 
@@ -336,6 +419,7 @@ void Recorder::close()
 {
     insert_.reset();
     addToMinute_.reset();
+    samples_.reset();
     if (db_.isOpen())
         db_.close();
 }
@@ -354,25 +438,36 @@ bool Recorder::writePending()
     }
     for (const measure::Reading& r : pending_) {
         const bool ok = r.ok;
-        insert_->bindValue(0, r.timeMs);
-        insert_->bindValue(1, r.channel);
-        insert_->bindValue(2, r.tag);
-        insert_->bindValue(3, r.typeName);
-        insert_->bindValue(4, ok ? 1 : 0);
-        insert_->bindValue(5, number(ok ? r.shown.value : std::nullopt));
-        insert_->bindValue(6, text(ok ? r.shown.unit : std::nullopt));
-        insert_->bindValue(7, number(ok ? r.shown.temperature : std::nullopt));
-        insert_->bindValue(8, number(ok ? r.shown.value2 : std::nullopt));
-        insert_->bindValue(9, text(ok ? r.shown.unit2 : std::nullopt));
-        insert_->bindValue(10, number(ok ? r.shown.totalDay : std::nullopt));
-        insert_->bindValue(11, number(ok ? r.shown.total : std::nullopt));
-        insert_->bindValue(12, r.shown.text);
-        insert_->bindValue(13, ok ? QStringLiteral("value") : r.outcome.code());
-        const bool inserted = insert_->exec();
-        if (inserted)
-            lastId_ = insert_->lastInsertId().toLongLong();
-        if (!inserted || !addToMinute(r, insert_->lastInsertId())) {
-            const QSqlError error = insert_->lastError().isValid() ? insert_->lastError() : addToMinute_->lastError();
+        const ReadingRow row{QVariant(QMetaType::fromType<qint64>()),
+                             r.timeMs,
+                             r.channel,
+                             r.tag,
+                             r.typeName,
+                             ok ? 1 : 0,
+                             number(ok ? r.shown.value : std::nullopt),
+                             text(ok ? r.shown.unit : std::nullopt),
+                             number(ok ? r.shown.temperature : std::nullopt),
+                             number(ok ? r.shown.value2 : std::nullopt),
+                             text(ok ? r.shown.unit2 : std::nullopt),
+                             number(ok ? r.shown.totalDay : std::nullopt),
+                             number(ok ? r.shown.total : std::nullopt),
+                             r.shown.text,
+                             ok ? QStringLiteral("value") : r.outcome.code()};
+        bool inserted = false;
+        if (samples_) {
+            inserted = samples_->write(row, &lastId_);
+        } else {
+            // The earlier layout (its conversion failed, or the recorder ends while it runs).
+            for (int i = 1; i < static_cast<int>(row.size()); ++i)
+                insert_->bindValue(i - 1, row[static_cast<std::size_t>(i)]);
+            inserted = insert_->exec();
+            if (inserted)
+                lastId_ = insert_->lastInsertId().toLongLong();
+        }
+        if (!inserted || (minutesKept_ && !addToMinute(r, lastId_))) {
+            const QSqlError error = samples_ && samples_->lastError().isValid() ? samples_->lastError()
+                : insert_->lastError().isValid()                                ? insert_->lastError()
+                                                                                : addToMinute_->lastError();
             db_.rollback();
             failed(error, QString());
             return false;
@@ -425,12 +520,14 @@ bool Recorder::purgeBatch()
             return true;
         purging_ = true;
     }
+    // The earlier layout is only written until it is converted.
+    if (tableLayout_)
+        return true;
     const qint64 cut = now() - qint64(options_.retentionDays) * 24 * 3600 * 1000;
     // One small batch per cycle keeps every cycle short however much has aged at once; the
-    // channel list lets SQLite find the old rows through the (channel, time_ms) index.
+    // samples' time index finds the old rows.
     QSqlQuery query(db_);
-    query.prepare(QStringLiteral("DELETE FROM readings WHERE id IN (SELECT id FROM readings"
-                                 " WHERE channel IN (0,1,2,3) AND time_ms < ? LIMIT ?)"));
+    query.prepare(QStringLiteral("DELETE FROM samples WHERE id IN (SELECT id FROM samples WHERE time_ms < ? LIMIT ?)"));
     query.addBindValue(cut);
     query.addBindValue(options_.purgeBatch);
     if (!query.exec()) {
@@ -487,6 +584,7 @@ void Recorder::failed(const QSqlError& error, const QString& what)
 void Recorder::fault(const QString& reason)
 {
     nextTryMs_ = now() + options_.retryIntervalMs;
+    lastProblem_ = reason;
     if (failing_)
         return;
     failing_ = true;

@@ -11,6 +11,8 @@
 // in a thread of its own.
 
 #include "common/SafeFiles.h"
+#include "history/Checkpointer.h"
+#include "history/CommitSchedule.h"
 #include "history/HistoryFile.h"
 #include "history/IntegrityCheck.h"
 #include "measure/Reading.h"
@@ -29,7 +31,9 @@ class QSqlQuery;
 
 namespace history {
 
+class BackgroundConversion;
 class HistoryRescue;
+class SampleWriter;
 
 class Recorder {
 public:
@@ -54,6 +58,12 @@ public:
         int checkIntervalMs = 1000;
         // The file's quick_check: at the first cycle, then this often.
         qint64 integrityIntervalMs = 24 * 3600 * 1000LL;
+        // Readings wait in memory at most this long and are committed together (0: every cycle).
+        // A power cut loses what waits; the end of the recorder writes it.
+        int writeIntervalSeconds = 0;
+        // The write-ahead log is copied into the file this often, in a thread of its own, never
+        // by a cycle's write.
+        qint64 checkpointIntervalMs = 300 * 1000;
         // Time per cycle for copying a lost file's readings out.
         int rescueBudgetMs = 50;
         // Told once per outage what went wrong (the message names the file and the reason).
@@ -75,6 +85,9 @@ public:
     // when nothing is left pending afterwards.
     bool recordCycle(std::vector<measure::Reading> readings);
 
+    // Writes everything waiting now (the measurement stops). True when nothing is left waiting.
+    bool flush();
+
     std::size_t pendingCount() const { return pending_.size(); }
     QString filePath() const { return path_; }
     // True while the file cannot be written (the outage has been reported).
@@ -87,6 +100,7 @@ private:
     void afterWrite();
     void watchFile();
     void watchIntegrity();
+    void watchCheckpoint();
     // The name no longer leads to the open file: a new file is started at the name.
     void startAgain(FileChange change);
     // Everyone lets go of the file; what was written since the name was last seen whole goes
@@ -118,6 +132,13 @@ private:
     QSqlDatabase db_;
     std::unique_ptr<QSqlQuery> insert_;
     std::unique_ptr<QSqlQuery> addToMinute_;
+    // The compact layout's writer; none while the file is of an earlier layout.
+    std::unique_ptr<SampleWriter> samples_;
+    // Converts a file of an earlier layout; the readings wait in memory meanwhile.
+    std::unique_ptr<BackgroundConversion> conversion_;
+    bool tableLayout_ = false;     // the open file is of an earlier layout
+    bool keepTableLayout_ = false; // its conversion failed, or the recorder ends: it is written as it is
+    bool minutesKept_ = true;      // the open file keeps its minutes with every reading
     std::deque<measure::Reading> pending_;
     // Written since the name was last seen to lead to the open file: written again into a new
     // file when it did not.
@@ -133,6 +154,10 @@ private:
     common::FileIdentity checked_; // the file the running integrity check reads
     qint64 nextIntegrityMs_ = 0;
     std::unique_ptr<HistoryRescue> rescue_;
+    CommitSchedule schedule_;
+    Checkpointer checkpointer_;
+    qint64 nextCheckpointMs_ = 0;
+    QString lastProblem_; // why the file could not be written, last time it could not
     bool failing_ = false;
     bool dropReported_ = false;
     qint64 nextTryMs_ = 0;

@@ -209,9 +209,11 @@ bool Rescue::prepareSelects()
     for (const QString& column : readingColumnList())
         columns << (present.contains(column) ? column : QStringLiteral("NULL"));
     // NOT INDEXED: the rows are looked up by id in the table itself, never through the index,
-    // whose own pages may be the damaged ones.
-    const QString select = QStringLiteral("SELECT %1 FROM readings NOT INDEXED WHERE id BETWEEN ? AND ? ORDER BY id ")
-                               .arg(columns.join(QStringLiteral(", ")));
+    // whose own pages may be the damaged ones (the compact layout's view reads its samples by id).
+    QSqlDatabase source = source_.database();
+    const QString select = QStringLiteral("SELECT %1 FROM readings %2 WHERE id BETWEEN ? AND ? ORDER BY id ")
+                               .arg(columns.join(QStringLiteral(", ")),
+                                    holdsTableLayout(source) ? QStringLiteral("NOT INDEXED") : QString());
     selectUp_ = select + QStringLiteral("ASC");
     selectDown_ = select + QStringLiteral("DESC");
     return true;

@@ -134,7 +134,7 @@ bool HistorySource::open()
 bool HistorySource::hasTable(const QString& name)
 {
     QSqlQuery query(db_);
-    query.prepare(QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = ?"));
+    query.prepare(QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type IN ('table', 'view') AND name = ?"));
     query.bindValue(0, name);
     if (!query.exec() || !query.next()) {
         fail(query.lastError().text());

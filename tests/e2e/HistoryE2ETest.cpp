@@ -19,6 +19,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QFile>
@@ -77,6 +78,9 @@ protected:
     }
     void start(const QStringList& stations, const std::array<Channel, 4>& channels)
     {
+        // Every cycle written at once, so that each cycle's rows and faults show in the file.
+        if (!QFileInfo::exists(dir.filePath(QStringLiteral("zentlog.ini"))))
+            testing_support::writeFile(dir.filePath(QStringLiteral("zentlog.ini")), "[history]\nwrite_interval_seconds=0\n");
         sim = std::make_unique<SimProcess>(stations);
         app = testing_support::startMeasuring(dialogs, dir.path(), sim->linkPath(), channels);
         ASSERT_NE(app->measurementWindow(), nullptr);

@@ -89,7 +89,9 @@ protected:
         sim = std::make_unique<SimProcess>(QStringList{QStringLiteral("1 0 ph"), QStringLiteral("2 0 orp")});
         ASSERT_TRUE(broker.start()) << broker.log().toStdString();
         testing_support::writeFile(QDir(dir.path()).filePath(QStringLiteral("zentlog.ini")),
-                                   QStringLiteral("[mqtt]\nenabled=true\nhost=127.0.0.1\nport=%1\nsite=e2e\n")
+                                   // Every cycle written at once: backfill is what reached the file late.
+                                   QStringLiteral("[history]\nwrite_interval_seconds=0\n"
+                                                  "[mqtt]\nenabled=true\nhost=127.0.0.1\nport=%1\nsite=e2e\n")
                                        .arg(broker.port())
                                        .toUtf8());
         // A session the broker keeps across its restart: what is published before this

@@ -169,8 +169,9 @@ TEST_F(RecorderFileTest, DamageInPagesTheRecorderNeverReadsIsFoundAtStartAndByTh
         QByteArray noise(7 * 4096, '\0');
         for (char& c : noise)
             c = char(QRandomGenerator::global()->bounded(256));
-        // Old pages of the readings (the roots of the tables, read by every write, are pages 2 to 5).
-        file.seek(19 * 4096);
+        // Old pages of the readings, in the middle of the file: every write reads the roots and
+        // the newest pages, and the purge the first pages of the time index.
+        file.seek(file.size() / 4096 / 2 * 4096);
         file.write(noise);
     };
     damage();

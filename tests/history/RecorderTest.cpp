@@ -12,7 +12,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QDeadlineTimer>
 #include <QProcess>
+#include <QThread>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -323,7 +325,11 @@ TEST_F(RecorderTest, AFileOfTheFirstLayoutGainsTheOutcomeAndKeepsItsRows)
     }
     ASSERT_GT(failed, 0);
     auto recorder = makeRecorder(dir.path());
-    ASSERT_TRUE(recorder->recordCycle(std::move(readings)));
+    // The file is converted in the background; the readings wait in memory until it is done.
+    bool written = recorder->recordCycle(std::move(readings));
+    for (QDeadlineTimer deadline(30000); !written && !deadline.hasExpired(); QThread::msleep(20))
+        written = recorder->recordCycle({});
+    ASSERT_TRUE(written);
     recorder.reset();
 
     EXPECT_EQ(queryValue(path, QStringLiteral("PRAGMA user_version")).toInt(), history::kSchemaVersion);

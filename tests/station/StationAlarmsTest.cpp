@@ -86,7 +86,7 @@ TEST(StationAlarms, RaisedAfterTheDelayClearedPastTheDeadbandAcknowledgedOnTheFe
                       "echo \"$* id=$ZENTLOG_ALARM_ID\" >> \"" + runs.toUtf8() + "\"\necho sent\n");
     QFile::setPermissions(script, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     const QString ini = dir.filePath(QStringLiteral("zentlog.ini"));
-    writeFile(ini, "[alarms]\ncommand=" + script.toUtf8() + "\n[alarms-input0]\nhigh=7.5\ndeadband=0.2\ndelay_s=2\n"
+    writeFile(ini, "[history]\nwrite_interval_seconds=0\n[alarms]\ncommand=" + script.toUtf8() + "\n[alarms-input0]\nhigh=7.5\ndeadband=0.2\ndelay_s=2\n"
                    "[alarms-input1]\nfailing_s=3\n");
     QFile::setPermissions(ini, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 

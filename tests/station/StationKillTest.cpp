@@ -58,3 +58,24 @@ TEST(StationKills, AKilledStationLeavesASoundHistoryAndMeasuresAgainAtOnce)
     }
     EXPECT_GE(readRows(history).size(), 20u);
 }
+
+TEST(StationStop, SigtermWritesEveryReadingThatWaitsInMemory)
+{
+    SimProcess sim(twoStations());
+    QTemporaryDir dir;
+    writeStationFiles(dir.path());
+    // Readings wait for an hour: all but the first cycle's are in memory when SIGTERM comes.
+    writeFile(dir.filePath(QStringLiteral("zentlog.ini")), "[history]\nwrite_interval_seconds=3600\n");
+    const QString history = dir.filePath(QStringLiteral("history.sqlite"));
+    Station station(dir.path(), sim.linkPath());
+    QElapsedTimer started;
+    started.start();
+    while (sim.requests().size() < 10 && started.elapsed() < 20000)
+        pause(50);
+    EXPECT_EQ(readRows(history).size(), 2u);
+    EXPECT_EQ(station.terminate(), 0) << station.log().toStdString();
+    pause(100); // what reached the simulator is in its log
+    const std::vector<Row> rows = readRows(history);
+    EXPECT_GE(rows.size(), 10u);
+    EXPECT_EQ(qsizetype(rows.size()), sim.requests().size());
+}

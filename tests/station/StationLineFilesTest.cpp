@@ -36,7 +36,8 @@ protected:
         ASSERT_TRUE(broker.start()) << broker.log().toStdString();
         writeStationFiles(dir.path());
         writeFile(dir.filePath(QStringLiteral("zentlog.ini")),
-                  QStringLiteral("[mqtt]\nenabled=true\nhost=127.0.0.1\nport=%1\nsite=line\nqos=1\nformat=json\n")
+                  QStringLiteral("[history]\nwrite_interval_seconds=0\n"
+                                 "[mqtt]\nenabled=true\nhost=127.0.0.1\nport=%1\nsite=line\nqos=1\nformat=json\n")
                       .arg(broker.port())
                       .toUtf8());
         // COM1 is a link of the test's own to the simulator's line: without it the device is gone.

@@ -17,12 +17,14 @@
 #include "history/Export.h"
 #include "history/HistoryQuery.h"
 #include "history/HistorySchema.h"
+#include "history/LayoutConversion.h"
 #include "history/Recovery.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QLocale>
 
 #include <csignal>
@@ -52,7 +54,8 @@ void print(FILE* stream, const QString& text)
 const QString kUsage = QStringLiteral(
     "usage: zentlog-history info [DB]\n"
     "       zentlog-history export [--from T] [--to T] [--input N]... [--format xls|csv] [--output FILE] [DB]\n"
-    "       zentlog-history recover DB --output NEW");
+    "       zentlog-history recover DB --output NEW\n"
+    "       zentlog-history convert [DB]");
 
 int usageError(const QString& message)
 {
@@ -158,6 +161,23 @@ int recover(const QString& path, const QString& newPath)
     return kDone;
 }
 
+// Brings a file of an earlier layout to the compact one now, as the program does when it next
+// records into it; the progress goes to the standard output.
+int convert(const QString& path)
+{
+    if (!QFileInfo(path).isFile())
+        return fileError(QStringLiteral("\"%1\" is no history file").arg(QDir::toNativeSeparators(path)));
+    history::ConversionOptions options;
+    options.progress = [](qint64 copied, qint64 all) {
+        std::printf("%lld of %lld readings\n", static_cast<long long>(copied), static_cast<long long>(all));
+        std::fflush(stdout);
+    };
+    if (const QString problem = history::convertLayout(path, options); !problem.isEmpty())
+        return fileError(QStringLiteral("\"%1\" could not be converted: %2").arg(QDir::toNativeSeparators(path), problem));
+    print(stdout, QStringLiteral("\"%1\" has the compact layout.").arg(QDir::toNativeSeparators(path)));
+    return kDone;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -178,7 +198,7 @@ int main(int argc, char* argv[])
     const QCommandLineOption format(QStringLiteral("format"), QStringLiteral("xls (default) or csv."), QStringLiteral("F"));
     const QCommandLineOption output(QStringLiteral("output"), QStringLiteral("The file to write."), QStringLiteral("FILE"));
     parser.addOptions({from, to, channel, format, output});
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("info, export or recover"));
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("info, export, recover or convert"));
     parser.addPositionalArgument(QStringLiteral("DB"), QStringLiteral("The history (default: history.sqlite)."), QStringLiteral("[DB]"));
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
@@ -189,7 +209,7 @@ int main(int argc, char* argv[])
 
     const QStringList arguments = parser.positionalArguments();
     if (arguments.isEmpty() || arguments.size() > 2)
-        return usageError(QStringLiteral("give a command (info, export or recover) and at most one database"));
+        return usageError(QStringLiteral("give a command (info, export, recover or convert) and at most one database"));
     const QString command = arguments[0];
     const QString database = arguments.size() == 2 ? arguments[1] : QString::fromLatin1(history::kHistoryFileName);
 
@@ -199,6 +219,13 @@ int main(int argc, char* argv[])
                 return usageError(QStringLiteral("--%1 belongs to export").arg(option->names().constFirst()));
         }
         return info(database);
+    }
+    if (command == QLatin1String("convert")) {
+        for (const QCommandLineOption* option : {&from, &to, &channel, &format, &output}) {
+            if (parser.isSet(*option))
+                return usageError(QStringLiteral("--%1 belongs to export").arg(option->names().constFirst()));
+        }
+        return convert(database);
     }
     if (command == QLatin1String("recover")) {
         for (const QCommandLineOption* option : {&from, &to, &channel, &format}) {
