@@ -432,8 +432,11 @@ bool Recorder::writePending()
             fault(reason);
         return false;
     }
-    if (!db_.transaction()) {
-        failed(db_.lastError(), QString());
+    // IMMEDIATE: the write lock is taken (or waited for) at the start. A deferred transaction that
+    // reads first and then writes gets "database is locked" at once, without waiting, when another
+    // connection (the alarm store, the publisher's acknowledgements) committed in between.
+    if (QSqlQuery begin(db_); !begin.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+        failed(begin.lastError(), QString());
         return false;
     }
     for (const measure::Reading& r : pending_) {
