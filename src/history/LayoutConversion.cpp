@@ -3,6 +3,7 @@
 #include "common/Logging.h"
 #include "history/HistorySchema.h"
 #include "history/SampleWriter.h"
+#include "history/SqliteHandle.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -138,9 +139,18 @@ private:
     qint64 all_ = 0;
 };
 
+// Lets a running statement see `cancel`: SQLite calls this every few thousand steps and stops the
+// statement (rolled back, SQLITE_INTERRUPT) when it returns non-zero.
+int cancelled(void* cancel)
+{
+    return static_cast<const std::atomic<bool>*>(cancel)->load() ? 1 : 0;
+}
+
 // The space the old table held goes back to the disk: the file is written anew (in a transaction
-// of SQLite's own) when more than a quarter of it is free.
-QString giveBackSpace(QSqlDatabase& db)
+// of SQLite's own) when more than a quarter of it is free. That takes as long as copying the whole
+// file (about half a minute for a month of readings), so an end of the recorder meanwhile stops it
+// at once: the file stays as converted, its free pages are reused by the next readings.
+QString giveBackSpace(QSqlDatabase& db, const std::atomic<bool>* cancel)
 {
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("SELECT (SELECT freelist_count FROM pragma_freelist_count),"
@@ -150,7 +160,15 @@ QString giveBackSpace(QSqlDatabase& db)
     if (query.value(0).toLongLong() * 4 <= query.value(1).toLongLong())
         return {};
     query.finish();
-    if (!query.exec(QStringLiteral("VACUUM")) || !query.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")))
+    sqlite3* handle = sqliteHandle(db);
+    if (handle && cancel)
+        sqlite3_progress_handler(handle, 10000, cancelled, const_cast<std::atomic<bool>*>(cancel));
+    const bool vacuumed = query.exec(QStringLiteral("VACUUM"));
+    if (handle)
+        sqlite3_progress_handler(handle, 0, nullptr, nullptr);
+    if (!vacuumed && cancel && cancel->load())
+        return QStringLiteral("stopped");
+    if (!vacuumed || !query.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")))
         return query.lastError().text();
     return {};
 }
@@ -172,7 +190,7 @@ QString convertLayout(const QString& path, const ConversionOptions& options)
             Conversion conversion(db, options);
             problem = conversion.run();
             if (problem.isEmpty())
-                problem = giveBackSpace(db);
+                problem = giveBackSpace(db, options.cancel);
         }
         db.close();
     }
