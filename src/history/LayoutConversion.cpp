@@ -7,9 +7,11 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStorageInfo>
 #include <QVariant>
 
 #include <chrono>
@@ -147,30 +149,46 @@ int cancelled(void* cancel)
 }
 
 // The space the old table held goes back to the disk: the file is written anew (in a transaction
-// of SQLite's own) when more than a quarter of it is free. That takes as long as copying the whole
-// file (about half a minute for a month of readings), so an end of the recorder meanwhile stops it
-// at once: the file stays as converted, its free pages are reused by the next readings.
-QString giveBackSpace(QSqlDatabase& db, const std::atomic<bool>* cancel)
+// of SQLite's own) when more than a quarter of it is free. The file is converted already, so this
+// is a best effort that never fails the conversion; what it leaves is free pages that the next
+// readings reuse. It copies the whole file twice (a copy in SQLite's temporary folder, then the
+// log), so it is skipped where the disk cannot hold that: a full flash card would stop the
+// recording. It takes as long as the copy (about half a minute for a month of readings), so an
+// end of the recorder meanwhile stops it at once.
+void giveBackSpace(QSqlDatabase& db, const QString& path, const std::atomic<bool>* cancel)
 {
+    const QString file = QDir::toNativeSeparators(path);
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("SELECT (SELECT freelist_count FROM pragma_freelist_count),"
-                                   " (SELECT page_count FROM pragma_page_count)"))
+                                   " (SELECT page_count FROM pragma_page_count), (SELECT page_size FROM pragma_page_size)"))
         || !query.next())
-        return query.lastError().text();
-    if (query.value(0).toLongLong() * 4 <= query.value(1).toLongLong())
-        return {};
+        return;
+    const qint64 freePages = query.value(0).toLongLong();
+    const qint64 pages = query.value(1).toLongLong();
+    const qint64 usedBytes = (pages - freePages) * query.value(2).toLongLong();
     query.finish();
+    if (freePages * 4 <= pages)
+        return;
+    const qint64 available = QStorageInfo(QFileInfo(path).absolutePath()).bytesAvailable();
+    if (available >= 0 && available < 2 * usedBytes + (64 << 20)) {
+        qCInfo(lcHistory).noquote() << QStringLiteral("\"%1\" keeps its free space for the next readings: the disk has "
+                                                      "%2 MB free, too little to write the file anew")
+                                           .arg(file)
+                                           .arg(available >> 20);
+        return;
+    }
     sqlite3* handle = sqliteHandle(db);
     if (handle && cancel)
         sqlite3_progress_handler(handle, 10000, cancelled, const_cast<std::atomic<bool>*>(cancel));
     const bool vacuumed = query.exec(QStringLiteral("VACUUM"));
     if (handle)
         sqlite3_progress_handler(handle, 0, nullptr, nullptr);
-    if (!vacuumed && cancel && cancel->load())
-        return QStringLiteral("stopped");
-    if (!vacuumed || !query.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")))
-        return query.lastError().text();
-    return {};
+    if (!vacuumed && !(cancel && cancel->load()))
+        qCWarning(lcHistory).noquote() << QStringLiteral("\"%1\" keeps its free space for the next readings: it could "
+                                                         "not be written anew: %2")
+                                              .arg(file, query.lastError().text());
+    // The log holds a copy of the file after a VACUUM (or part of one): it goes back to nothing.
+    query.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
 }
 
 } // namespace
@@ -190,7 +208,7 @@ QString convertLayout(const QString& path, const ConversionOptions& options)
             Conversion conversion(db, options);
             problem = conversion.run();
             if (problem.isEmpty())
-                problem = giveBackSpace(db, options.cancel);
+                giveBackSpace(db, path, options.cancel);
         }
         db.close();
     }

@@ -255,6 +255,24 @@ TEST(CompactLayout, FilesOfEveryEarlierLayoutAreConvertedWithTheirRowsTrendsAndE
     }
 }
 
+// On a card too full to write the file anew, the conversion keeps the old table's pages as free
+// space instead of failing (a full disk would stop the recording).
+TEST(CompactLayout, AConversionOnANearlyFullDiskKeepsItsFreePages)
+{
+    history_test::TmpFs disk("4M");
+    if (!disk.mounted())
+        GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+    const QString path = disk.path() + QStringLiteral("/history.sqlite");
+    makeLayout(path, 5);
+    const qint64 rows = history_test::rowCount(path);
+    ASSERT_EQ(history::convertLayout(path), QString());
+    EXPECT_EQ(queryValue(path, QStringLiteral("PRAGMA user_version")).toInt(), history::kSchemaVersion);
+    EXPECT_EQ(queryValue(path, QStringLiteral("PRAGMA integrity_check")).toString(), QStringLiteral("ok"));
+    EXPECT_EQ(history_test::rowCount(path), rows);
+    EXPECT_GT(queryValue(path, QStringLiteral("PRAGMA freelist_count")).toInt(), 0);
+    EXPECT_FALSE(QFile::exists(path + QStringLiteral("-wal")) && QFile(path + QStringLiteral("-wal")).size() > 0);
+}
+
 TEST(CompactLayout, ReadingsWaitingForAConversionAreWrittenWhenTheRecorderEnds)
 {
     QTemporaryDir dir;
