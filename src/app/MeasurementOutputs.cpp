@@ -160,11 +160,12 @@ void MeasurementOutputs::reload(bool forcePublisher)
         trace_.reset();
         startTrace(diagnostics);
     }
+    // The publisher saves its acknowledgements as often as the new recorder commits.
+    history_ = history;
     if (publisherChanged) {
         startPublisher(mqtt);
         emit publishStatusChanged();
     }
-    history_ = history;
     diagnostics_ = diagnostics;
     mqtt_ = mqtt;
     startAlarms(ini);
@@ -210,6 +211,11 @@ void MeasurementOutputs::startPublisher(const publish::MqttSettings& settings, b
     options.settings = settings;
     options.directory = directory_;
     options.history = recorder_ != nullptr;
+    // Each save of what the broker acknowledged is a synced commit of its own: no more often than
+    // the recorder commits the readings (the acknowledgements of the last interval are sent again
+    // after a crash).
+    if (recorder_)
+        options.saveIntervalMs = history_.writeIntervalSeconds * 1000;
     if (alarms_)
         options.alarmsNow = alarms_->alarms();
     publisher_ = std::make_unique<publish::PublisherThread>(std::move(options));

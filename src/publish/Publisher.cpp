@@ -19,6 +19,8 @@ namespace {
 
 constexpr qint64 kNoEnd = std::numeric_limits<qint64>::max();
 constexpr int kLiveBatch = 500;
+// A save of the acknowledgements that failed is tried again after this long.
+constexpr int kSaveRetryMs = 2000;
 // Alarm events are few: as many as a long outage of the history disk may raise.
 constexpr std::size_t kNotInHistoryLimit = 10000;
 
@@ -122,7 +124,6 @@ Publisher::Publisher(Options options, QObject* parent)
     connect(client_, &MqttClient::fault, this, &Publisher::report);
 
     saveTimer_.setSingleShot(true);
-    saveTimer_.setInterval(options_.saveIntervalMs);
     connect(&saveTimer_, &QTimer::timeout, this, &Publisher::saveAcked);
     backfillTimer_.setInterval(options_.backfillIntervalMs);
     connect(&backfillTimer_, &QTimer::timeout, this, &Publisher::backfillStep);
@@ -162,7 +163,7 @@ void Publisher::start()
         alarmAcked_ = std::move(*acked);
     } else {
         alarmAcked_ = AckedRanges::upTo(options_.sendRecorded ? 0 : firstStart(*alarmSource_));
-        ackedDirty_ = true;
+        alarmAckedDirty_ = true;
         saveAcked();
     }
     if (!source_->problem().isEmpty())
@@ -197,6 +198,8 @@ void Publisher::stop()
 void Publisher::cycleRecorded(std::vector<measure::Reading> readings)
 {
     const auto count = qint64(readings.size());
+    if (options_.saveIntervalMs <= 0)
+        saveAcked(); // what the broker acknowledged of the cycles before
     if (memory_) {
         const std::size_t droppedBefore = memory_->dropped();
         memory_->add(std::move(readings));
@@ -296,7 +299,7 @@ bool Publisher::publishAlarmEvent(const StoredAlarmEvent& stored, bool backfill)
 {
     const auto nothingToWaitFor = [&] {
         alarmAcked_.add(stored.seq);
-        ackedDirty_ = true;
+        ackedChanged(true);
         return true;
     };
     if (stored.event.alarm.id == 0)
@@ -416,9 +419,7 @@ void Publisher::onAcknowledged(int mid)
         alarmAcked_.add(done.seq);
         if (done.backfill)
             --backfillInFlight_;
-        ackedDirty_ = true;
-        if (!saveTimer_.isActive())
-            saveTimer_.start();
+        ackedChanged(true);
         return;
     }
     acked_.add(done.seq);
@@ -427,9 +428,7 @@ void Publisher::onAcknowledged(int mid)
         --backfillInFlight_;
         --pendingBackfill_;
     }
-    ackedDirty_ = true;
-    if (!saveTimer_.isActive())
-        saveTimer_.start();
+    ackedChanged();
     emit statusChanged();
 }
 
@@ -498,7 +497,7 @@ bool Publisher::publishReading(const StoredReading& stored, bool backfill)
         if (out.dataIndex < 0) {
             // Nothing carries a failed visit of a dead device: there is nothing to wait for.
             acked_.add(stored.seq);
-            ackedDirty_ = true;
+            ackedChanged();
             if (backfill)
                 --pendingBackfill_;
             return true;
@@ -515,17 +514,29 @@ bool Publisher::publishReading(const StoredReading& stored, bool backfill)
     return true;
 }
 
+void Publisher::ackedChanged(bool alarm)
+{
+    (alarm ? alarmAckedDirty_ : ackedDirty_) = true;
+    // Without an interval the next cycle saves it.
+    if (options_.saveIntervalMs > 0 && !saveTimer_.isActive())
+        saveTimer_.start(options_.saveIntervalMs);
+}
+
 void Publisher::saveAcked()
 {
-    if (!ackedDirty_)
+    // Each destination is a commit of its own: the alarms' only when an alarm event changed it.
+    const auto save = [this](bool& dirty, const QString& destination, const AckedRanges& acked) {
+        if (dirty && source_->saveAcked(destination, acked))
+            dirty = false;
+        return !dirty;
+    };
+    if (save(ackedDirty_, destinationKey(options_.settings), acked_)
+        && save(alarmAckedDirty_, alarmDestinationKey(), alarmAcked_))
         return;
-    if (source_->saveAcked(destinationKey(options_.settings), acked_)
-        && source_->saveAcked(alarmDestinationKey(), alarmAcked_)) {
-        ackedDirty_ = false;
-    } else if (!source_->problem().isEmpty()) {
+    if (!source_->problem().isEmpty()) {
         report(source_->problem());
         if (!saveTimer_.isActive())
-            saveTimer_.start(2000);
+            saveTimer_.start(kSaveRetryMs);
     }
 }
 

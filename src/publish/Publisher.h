@@ -56,7 +56,10 @@ public:
         int backfillIntervalMs = 20;
         int backfillBatch = 25;
         int backfillInFlight = 100;
-        // What the broker acknowledged is written to the source at most this often.
+        // What the broker acknowledged is written to the source at most this often (0: with each
+        // cycle), and always when the connection ends and at stop(). With the history this is the
+        // recorder's write interval: each save is a synced commit of its own, and a crash costs
+        // at most this long of readings sent again.
         int saveIntervalMs = 200;
         int reconnectDelayMaxMs = 10000;
         QString clientId; // empty: "zentlog-<site>"
@@ -116,6 +119,8 @@ private:
     void publishAlarmState(int input);
     QString alarmDestinationKey() const;
     void saveAcked();
+    // acked_ or alarmAcked_ changed: saved once the interval has passed.
+    void ackedChanged(bool alarm = false);
     // How many readings numbered below `end` the broker has not acknowledged.
     qint64 unackedBefore(qint64 end);
     void report(const QString& message);
@@ -128,7 +133,8 @@ private:
     std::unique_ptr<SparkplugSession> sparkplug_;
     std::unique_ptr<BdSeqStore> bdSeqStore_; // with sparkplug_
     AckedRanges acked_;
-    bool ackedDirty_ = false;
+    bool ackedDirty_ = false;      // acked_ changed since it was saved
+    bool alarmAckedDirty_ = false; // alarmAcked_ changed since it was saved
     QTimer saveTimer_;
     QTimer backfillTimer_;
 

@@ -89,9 +89,11 @@ protected:
                                                       QString(), QStringLiteral("publisher-test-watch"));
         ASSERT_TRUE(subscriber->waitUntilSubscribed(10000));
     }
-    std::unique_ptr<Publisher> makePublisher(bool history, publish::Format format = publish::Format::Json)
+    std::unique_ptr<Publisher> makePublisher(bool history, publish::Format format = publish::Format::Json,
+                                             int saveIntervalMs = 200)
     {
         Publisher::Options options;
+        options.saveIntervalMs = saveIntervalMs;
         options.settings.format = format;
         options.settings.enabled = true;
         options.settings.host = QStringLiteral("127.0.0.1");
@@ -103,6 +105,12 @@ protected:
         auto publisher = std::make_unique<Publisher>(std::move(options));
         publisher->start();
         return publisher;
+    }
+    // What the history file keeps as acknowledged by the broker.
+    std::vector<AckedRanges::Range> savedAcked()
+    {
+        const auto acked = publish::HistorySource(dir.path()).loadAcked(QStringLiteral("127.0.0.1:%1 site json").arg(broker.port()));
+        return acked ? acked->ranges() : std::vector<AckedRanges::Range>{};
     }
     bool readingsArrived(std::size_t count)
     {
@@ -205,6 +213,27 @@ TEST_F(PublisherTest, AfterARestartOnlyWhatTheBrokerDidNotAcknowledgeIsSent)
         EXPECT_EQ(all[i].n, int(i / 2) + 1);
         EXPECT_EQ(all[i].backfill, i >= 6);
     }
+}
+
+// Without an interval the acknowledgements are saved with each cycle (each save is a synced
+// commit), and always at the end.
+TEST_F(PublisherTest, WithoutAnIntervalAcknowledgementsAreSavedWithTheNextCycleAndAtTheEnd)
+{
+    history::Recorder::Options recorderOptions;
+    recorderOptions.directory = dir.path();
+    recorderOptions.retentionDays = 100000; // the readings of 2023 are kept
+    history::Recorder recorder(std::move(recorderOptions));
+    auto publisher = makePublisher(true, publish::Format::Json, 0);
+    ASSERT_TRUE(waitUntil([&] { return publisher->status().connected; }, 10000));
+    for (int n = 0; n < 2; ++n) {
+        recorder.recordCycle(cycle(n));
+        publisher->cycleRecorded(cycle(n));
+        ASSERT_TRUE(waitUntil([&] { return publisher->status().acknowledged == 2 * n + 2; }, 10000));
+    }
+    waitUntil([] { return false; }, 500);
+    EXPECT_EQ(savedAcked(), (std::vector<AckedRanges::Range>{{0, 2}}));
+    publisher.reset();
+    EXPECT_EQ(savedAcked(), (std::vector<AckedRanges::Range>{{0, 4}}));
 }
 
 namespace {
