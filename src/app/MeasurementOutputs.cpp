@@ -45,8 +45,8 @@ MeasurementOutputs::MeasurementOutputs(measure::MeasurementSession& session,
             [this](const std::vector<measure::Reading>& readings) {
                 if (readings.empty())
                     return;
-                // The publisher reads what the recorder wrote (readings that wait in memory go out
-                // once they are written); without the history it keeps the readings itself.
+                // The publisher sends the cycle at once and follows the file for what it did not
+                // send (an outage); without the history it keeps the readings itself.
                 if (recorder_)
                     recorder_->recordCycle(readings);
                 if (publisher_)
@@ -66,6 +66,9 @@ MeasurementOutputs::~MeasurementOutputs()
 
 void MeasurementOutputs::stopAll()
 {
+    // The publisher marks the rows of what the broker acknowledged before the recorder wrote
+    // them: written first, they are not sent again after a restart.
+    flushHistory();
     publisher_.reset();
     alarms_.reset();
     recorder_.reset();

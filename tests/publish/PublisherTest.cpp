@@ -236,6 +236,51 @@ TEST_F(PublisherTest, WithoutAnIntervalAcknowledgementsAreSavedWithTheNextCycleA
     EXPECT_EQ(savedAcked(), (std::vector<AckedRanges::Range>{{0, 4}}));
 }
 
+// Each cycle goes out before the recorder writes it; its rows are then marked acknowledged, not sent
+// again (also read before the cycle came), and after an outage and a restart none is missing.
+TEST_F(PublisherTest, CyclesGoOutBeforeTheRecorderWritesThemAndOnceWrittenAreNotSentAgain)
+{
+    qint64 nowMs = 0;
+    history::Recorder::Options recorderOptions;
+    recorderOptions.directory = dir.path();
+    recorderOptions.writeIntervalSeconds = 10;
+    recorderOptions.clock = [&] { return nowMs; };
+    history::Recorder recorder(std::move(recorderOptions));
+    auto publisher = makePublisher(true);
+    const auto measure = [&](int n, qint64 atMs, bool publish) {
+        nowMs = atMs;
+        recorder.recordCycle(cycle(n));
+        if (publish)
+            publisher->cycleRecorded(cycle(n));
+    };
+    ASSERT_TRUE(waitUntil([&] { return publisher->status().connected; }, 10000));
+    for (int n = 0; n < 3; ++n)
+        measure(n, n * 1000, true); // the first is written at once, the others wait
+    ASSERT_TRUE(readingsArrived(6));
+    measure(3, 3000, false);
+    measure(4, 60000, false); // cycles 1 to 4 are written before the publisher gets cycles 3 and 4
+    publisher->cycleRecorded(cycle(3));
+    publisher->cycleRecorded(cycle(4));
+    ASSERT_TRUE(waitUntil([&] { return publisher->status().acknowledged == 10; }, 10000));
+    EXPECT_EQ(publisher->status().sent, 10);
+    broker.stop();
+    ASSERT_TRUE(waitUntil([&] { return !publisher->status().connected; }, 10000));
+    measure(5, 61000, true);
+    measure(6, 62000, true);
+    recorder.flush(); // as the program ends
+    publisher.reset();
+    ASSERT_TRUE(broker.start());
+    publisher = makePublisher(true);
+    ASSERT_TRUE(waitUntil([&] { return publisher->status().acknowledged == 4; }, 20000));
+    EXPECT_EQ(publisher->status().sent, 4);
+    EXPECT_TRUE(subscriber->waitFor([](const auto& m) {
+        std::set<int> readings; // each channel of cycles 0 to 6
+        for (const Got& g : got(m))
+            readings.insert(g.n * 10 + g.channel);
+        return readings.size() == 14;
+    }, 20000));
+}
+
 namespace {
 
 namespace pb = org::eclipse::tahu::protobuf;
