@@ -45,8 +45,8 @@ MeasurementOutputs::MeasurementOutputs(measure::MeasurementSession& session,
             [this](const std::vector<measure::Reading>& readings) {
                 if (readings.empty())
                     return;
-                // The publisher reads what the recorder wrote (readings that wait in memory go out
-                // once they are written); without the history it keeps the readings itself.
+                // The publisher sends the cycle at once and follows the file for what it did not
+                // send (an outage); without the history it keeps the readings itself.
                 if (recorder_)
                     recorder_->recordCycle(readings);
                 if (publisher_)
@@ -66,6 +66,9 @@ MeasurementOutputs::~MeasurementOutputs()
 
 void MeasurementOutputs::stopAll()
 {
+    // The publisher marks the rows of what the broker acknowledged before the recorder wrote
+    // them: written first, they are not sent again after a restart.
+    flushHistory();
     publisher_.reset();
     alarms_.reset();
     recorder_.reset();
@@ -160,11 +163,12 @@ void MeasurementOutputs::reload(bool forcePublisher)
         trace_.reset();
         startTrace(diagnostics);
     }
+    // The publisher saves its acknowledgements as often as the new recorder commits.
+    history_ = history;
     if (publisherChanged) {
         startPublisher(mqtt);
         emit publishStatusChanged();
     }
-    history_ = history;
     diagnostics_ = diagnostics;
     mqtt_ = mqtt;
     startAlarms(ini);
@@ -210,6 +214,11 @@ void MeasurementOutputs::startPublisher(const publish::MqttSettings& settings, b
     options.settings = settings;
     options.directory = directory_;
     options.history = recorder_ != nullptr;
+    // Each save of what the broker acknowledged is a synced commit of its own: no more often than
+    // the recorder commits the readings (the acknowledgements of the last interval are sent again
+    // after a crash).
+    if (recorder_)
+        options.saveIntervalMs = history_.writeIntervalSeconds * 1000;
     if (alarms_)
         options.alarmsNow = alarms_->alarms();
     publisher_ = std::make_unique<publish::PublisherThread>(std::move(options));

@@ -19,6 +19,8 @@ namespace {
 
 constexpr qint64 kNoEnd = std::numeric_limits<qint64>::max();
 constexpr int kLiveBatch = 500;
+// A save of the acknowledgements that failed is tried again after this long.
+constexpr int kSaveRetryMs = 2000;
 // Alarm events are few: as many as a long outage of the history disk may raise.
 constexpr std::size_t kNotInHistoryLimit = 10000;
 
@@ -122,7 +124,6 @@ Publisher::Publisher(Options options, QObject* parent)
     connect(client_, &MqttClient::fault, this, &Publisher::report);
 
     saveTimer_.setSingleShot(true);
-    saveTimer_.setInterval(options_.saveIntervalMs);
     connect(&saveTimer_, &QTimer::timeout, this, &Publisher::saveAcked);
     backfillTimer_.setInterval(options_.backfillIntervalMs);
     connect(&backfillTimer_, &QTimer::timeout, this, &Publisher::backfillStep);
@@ -162,7 +163,7 @@ void Publisher::start()
         alarmAcked_ = std::move(*acked);
     } else {
         alarmAcked_ = AckedRanges::upTo(options_.sendRecorded ? 0 : firstStart(*alarmSource_));
-        ackedDirty_ = true;
+        alarmAckedDirty_ = true;
         saveAcked();
     }
     if (!source_->problem().isEmpty())
@@ -182,6 +183,15 @@ void Publisher::stop()
     if (!client_)
         return;
     backfillTimer_.stop();
+    // The recorder writes what waited when the measurement stops: the rows the broker
+    // acknowledged from their cycle are kept as acknowledged, not sent again after a restart.
+    for (std::vector<StoredReading> rows;
+         !fromCycle_.empty() && !(rows = source_->readings(liveNext_ - 1, kNoEnd, kLiveBatch)).empty();) {
+        for (const StoredReading& stored : rows) {
+            matchPublished(stored);
+            liveNext_ = stored.seq + 1;
+        }
+    }
     saveAcked();
     if (connected_) {
         // A clean disconnect sends no will: say it ourselves.
@@ -194,12 +204,52 @@ void Publisher::stop()
     backfillInFlight_ = 0;
 }
 
+void Publisher::publishCycle(const std::vector<measure::Reading>& readings)
+{
+    for (const measure::Reading& reading : readings) {
+        if (reading.timeMs <= liveFromFileMs_)
+            continue; // sent from the file already
+        const int mid = sendReading(reading, false);
+        if (mid < 0)
+            break; // the rest goes from the file
+        const CycleKey key{reading.timeMs, reading.channel};
+        fromCycle_[key] = mid;
+        if (mid > 0)
+            inFlight_[mid] = {0, false, false, key};
+    }
+    while (fromCycle_.size() > options_.memoryLimit)
+        fromCycle_.erase(fromCycle_.begin());
+}
+
+bool Publisher::matchPublished(const StoredReading& stored)
+{
+    const auto it = fromCycle_.find({stored.reading.timeMs, stored.reading.channel});
+    if (it == fromCycle_.end())
+        return false;
+    const int mid = it->second;
+    fromCycle_.erase(it);
+    if (mid == 0) {
+        acked_.add(stored.seq);
+        ackedChanged();
+        return true;
+    }
+    const auto flight = inFlight_.find(mid);
+    if (flight == inFlight_.end() || flight->second.fromCycle != CycleKey{stored.reading.timeMs, stored.reading.channel})
+        return false;
+    // Its acknowledgement now counts for the row.
+    flight->second.seq = stored.seq;
+    flight->second.fromCycle.reset();
+    return true;
+}
+
 void Publisher::cycleRecorded(std::vector<measure::Reading> readings)
 {
     const auto count = qint64(readings.size());
+    if (options_.saveIntervalMs <= 0)
+        saveAcked(); // what the broker acknowledged of the cycles before
     if (memory_) {
         const std::size_t droppedBefore = memory_->dropped();
-        memory_->add(std::move(readings));
+        memory_->add(readings);
         if (memory_->dropped() > droppedBefore)
             report(QStringLiteral("The MQTT broker %1 has not acknowledged the readings for a long time: only the "
                                   "latest %2 are kept for it, older ones are dropped.")
@@ -207,6 +257,8 @@ void Publisher::cycleRecorded(std::vector<measure::Reading> readings)
                        .arg(options_.memoryLimit));
     }
     if (connected_) {
+        if (!memory_)
+            publishCycle(readings);
         publishLive();
         // Alarm events the history had not written yet when they were announced.
         publishAlarmsLive();
@@ -296,7 +348,7 @@ bool Publisher::publishAlarmEvent(const StoredAlarmEvent& stored, bool backfill)
 {
     const auto nothingToWaitFor = [&] {
         alarmAcked_.add(stored.seq);
-        ackedDirty_ = true;
+        ackedChanged(true);
         return true;
     };
     if (stored.event.alarm.id == 0)
@@ -381,6 +433,8 @@ void Publisher::onDisconnected(const QString& reason)
     inFlight_.clear();
     backfillInFlight_ = 0;
     backfillTimer_.stop();
+    // What was not acknowledged is sent from the file once its rows are there.
+    std::erase_if(fromCycle_, [](const auto& published) { return published.second != 0; });
     if (sparkplug_ && was)
         sparkplug_->sessionEnded();
     if (was) {
@@ -412,13 +466,20 @@ void Publisher::onAcknowledged(int mid)
         return; // a birth or the status
     const InFlight done = it->second;
     inFlight_.erase(it);
+    if (done.fromCycle) {
+        // Its row is not read yet: marked when it is.
+        if (const auto published = fromCycle_.find(*done.fromCycle);
+            published != fromCycle_.end() && published->second == mid)
+            published->second = 0;
+        ++acknowledgedCount_;
+        emit statusChanged();
+        return;
+    }
     if (done.alarm) {
         alarmAcked_.add(done.seq);
         if (done.backfill)
             --backfillInFlight_;
-        ackedDirty_ = true;
-        if (!saveTimer_.isActive())
-            saveTimer_.start();
+        ackedChanged(true);
         return;
     }
     acked_.add(done.seq);
@@ -427,9 +488,7 @@ void Publisher::onAcknowledged(int mid)
         --backfillInFlight_;
         --pendingBackfill_;
     }
-    ackedDirty_ = true;
-    if (!saveTimer_.isActive())
-        saveTimer_.start();
+    ackedChanged();
     emit statusChanged();
 }
 
@@ -447,8 +506,11 @@ void Publisher::publishLive()
     for (;;) {
         const std::vector<StoredReading> batch = source_->readings(liveNext_ - 1, kNoEnd, kLiveBatch);
         for (const StoredReading& stored : batch) {
-            if (!publishReading(stored, false))
-                return;
+            if (!matchPublished(stored)) {
+                if (!publishReading(stored, false))
+                    return;
+                liveFromFileMs_ = std::max(liveFromFileMs_, stored.reading.timeMs);
+            }
             liveNext_ = stored.seq + 1;
         }
         if (int(batch.size()) < kLiveBatch)
@@ -471,61 +533,87 @@ void Publisher::backfillStep()
             continue;
         }
         for (const StoredReading& stored : batch) {
-            if (!publishReading(stored, true))
-                return;
+            // Published from its cycle before the recorder wrote it (while a connection came).
+            if (matchPublished(stored)) {
+                --pendingBackfill_;
+            } else {
+                if (!publishReading(stored, true))
+                    return;
+                --budget;
+            }
             backfillNext_ = stored.seq + 1;
-            --budget;
         }
     }
     if (backfillNext_ >= liveFrom_ && alarmBackfillNext_ >= alarmLiveFrom_)
         backfillTimer_.stop();
 }
 
+int Publisher::sendReading(const measure::Reading& reading, bool backfill)
+{
+    if (!sparkplug_) {
+        const int mid = client_->publish(readingMessage(site_, reading, backfill, options_.settings.qos));
+        if (mid == 0)
+            return -1;
+        ++sent_;
+        return mid;
+    }
+    const SparkplugSession::ReadingMessages out =
+        sparkplug_->reading(reading, backfill, QDateTime::currentMSecsSinceEpoch());
+    int dataMid = 0;
+    for (int i = 0; i < int(out.messages.size()); ++i) {
+        const int mid = client_->publish(out.messages[std::size_t(i)]);
+        if (mid == 0)
+            return -1;
+        if (i == out.dataIndex)
+            dataMid = mid;
+    }
+    // Nothing carries a failed visit of a dead device: there is nothing to wait for.
+    if (out.dataIndex >= 0)
+        ++sent_;
+    return dataMid;
+}
+
 bool Publisher::publishReading(const StoredReading& stored, bool backfill)
 {
-    const int qos = options_.settings.qos;
-    int dataMid = 0;
-    if (sparkplug_) {
-        const SparkplugSession::ReadingMessages out =
-            sparkplug_->reading(stored.reading, backfill, QDateTime::currentMSecsSinceEpoch());
-        for (int i = 0; i < int(out.messages.size()); ++i) {
-            const int mid = client_->publish(out.messages[std::size_t(i)]);
-            if (mid == 0)
-                return false;
-            if (i == out.dataIndex)
-                dataMid = mid;
-        }
-        if (out.dataIndex < 0) {
-            // Nothing carries a failed visit of a dead device: there is nothing to wait for.
-            acked_.add(stored.seq);
-            ackedDirty_ = true;
-            if (backfill)
-                --pendingBackfill_;
-            return true;
-        }
-    } else {
-        dataMid = client_->publish(readingMessage(site_, stored.reading, backfill, qos));
-        if (dataMid == 0)
-            return false;
+    const int mid = sendReading(stored.reading, backfill);
+    if (mid < 0)
+        return false;
+    if (mid == 0) {
+        acked_.add(stored.seq);
+        ackedChanged();
+        if (backfill)
+            --pendingBackfill_;
+        return true;
     }
-    inFlight_[dataMid] = {stored.seq, backfill};
+    inFlight_[mid] = {stored.seq, backfill};
     if (backfill)
         ++backfillInFlight_;
-    ++sent_;
     return true;
+}
+
+void Publisher::ackedChanged(bool alarm)
+{
+    (alarm ? alarmAckedDirty_ : ackedDirty_) = true;
+    // Without an interval the next cycle saves it.
+    if (options_.saveIntervalMs > 0 && !saveTimer_.isActive())
+        saveTimer_.start(options_.saveIntervalMs);
 }
 
 void Publisher::saveAcked()
 {
-    if (!ackedDirty_)
+    // Each destination is a commit of its own: the alarms' only when an alarm event changed it.
+    const auto save = [this](bool& dirty, const QString& destination, const AckedRanges& acked) {
+        if (dirty && source_->saveAcked(destination, acked))
+            dirty = false;
+        return !dirty;
+    };
+    if (save(ackedDirty_, destinationKey(options_.settings), acked_)
+        && save(alarmAckedDirty_, alarmDestinationKey(), alarmAcked_))
         return;
-    if (source_->saveAcked(destinationKey(options_.settings), acked_)
-        && source_->saveAcked(alarmDestinationKey(), alarmAcked_)) {
-        ackedDirty_ = false;
-    } else if (!source_->problem().isEmpty()) {
+    if (!source_->problem().isEmpty()) {
         report(source_->problem());
         if (!saveTimer_.isActive())
-            saveTimer_.start(2000);
+            saveTimer_.start(kSaveRetryMs);
     }
 }
 

@@ -8,6 +8,11 @@
 // memory. What the broker acknowledged is kept with the source, so each reading is sent again only
 // as long as no acknowledgement of it was recorded.
 //
+// The recorder writes in groups (up to its write interval late), so with the history each cycle's
+// readings are published at once from the cycle itself, remembered by channel and time; when
+// their rows turn up in the file, those the broker acknowledged are marked acknowledged by row id
+// instead of being sent again. Rows that match nothing sent so are sent from the file.
+//
 // Lives in one thread and uses its event loop (the client's sockets and the timers); the
 // application runs it in a thread of its own so that the network never holds up the measurement.
 
@@ -26,8 +31,10 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace publish {
@@ -56,7 +63,10 @@ public:
         int backfillIntervalMs = 20;
         int backfillBatch = 25;
         int backfillInFlight = 100;
-        // What the broker acknowledged is written to the source at most this often.
+        // What the broker acknowledged is written to the source at most this often (0: with each
+        // cycle), and always when the connection ends and at stop(). With the history this is the
+        // recorder's write interval: each save is a synced commit of its own, and a crash costs
+        // at most this long of readings sent again.
         int saveIntervalMs = 200;
         int reconnectDelayMaxMs = 10000;
         QString clientId; // empty: "zentlog-<site>"
@@ -85,8 +95,9 @@ public:
     // Keeps what the broker acknowledged, says "offline" (JSON) and disconnects cleanly.
     void stop();
 
-    // The readings of one measurement cycle. With the history they are in the file already (or
-    // will be once the recorder can write it); the memory queue takes them here.
+    // The readings of one measurement cycle. With the history they are published at once and
+    // are, or will be, in the file too (once the recorder writes them); the memory queue takes
+    // them here.
     void cycleRecorded(std::vector<measure::Reading> readings);
     // An alarm event of the measurement, as it happens. With the history it is read back from the
     // file (as the readings), so that it is sent once even across a restart; the memory queue
@@ -110,12 +121,22 @@ private:
     void publishLive();
     void backfillStep();
     bool publishReading(const StoredReading& stored, bool backfill);
+    // Publishes `reading`: the message id to wait for, 0 when there is nothing to wait for, -1
+    // when the client took no message.
+    int sendReading(const measure::Reading& reading, bool backfill);
+    // Publishes a cycle's readings at once, before the recorder writes them.
+    void publishCycle(const std::vector<measure::Reading>& readings);
+    // `stored` was published from its cycle: true when it needs no sending from the file (the
+    // broker acknowledged it, or its acknowledgement is awaited on this connection).
+    bool matchPublished(const StoredReading& stored);
     void publishAlarmsLive();
     void backfillAlarms();
     bool publishAlarmEvent(const StoredAlarmEvent& stored, bool backfill);
     void publishAlarmState(int input);
     QString alarmDestinationKey() const;
     void saveAcked();
+    // acked_ or alarmAcked_ changed: saved once the interval has passed.
+    void ackedChanged(bool alarm = false);
     // How many readings numbered below `end` the broker has not acknowledged.
     qint64 unackedBefore(qint64 end);
     void report(const QString& message);
@@ -128,7 +149,8 @@ private:
     std::unique_ptr<SparkplugSession> sparkplug_;
     std::unique_ptr<BdSeqStore> bdSeqStore_; // with sparkplug_
     AckedRanges acked_;
-    bool ackedDirty_ = false;
+    bool ackedDirty_ = false;      // acked_ changed since it was saved
+    bool alarmAckedDirty_ = false; // alarmAcked_ changed since it was saved
     QTimer saveTimer_;
     QTimer backfillTimer_;
 
@@ -137,13 +159,28 @@ private:
     qint64 liveFrom_ = 0;     // readings numbered from here on are live in this connection
     qint64 liveNext_ = 0;     // the next live reading to publish
     qint64 backfillNext_ = 0; // the next reading of the backlog to look at
+    // A reading published from its cycle, before its row (and row id) existed.
+    struct CycleKey {
+        qint64 timeMs = 0;
+        int channel = 0;
+        auto operator<=>(const CycleKey&) const = default;
+    };
     struct InFlight {
         qint64 seq;
         bool backfill;
         bool alarm = false; // an alarm event rather than a reading
+        std::optional<CycleKey> fromCycle = {}; // a reading published from its cycle: no seq yet
     };
     std::map<int, InFlight> inFlight_; // by message id
     int backfillInFlight_ = 0;
+    // Readings published from their cycle whose rows have not been read from the file yet, oldest
+    // first, with the message id awaited on this connection (0: acknowledged, or nothing to wait
+    // for). At most `memoryLimit`: beyond it the oldest are forgotten, and their rows sent from
+    // the file again. Only the acknowledged outlive a connection.
+    std::map<CycleKey, int> fromCycle_;
+    // The newest reading the live side sent from the file: a cycle not newer than it reached the
+    // publisher after its rows had (the publisher was behind) and is not published again.
+    qint64 liveFromFileMs_ = std::numeric_limits<qint64>::min();
 
     qint64 sent_ = 0;
     qint64 acknowledgedCount_ = 0;

@@ -89,9 +89,11 @@ protected:
                                                       QString(), QStringLiteral("publisher-test-watch"));
         ASSERT_TRUE(subscriber->waitUntilSubscribed(10000));
     }
-    std::unique_ptr<Publisher> makePublisher(bool history, publish::Format format = publish::Format::Json)
+    std::unique_ptr<Publisher> makePublisher(bool history, publish::Format format = publish::Format::Json,
+                                             int saveIntervalMs = 200)
     {
         Publisher::Options options;
+        options.saveIntervalMs = saveIntervalMs;
         options.settings.format = format;
         options.settings.enabled = true;
         options.settings.host = QStringLiteral("127.0.0.1");
@@ -103,6 +105,12 @@ protected:
         auto publisher = std::make_unique<Publisher>(std::move(options));
         publisher->start();
         return publisher;
+    }
+    // What the history file keeps as acknowledged by the broker.
+    std::vector<AckedRanges::Range> savedAcked()
+    {
+        const auto acked = publish::HistorySource(dir.path()).loadAcked(QStringLiteral("127.0.0.1:%1 site json").arg(broker.port()));
+        return acked ? acked->ranges() : std::vector<AckedRanges::Range>{};
     }
     bool readingsArrived(std::size_t count)
     {
@@ -205,6 +213,72 @@ TEST_F(PublisherTest, AfterARestartOnlyWhatTheBrokerDidNotAcknowledgeIsSent)
         EXPECT_EQ(all[i].n, int(i / 2) + 1);
         EXPECT_EQ(all[i].backfill, i >= 6);
     }
+}
+
+// Without an interval the acknowledgements are saved with each cycle (each save is a synced
+// commit), and always at the end.
+TEST_F(PublisherTest, WithoutAnIntervalAcknowledgementsAreSavedWithTheNextCycleAndAtTheEnd)
+{
+    history::Recorder::Options recorderOptions;
+    recorderOptions.directory = dir.path();
+    recorderOptions.retentionDays = 100000; // the readings of 2023 are kept
+    history::Recorder recorder(std::move(recorderOptions));
+    auto publisher = makePublisher(true, publish::Format::Json, 0);
+    ASSERT_TRUE(waitUntil([&] { return publisher->status().connected; }, 10000));
+    for (int n = 0; n < 2; ++n) {
+        recorder.recordCycle(cycle(n));
+        publisher->cycleRecorded(cycle(n));
+        ASSERT_TRUE(waitUntil([&] { return publisher->status().acknowledged == 2 * n + 2; }, 10000));
+    }
+    waitUntil([] { return false; }, 500);
+    EXPECT_EQ(savedAcked(), (std::vector<AckedRanges::Range>{{0, 2}}));
+    publisher.reset();
+    EXPECT_EQ(savedAcked(), (std::vector<AckedRanges::Range>{{0, 4}}));
+}
+
+// Each cycle goes out before the recorder writes it; its rows are then marked acknowledged, not sent
+// again (also read before the cycle came), and after an outage and a restart none is missing.
+TEST_F(PublisherTest, CyclesGoOutBeforeTheRecorderWritesThemAndOnceWrittenAreNotSentAgain)
+{
+    qint64 nowMs = 0;
+    history::Recorder::Options recorderOptions;
+    recorderOptions.directory = dir.path();
+    recorderOptions.writeIntervalSeconds = 10;
+    recorderOptions.clock = [&] { return nowMs; };
+    history::Recorder recorder(std::move(recorderOptions));
+    auto publisher = makePublisher(true);
+    const auto measure = [&](int n, qint64 atMs, bool publish) {
+        nowMs = atMs;
+        recorder.recordCycle(cycle(n));
+        if (publish)
+            publisher->cycleRecorded(cycle(n));
+    };
+    ASSERT_TRUE(waitUntil([&] { return publisher->status().connected; }, 10000));
+    for (int n = 0; n < 3; ++n)
+        measure(n, n * 1000, true); // the first is written at once, the others wait
+    ASSERT_TRUE(readingsArrived(6));
+    measure(3, 3000, false);
+    measure(4, 60000, false); // cycles 1 to 4 are written before the publisher gets cycles 3 and 4
+    publisher->cycleRecorded(cycle(3));
+    publisher->cycleRecorded(cycle(4));
+    ASSERT_TRUE(waitUntil([&] { return publisher->status().acknowledged == 10; }, 10000));
+    EXPECT_EQ(publisher->status().sent, 10);
+    broker.stop();
+    ASSERT_TRUE(waitUntil([&] { return !publisher->status().connected; }, 10000));
+    measure(5, 61000, true);
+    measure(6, 62000, true);
+    recorder.flush(); // as the program ends
+    publisher.reset();
+    ASSERT_TRUE(broker.start());
+    publisher = makePublisher(true);
+    ASSERT_TRUE(waitUntil([&] { return publisher->status().acknowledged == 4; }, 20000));
+    EXPECT_EQ(publisher->status().sent, 4);
+    EXPECT_TRUE(subscriber->waitFor([](const auto& m) {
+        std::set<int> readings; // each channel of cycles 0 to 6
+        for (const Got& g : got(m))
+            readings.insert(g.n * 10 + g.channel);
+        return readings.size() == 14;
+    }, 20000));
 }
 
 namespace {
