@@ -422,7 +422,9 @@ struct Exporter::Run {
             return true;
         if (const QString error = writer->write(buffer); !error.isEmpty())
             return fail(QStringLiteral("\"%1\" could not be written: %2").arg(request.targetPath, error));
-        buffer.clear();
+        // Emptied but kept: freed, its memory went back to the system at every flush and each new
+        // page of it faulted in again.
+        buffer.resize(0);
         return true;
     }
 
