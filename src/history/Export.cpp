@@ -120,7 +120,7 @@ struct TextCell {
     QString text;
     QByteArray bytes;
     bool valid = false;
-    // The same text as SQLite's UTF-8, for rows read without Qt (empty when the last text came through Qt).
+    // The same text as SQLite's UTF-8, for the rows read without Qt; not valid after a text that came through Qt.
     std::string raw;
     bool rawValid = false;
 };
@@ -283,10 +283,6 @@ std::string_view columnText(sqlite3_stmt* statement, int column)
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
     return text ? std::string_view(text, std::size_t(sqlite3_column_bytes(statement, column))) : std::string_view();
 }
-
-} // namespace
-
-namespace {
 
 // exportNumberText() appended to `out`, without a QByteArray of its own (it runs for every number
 // of every row).
@@ -762,8 +758,9 @@ bool Exporter::start()
     QStringList groups;
     for (int channel : channels)
         groups << QString::number(channel);
-    const bool directLayout = !holdsTableLayout(db) && sqliteHandle(db);
-    if (!holdsTableLayout(db))
+    const bool tableLayout = holdsTableLayout(db);
+    const bool directLayout = !tableLayout && sqliteHandle(db);
+    if (!tableLayout)
         groups = QStringList{groups.join(u',')};
     for (const QString& group : std::as_const(groups)) {
         Cursor cursor;
