@@ -5,6 +5,7 @@
 #include "common/TextFiles.h"
 #include "history/HistoryQuery.h"
 #include "history/HistorySchema.h"
+#include "history/SqliteHandle.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -19,7 +20,10 @@
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace history {
@@ -116,6 +120,9 @@ struct TextCell {
     QString text;
     QByteArray bytes;
     bool valid = false;
+    // The same text as SQLite's UTF-8, for the rows read without Qt; not valid after a text that came through Qt.
+    std::string raw;
+    bool rawValid = false;
 };
 
 QByteArray encodeText(const QString& text, ExportFormat format, char separator)
@@ -147,11 +154,12 @@ struct ShownNumber {
     bool used = false;
 };
 
-void scanShownNumbers(const QString& text, std::vector<ShownNumber>& numbers)
+// Only ASCII bytes count, so the UTF-8 of a text gives the same numbers as its Latin-1: every other
+// character is neither a digit, a sign, a point nor a letter here, in either.
+void scanShownNumbers(std::string_view bytes, std::vector<ShownNumber>& numbers)
 {
     numbers.clear();
-    const QByteArray bytes = text.toLatin1(); // the panel's digits, signs and points are ASCII
-    const char* const begin = bytes.constData();
+    const char* const begin = bytes.data();
     const char* const end = begin + bytes.size();
     const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
     const auto isWordChar = [&](char c) { return isDigit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
@@ -174,6 +182,12 @@ void scanShownNumbers(const QString& text, std::vector<ShownNumber>& numbers)
     }
 }
 
+void scanShownNumbers(const QString& text, std::vector<ShownNumber>& numbers)
+{
+    const QByteArray bytes = text.toLatin1(); // the panel's digits, signs and points are ASCII
+    scanShownNumbers(std::string_view(bytes.constData(), std::size_t(bytes.size())), numbers);
+}
+
 // `value` with the decimals the panel showed it with, when the text shows it.
 std::optional<int> shownDecimals(double value, std::vector<ShownNumber>& numbers)
 {
@@ -186,22 +200,114 @@ std::optional<int> shownDecimals(double value, std::vector<ShownNumber>& numbers
     return std::nullopt;
 }
 
-} // namespace
+struct StatementDeleter {
+    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+};
+using Statement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
 
-QByteArray exportNumberText(double value, char decimalSeparator, std::optional<int> decimals)
+// The longest panel text a plain format (below) can make: its literal part and four numbers of at
+// most 309 digits before the point and 99 after it.
+constexpr std::size_t kMaxFormatBytes = 512;
+constexpr std::size_t kMaxRenderedBytes = 4096;
+
+// A format as the recorder makes them (TextFormat): literal text, "%%", and at most four "%.2f"
+// or "%05.1f", each taking one number. Such a format can be handed to sqlite3_snprintf with four
+// doubles and gives what the view's printf() gives; any other is left to the view.
+bool isPlainFormat(const char* format)
+{
+    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    const auto skipDigits = [&](const char*& p) {
+        const char* const start = p;
+        while (isDigit(*p) && p - start < 2)
+            ++p;
+        return !isDigit(*p);
+    };
+    int conversions = 0;
+    const char* p = format;
+    for (; *p; ++p) {
+        if (*p != '%')
+            continue;
+        if (*++p == '%')
+            continue;
+        if (*p == '0') // zero padding, then the width
+            ++p;
+        if (!skipDigits(p))
+            return false;
+        if (*p == '.') {
+            ++p;
+            if (!isDigit(*p) || !skipDigits(p))
+                return false;
+        }
+        if (*p != 'f' || ++conversions > 4)
+            return false;
+    }
+    return std::size_t(p - format) <= kMaxFormatBytes;
+}
+
+// A number column of `samples` as the view gives it: an integer is the number times the scale,
+// divided by it as SQLite divides (in doubles; NULL for a missing or zero scale), a real is the
+// number itself. `scaleColumn` -1: the number is whole (the totals), scale 1. False for what only
+// the view can say (a text or blob, a scale that is not a real).
+bool decodeNumber(sqlite3_stmt* statement, int column, int scaleColumn, std::optional<double>& number)
+{
+    switch (sqlite3_column_type(statement, column)) {
+    case SQLITE_NULL: number.reset(); return true;
+    case SQLITE_FLOAT: number = sqlite3_column_double(statement, column); return true;
+    case SQLITE_INTEGER: break;
+    default: return false;
+    }
+    const auto scaled = static_cast<double>(sqlite3_column_int64(statement, column));
+    if (scaleColumn < 0) {
+        number = scaled;
+        return true;
+    }
+    switch (sqlite3_column_type(statement, scaleColumn)) {
+    case SQLITE_NULL: number.reset(); return true;
+    case SQLITE_FLOAT: {
+        const double scale = sqlite3_column_double(statement, scaleColumn);
+        number = scale == 0 ? std::nullopt : std::optional<double>(scaled / scale);
+        return true;
+    }
+    default: return false;
+    }
+}
+
+bool isTextOrNull(sqlite3_stmt* statement, int column)
+{
+    const int type = sqlite3_column_type(statement, column);
+    return type == SQLITE_TEXT || type == SQLITE_NULL;
+}
+
+std::string_view columnText(sqlite3_stmt* statement, int column)
+{
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+    return text ? std::string_view(text, std::size_t(sqlite3_column_bytes(statement, column))) : std::string_view();
+}
+
+// exportNumberText() appended to `out`, without a QByteArray of its own (it runs for every number
+// of every row).
+void appendNumberText(QByteArray& out, double value, char decimalSeparator, std::optional<int> decimals)
 {
     if (!std::isfinite(value))
-        return {};
+        return;
     // The shortest digits that read back as the same double, in fixed notation: up to 309 digits
     // before the point and 767 after it for the extremes of a double.
     char buffer[1100];
     const auto result = decimals ? std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, *decimals)
                                  : std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
     if (result.ec != std::errc())
-        return {};
-    QByteArray text(buffer, result.ptr - buffer);
+        return;
     if (decimalSeparator != '.')
-        text.replace('.', decimalSeparator);
+        std::replace(buffer, result.ptr, '.', decimalSeparator);
+    out.append(buffer, result.ptr - buffer);
+}
+
+} // namespace
+
+QByteArray exportNumberText(double value, char decimalSeparator, std::optional<int> decimals)
+{
+    QByteArray text;
+    appendNumberText(text, value, decimalSeparator, decimals);
     return text;
 }
 
@@ -223,8 +329,18 @@ char exportFieldSeparator(ExportFormat format, const QLocale& locale)
 // holds SQLite's read lock, which would keep the recorder from committing (in the default
 // rollback journal mode) for as long as the export lasts. The next slice starts the statement
 // again after the last row written, which (time_ms, channel, id) identifies.
+//
+// The compact layout is read straight from `samples` and `series` (`direct`): the view's
+// expressions and its printf() of every row cost more than the rest of the export. Its rows are
+// decoded here exactly as the view decodes them, and the panel text made only for the rows whose
+// text is not kept; a row holding anything else is read from the view by its id (`query`).
 struct Cursor {
     std::unique_ptr<QSqlQuery> query;
+    Statement direct;
+    bool fromView = false; // the current row of `direct` is read from `query`
+    std::array<std::optional<double>, ColumnCount> numbers; // of the current direct row
+    qint64 ok = 0;
+    std::string text; // of the current direct row, UTF-8
     bool running = false;
     bool exhausted = false;
     bool hasRow = false;
@@ -241,6 +357,19 @@ struct Cursor {
 };
 constexpr int kIdColumn = ColumnCount;
 constexpr int kTextColumn = ColumnCount + 1;
+// The direct query's further columns: what the view computes its values from.
+constexpr int kFormatColumn = ColumnCount + 2;
+constexpr int kScaleColumn = ColumnCount + 3;
+constexpr int kScale2Column = ColumnCount + 4;
+constexpr char kViewColumns[] = "time_ms, channel, tag, type, ok, value, unit, temperature, value2, unit2, total_day, total,"
+                                " outcome, id, text";
+// The join is read in the order of the time index (CROSS JOIN keeps `samples` the outer table):
+// only the rows of one time are sorted by channel and id.
+constexpr char kDirectQuery[] =
+    "SELECT s.time_ms, r.channel, r.tag, r.type, r.ok, s.value, r.unit, s.temperature, s.value2, r.unit2, s.total_day,"
+    " s.total, r.outcome, s.id, s.text, r.format, r.scale, r.scale2"
+    " FROM samples s CROSS JOIN series r ON r.id = s.series"
+    " WHERE r.channel IN (%1) AND s.time_ms >= ?1 AND s.time_ms < ?2 ORDER BY s.time_ms, r.channel, s.id";
 
 struct Exporter::Run {
     ExportRequest request;
@@ -289,7 +418,9 @@ struct Exporter::Run {
             return true;
         if (const QString error = writer->write(buffer); !error.isEmpty())
             return fail(QStringLiteral("\"%1\" could not be written: %2").arg(request.targetPath, error));
-        buffer.clear();
+        // Emptied but kept: freed, its memory went back to the system at every flush and each new
+        // page of it faulted in again.
+        buffer.resize(0);
         return true;
     }
 
@@ -298,11 +429,24 @@ struct Exporter::Run {
         bool ok = false;
         const double number = value.isNull() ? 0.0 : value.toDouble(&ok);
         if (ok)
-            buffer += exportNumberText(number, decimal, shownDecimals(number, shown));
+            appendNumberText(buffer, number, decimal, shownDecimals(number, shown));
+    }
+
+    void appendText(TextCell& cell, QString text)
+    {
+        if (!cell.valid || cell.text != text) {
+            cell.bytes = encodeText(text, request.format, separator);
+            cell.text = std::move(text);
+            cell.valid = true;
+            cell.rawValid = false;
+        }
+        buffer += cell.bytes;
     }
 
     void appendRow(Cursor& cursor)
     {
+        if (cursor.direct && !cursor.fromView)
+            return appendDirectRow(cursor);
         const QSqlQuery& query = *cursor.query;
         scanShownNumbers(query.value(kTextColumn).toString(), cursor.shownNumbers);
         for (int column = 0; column < ColumnCount; ++column) {
@@ -323,14 +467,7 @@ struct Exporter::Run {
                     value = QStringLiteral("value");
                 if (value.isNull())
                     break;
-                TextCell& cell = cursor.texts[static_cast<std::size_t>(cursor.channel & 3)][column];
-                QString text = value.toString();
-                if (!cell.valid || cell.text != text) {
-                    cell.bytes = encodeText(text, request.format, separator);
-                    cell.text = std::move(text);
-                    cell.valid = true;
-                }
-                buffer += cell.bytes;
+                appendText(cursor.texts[static_cast<std::size_t>(cursor.channel & 3)][column], value.toString());
                 break;
             }
             default: appendNumber(query.value(column), cursor.shownNumbers); break;
@@ -339,15 +476,111 @@ struct Exporter::Run {
         buffer += "\r\n";
     }
 
+    // The same fields as appendRow() gives the view's row.
+    void appendDirectRow(Cursor& cursor)
+    {
+        sqlite3_stmt* const statement = cursor.direct.get();
+        scanShownNumbers(cursor.text, cursor.shownNumbers);
+        for (int column = 0; column < ColumnCount; ++column) {
+            if (column > 0)
+                buffer += separator;
+            switch (column) {
+            case Time: appendLocalTime(buffer, cursor.timeMs, request.format, offsets); break;
+            case Channel: appendPadded(buffer, cursor.channel, 1); break;
+            case Ok: appendPadded(buffer, cursor.ok, 1); break;
+            case Tag:
+            case Type:
+            case Unit:
+            case Unit2:
+            case OutcomeCode: {
+                TextCell& cell = cursor.texts[static_cast<std::size_t>(cursor.channel & 3)][column];
+                if (sqlite3_column_type(statement, column) == SQLITE_NULL) {
+                    if (column == OutcomeCode && cursor.ok == 1)
+                        appendText(cell, QStringLiteral("value"));
+                    break;
+                }
+                if (const std::string_view raw = columnText(statement, column); !cell.rawValid || cell.raw != raw) {
+                    cell.raw = raw; // before the UTF-16 below, which may move the UTF-8
+                    // The text as Qt's driver gives it, from SQLite's own UTF-16.
+                    appendText(cell, QString(static_cast<const QChar*>(sqlite3_column_text16(statement, column)),
+                                             sqlite3_column_bytes16(statement, column) / qsizetype(sizeof(QChar))));
+                    cell.rawValid = true;
+                    break;
+                }
+                buffer += cell.bytes;
+                break;
+            }
+            default:
+                if (const std::optional<double>& number = cursor.numbers[std::size_t(column)])
+                    appendNumberText(buffer, *number, decimal, shownDecimals(*number, cursor.shownNumbers));
+                break;
+            }
+        }
+        buffer += "\r\n";
+    }
+
+    // Decodes the direct query's current row as the view would give it; false when the row holds
+    // something only the view reads (then it is read from there).
+    bool decodeDirectRow(Cursor& cursor)
+    {
+        sqlite3_stmt* const statement = cursor.direct.get();
+        for (const int column : {int(Time), int(Channel), int(Ok), kIdColumn}) {
+            if (sqlite3_column_type(statement, column) != SQLITE_INTEGER)
+                return false;
+        }
+        cursor.timeMs = sqlite3_column_int64(statement, Time);
+        cursor.id = sqlite3_column_int64(statement, kIdColumn);
+        const qint64 channel = sqlite3_column_int64(statement, Channel);
+        cursor.ok = sqlite3_column_int64(statement, Ok);
+        // Qt's conversions of wider numbers to int are not ours to copy.
+        if (channel != int(channel) || cursor.ok != int(cursor.ok))
+            return false;
+        cursor.channel = int(channel);
+        for (const int column : {int(Tag), int(Type), int(Unit), int(Unit2), int(OutcomeCode), kTextColumn, kFormatColumn}) {
+            if (!isTextOrNull(statement, column))
+                return false;
+        }
+        auto& numbers = cursor.numbers;
+        if (!decodeNumber(statement, Value, kScaleColumn, numbers[Value])
+            || !decodeNumber(statement, Temperature, kScale2Column, numbers[Temperature])
+            || !decodeNumber(statement, Value2, kScale2Column, numbers[Value2])
+            || !decodeNumber(statement, TotalDay, -1, numbers[TotalDay]) || !decodeNumber(statement, Total, -1, numbers[Total]))
+            return false;
+        // The view's text: the one kept, else printf(format, value, temperature or value2, total_day, total).
+        if (sqlite3_column_type(statement, kTextColumn) == SQLITE_TEXT) {
+            cursor.text = columnText(statement, kTextColumn);
+            return true;
+        }
+        cursor.text.clear();
+        if (sqlite3_column_type(statement, kFormatColumn) == SQLITE_NULL)
+            return true;
+        const auto* format = reinterpret_cast<const char*>(sqlite3_column_text(statement, kFormatColumn));
+        if (!format || !isPlainFormat(format))
+            return false;
+        const auto argument = [&](std::size_t column) { return numbers[column].value_or(0.0); };
+        char rendered[kMaxRenderedBytes];
+        sqlite3_snprintf(int(sizeof rendered), rendered, format, argument(Value),
+                         numbers[Temperature] ? *numbers[Temperature] : argument(Value2), argument(TotalDay), argument(Total));
+        cursor.text = rendered;
+        return true;
+    }
+
+    QSqlError directError(int code) const
+    {
+        sqlite3* const handle = sqliteHandle(database());
+        return QSqlError(QStringLiteral("Unable to fetch row"), QString::fromUtf8(handle ? sqlite3_errmsg(handle) : "unknown error"),
+                         QSqlError::ConnectionError, QString::number(code));
+    }
+
     bool advance(Cursor& cursor)
     {
+        if (cursor.direct)
+            return advanceDirect(cursor);
         while ((cursor.hasRow = cursor.query->next())) {
             cursor.timeMs = cursor.query->value(Time).toLongLong();
             cursor.id = cursor.query->value(kIdColumn).toLongLong();
             cursor.channel = cursor.query->value(Channel).toInt();
-            // Rows of the last time written that the previous slice wrote already.
-            if (!cursor.wroteAny || cursor.timeMs != cursor.lastTimeMs || cursor.channel > cursor.lastChannel
-                || (cursor.channel == cursor.lastChannel && cursor.id > cursor.lastId))
+            if (!cursor.wroteAny || isNew(cursor))
                 return true;
         }
         if (cursor.query->lastError().isValid())
@@ -357,9 +590,56 @@ struct Exporter::Run {
         return true;
     }
 
+    // Not one of the rows of the last time written that the previous slice wrote already.
+    static bool isNew(const Cursor& cursor)
+    {
+        return cursor.timeMs != cursor.lastTimeMs || cursor.channel > cursor.lastChannel
+            || (cursor.channel == cursor.lastChannel && cursor.id > cursor.lastId);
+    }
+
+    bool advanceDirect(Cursor& cursor)
+    {
+        int code = SQLITE_OK;
+        while ((cursor.hasRow = (code = sqlite3_step(cursor.direct.get())) == SQLITE_ROW)) {
+            if (cursor.fromView)
+                cursor.query->finish();
+            cursor.fromView = !decodeDirectRow(cursor);
+            if (cursor.fromView) {
+                QSqlQuery& view = *cursor.query;
+                view.bindValue(0, sqlite3_column_int64(cursor.direct.get(), kIdColumn));
+                if (!view.exec() || !view.next()) {
+                    if (view.lastError().isValid())
+                        return fail(history.readFailure(view.lastError()));
+                    continue; // not a row of the view (cannot be: the same read sees both)
+                }
+                cursor.timeMs = view.value(Time).toLongLong();
+                cursor.id = view.value(kIdColumn).toLongLong();
+                cursor.channel = view.value(Channel).toInt();
+            }
+            if (!cursor.wroteAny || isNew(cursor))
+                return true;
+        }
+        if (code != SQLITE_DONE)
+            return fail(history.readFailure(directError(code)));
+        cursor.exhausted = true;
+        pause(cursor);
+        return true;
+    }
+
     bool resume(Cursor& cursor)
     {
-        cursor.query->bindValue(0, cursor.wroteAny ? cursor.lastTimeMs : request.fromMs);
+        const qint64 fromMs = cursor.wroteAny ? cursor.lastTimeMs : request.fromMs;
+        if (cursor.direct) {
+            sqlite3_stmt* const statement = cursor.direct.get();
+            sqlite3_reset(statement);
+            for (const auto& [index, value] : {std::pair{1, fromMs}, std::pair{2, request.toMs}}) {
+                if (const int code = sqlite3_bind_int64(statement, index, value); code != SQLITE_OK)
+                    return fail(history.readFailure(directError(code)));
+            }
+            cursor.running = true;
+            return advance(cursor);
+        }
+        cursor.query->bindValue(0, fromMs);
         cursor.query->bindValue(1, request.toMs);
         if (!cursor.query->exec())
             return fail(history.readFailure(cursor.query->lastError()));
@@ -369,8 +649,12 @@ struct Exporter::Run {
 
     void pause(Cursor& cursor)
     {
-        if (cursor.running)
+        if (cursor.running) {
+            if (cursor.direct)
+                sqlite3_reset(cursor.direct.get());
             cursor.query->finish();
+        }
+        cursor.fromView = false;
         cursor.running = false;
         cursor.hasRow = false;
     }
@@ -474,17 +758,26 @@ bool Exporter::start()
     QStringList groups;
     for (int channel : channels)
         groups << QString::number(channel);
-    if (!holdsTableLayout(db))
+    const bool tableLayout = holdsTableLayout(db);
+    const bool directLayout = !tableLayout && sqliteHandle(db);
+    if (!tableLayout)
         groups = QStringList{groups.join(u',')};
     for (const QString& group : std::as_const(groups)) {
         Cursor cursor;
         cursor.query = std::make_unique<QSqlQuery>(db);
         cursor.query->setForwardOnly(true);
-        cursor.query->prepare(QStringLiteral(
-            "SELECT time_ms, channel, tag, type, ok, value, unit, temperature, value2, unit2, total_day, total, outcome,"
-            " id, text"
-            " FROM readings WHERE channel IN (%1) AND time_ms >= ? AND time_ms < ? ORDER BY time_ms, channel, id")
-                                  .arg(group));
+        if (directLayout) {
+            sqlite3_stmt* statement = nullptr;
+            sqlite3_prepare_v2(sqliteHandle(db), QString::fromLatin1(kDirectQuery).arg(group).toUtf8().constData(), -1,
+                               &statement, nullptr);
+            cursor.direct.reset(statement);
+        }
+        // A file whose tables are not quite the program's (a tool's, a later layout's) is read
+        // through its view alone.
+        cursor.query->prepare(cursor.direct ? QStringLiteral("SELECT %1 FROM readings WHERE id = ?").arg(QLatin1String(kViewColumns))
+                                            : QStringLiteral("SELECT %1 FROM readings WHERE channel IN (%2) AND time_ms >= ?"
+                                                             " AND time_ms < ? ORDER BY time_ms, channel, id")
+                                                  .arg(QLatin1String(kViewColumns), group));
         if (cursor.query->lastError().isValid())
             return readError(*cursor.query);
         run.cursors.push_back(std::move(cursor));
