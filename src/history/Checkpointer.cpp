@@ -31,13 +31,18 @@ Checkpointer::Result checkpoint(const QString& path, Shared& shared)
     }
     int logFrames = 0;
     int copiedFrames = 0;
-    const int rc = cancelled ? SQLITE_INTERRUPT
-                             : sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, &logFrames, &copiedFrames);
-    if (rc == SQLITE_OK) {
-        result.logFrames = logFrames;
-        result.complete = logFrames >= 0 && copiedFrames == logFrames;
-    } else {
+    // A new connection finds the log only when it first reads the file: before that, a checkpoint
+    // takes the file for one without a log and does nothing at all.
+    int rc = cancelled ? SQLITE_INTERRUPT : sqlite3_exec(db, "SELECT 1 FROM sqlite_schema LIMIT 1", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, &logFrames, &copiedFrames);
+    if (rc != SQLITE_OK) {
         result.problem = QString::fromUtf8(sqlite3_errmsg(db));
+    } else if (logFrames < 0) {
+        result.problem = QStringLiteral("the file has no write-ahead log");
+    } else {
+        result.logFrames = logFrames;
+        result.complete = copiedFrames == logFrames;
     }
     {
         const std::lock_guard lock(shared.mutex);

@@ -9,7 +9,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -86,6 +88,26 @@ TEST(RecorderEnd, ReadingsKeptForAFullDiskAreWrittenAtTheEndOrCountedAsLost)
                   !roomAtTheEnd) << warnings.join(u'|').toStdString();
         EXPECT_EQ(queryValue(path, QStringLiteral("PRAGMA integrity_check")).toString(), QStringLiteral("ok"));
     }
+}
+
+// The log is copied into the file by the timed checkpoints while the recorder runs, not only when
+// its connection closes: otherwise the log grows by every page ever written, for good.
+TEST(RecorderCheckpoints, CopyTheLogIntoTheFileWhileRecording)
+{
+    QTemporaryDir dir;
+    const QString path = QDir(dir.path()).filePath(QStringLiteral("history.sqlite"));
+    qint64 clock = 1'700'000'000'000;
+    history::Recorder::Options options;
+    options.directory = dir.path();
+    options.checkpointIntervalMs = 5000;
+    options.clock = [&clock] { return clock; };
+    history::Recorder recorder(std::move(options));
+    // Each cycle a second later; the checkpoint runs in a thread of its own beside the cycles.
+    for (int cycle = 0; cycle < 3000 && QFileInfo(path).size() <= 4096; ++cycle, clock += 1000) {
+        recorder.recordCycle(cycleReadings(cycle, 4, clock));
+        QThread::msleep(1);
+    }
+    EXPECT_GT(QFileInfo(path).size(), 4096) << "nothing of the log reached the file";
 }
 
 } // namespace
