@@ -10,11 +10,15 @@
 
 #include <QDateTime>
 
+#include <algorithm>
 #include <utility>
 
 namespace app {
 
 namespace {
+// The shortest time between two saves of what an MQTT broker acknowledged.
+constexpr int kAckSaveSeconds = 60;
+
 bool sameMqtt(const publish::MqttSettings& a, const publish::MqttSettings& b)
 {
     return a.enabled == b.enabled && a.host == b.host && a.port == b.port && a.tls == b.tls && a.caFile == b.caFile
@@ -214,11 +218,13 @@ void MeasurementOutputs::startPublisher(const publish::MqttSettings& settings, b
     options.settings = settings;
     options.directory = directory_;
     options.history = recorder_ != nullptr;
-    // Each save of what the broker acknowledged is a synced commit of its own: no more often than
-    // the recorder commits the readings (the acknowledgements of the last interval are sent again
-    // after a crash).
+    // Each save of what the broker acknowledged is a synced commit of its own, a page of the log
+    // as costly as a group of readings: once a minute (or per group, where groups are longer),
+    // and with every cycle where the user chose a commit per cycle (0). A crash sends what was
+    // acknowledged since the last save once more: duplicates, never a gap.
     if (recorder_)
-        options.saveIntervalMs = history_.writeIntervalSeconds * 1000;
+        options.saveIntervalMs =
+            history_.writeIntervalSeconds > 0 ? std::max(history_.writeIntervalSeconds, kAckSaveSeconds) * 1000 : 0;
     if (alarms_)
         options.alarmsNow = alarms_->alarms();
     publisher_ = std::make_unique<publish::PublisherThread>(std::move(options));

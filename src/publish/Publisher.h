@@ -64,9 +64,9 @@ public:
         int backfillBatch = 25;
         int backfillInFlight = 100;
         // What the broker acknowledged is written to the source at most this often (0: with each
-        // cycle), and always when the connection ends and at stop(). With the history this is the
-        // recorder's write interval: each save is a synced commit of its own, and a crash costs
-        // at most this long of readings sent again.
+        // cycle), and always when the connection ends and at stop(). With the history each save is
+        // a synced commit of its own (the measurement saves once a minute), and a crash costs at
+        // most this long of readings sent again.
         int saveIntervalMs = 200;
         int reconnectDelayMaxMs = 10000;
         QString clientId; // empty: "zentlog-<site>"
