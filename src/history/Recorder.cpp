@@ -592,6 +592,12 @@ void Recorder::fault(const QString& reason)
         return;
     failing_ = true;
     qCWarning(lcHistory) << "cannot write" << path_ << ":" << reason;
+    // A full disk lets a write through now and then (a checkpoint frees the log's space for
+    // reuse): the same reason again soon after a message is the same outage, told once.
+    if (reason == toldReason_ && toldAtMs_ && now() - *toldAtMs_ < kSameOutageMs)
+        return;
+    toldReason_ = reason;
+    toldAtMs_ = now();
     tell(QStringLiteral("The measurement history \"%1\" cannot be written: %2.\n\n"
                         "The measurement goes on. The newest %3 readings are kept meanwhile and written "
                         "as soon as the file can be written again.")

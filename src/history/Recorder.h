@@ -24,6 +24,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QSqlError;
@@ -158,6 +159,11 @@ private:
     Checkpointer checkpointer_;
     qint64 nextCheckpointMs_ = 0;
     QString lastProblem_; // why the file could not be written, last time it could not
+    // The last outage told to the user, and when: the same reason within kSameOutageMs is not
+    // told again.
+    static constexpr qint64 kSameOutageMs = 10 * 60 * 1000;
+    QString toldReason_;
+    std::optional<qint64> toldAtMs_;
     bool failing_ = false;
     bool dropReported_ = false;
     qint64 nextTryMs_ = 0;
