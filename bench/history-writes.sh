@@ -4,6 +4,8 @@
 # the disk, before the filesystem's own journal): per hour and per day, beside what the history
 # file grew by, and with the number of commits and checkpoints counted from the system calls
 # (fdatasync/fsync of the history's files) when strace is there.
+# The file's size per reading after a checkpoint is given too (with a run of an hour: the size of
+# real recorded readings).
 # Usage: bench/history-writes.sh [BUILD_DIR] [SECONDS] [mqtt] [write_interval_seconds=N]
 #   (default build/default and 180 s; a run shorter than the checkpoint interval, five minutes,
 #   sees no checkpoint)
@@ -60,6 +62,8 @@ kill -TERM "$station_pid"
 wait "$station_pid" || true
 rows=$(sqlite3 "$work/history.sqlite" 'SELECT count(*) FROM readings')
 layout=$(sqlite3 "$work/history.sqlite" 'PRAGMA user_version')
+sqlite3 "$work/history.sqlite" 'PRAGMA wal_checkpoint(TRUNCATE)' >/dev/null
+size_file=$(stat -c %s "$work/history.sqlite")
 
 per_hour=$(calc "($bytes_end - $bytes_start) * 3600 / $seconds / 1048576")
 cat <<REPORT
@@ -70,6 +74,7 @@ zentlog-station, four paced stations, history on${mode:+, MQTT on}, ${seconds} s
   written per reading recorded (bytes)          $(calc "($bytes_end - $bytes_start) / ($rows * $seconds / ($seconds + 5))" 0)
   fsync/fdatasync calls (per minute)            $([[ $syncs == none ]] && echo none || calc "$syncs * 60 / $seconds")
   readings recorded                             ${rows}
+  file after a checkpoint (bytes per reading)   $(calc "$size_file / $rows") (a day of four inputs: $(calc "$size_file / $rows * 345600 / 1000000") MB)
   layout of the file (user_version)             ${layout}
 Target: at most 300 MB a day.
 REPORT
